@@ -1,0 +1,31 @@
+#include "app/Log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+// Guards the line buffer and the write: the watcher and render threads log at once.
+std::mutex logMutex;
+char lineBuffer[kLogLineSize];
+}  // namespace
+
+void Log(int level, const char* format, ...) {
+    if (level < kLogThreshold) return;
+
+    std::lock_guard<std::mutex> lock(logMutex);
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(lineBuffer, sizeof(lineBuffer), format, args);
+    va_end(args);
+    if (n < 0) lineBuffer[0] = '\0';
+    size_t length = n < 0 ? 0 : (static_cast<size_t>(n) < sizeof(lineBuffer) ? static_cast<size_t>(n) : sizeof(lineBuffer) - 1);
+
+    // One locked stdio write per line so that output from other writers
+    // (shader logs) cannot land inside it.
+    flockfile(stdout);
+    std::fwrite(lineBuffer, 1, length, stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    funlockfile(stdout);
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+// The one diagnostic channel: printf-style, written to standard output as whole lines.
+// Level 0 is for errors (dropped by the threshold), level 3 for progress.
+// Safe to call from any thread; each call yields exactly one line (plus any
+// newlines the format itself holds).
+
+constexpr int kLogThreshold = 3;
+constexpr int kLogLineSize = 2048;  // at most kLogLineSize - 1 characters are kept
+
+void Log(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -1,0 +1,164 @@
+#include "app/Player.h"
+
+#include <GL/glew.h>
+#include <GL/glu.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "app/Input.h"
+#include "app/Log.h"
+#include "app/Watcher.h"
+#include "platform/Music.h"
+#include "render/Renderer.h"
+#include "resources/ResourceManager.h"
+
+namespace {
+
+// Set by the end of the music on an audio thread; the loop also gets a quit
+// event, this flag covers an event queue that is not there yet.
+std::atomic<bool> musicEnded{false};
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Cursor bookkeeping of the window's mouse handling; render thread only.
+CursorTracker cursorTracker;
+
+CursorAccess CursorOf(Window& window) {
+    return CursorAccess{
+        [&window] {
+            CursorPoint p;
+            window.ReadCursor(p.x, p.y);
+            return p;
+        },
+        [&window](CursorPoint p) { window.WarpCursor(p.x, p.y); },
+    };
+}
+
+// Returns false when the event asks the loop to quit.
+bool HandleEvent(const WindowEvent& event, Window& window) {
+    Renderer& renderer = Renderer::Instance();
+    InputState& input = *renderer.inputState;
+    switch (event.type) {
+    case EventType::Quit:
+        return false;
+    case EventType::KeyDown:
+        if (event.key == Key::Escape) return false;
+        if (event.key == Key::Enter) renderer.shaderWatch = true;
+        break;
+    case EventType::ButtonDown:
+        if (event.button == MouseButton::Left || event.button == MouseButton::Right) {
+            BeginDrag(cursorTracker, input, CursorOf(window));
+            window.CaptureMouse(true);
+            (event.button == MouseButton::Left ? input.leftDown : input.rightDown) = true;
+        } else if (event.button == MouseButton::Middle) {
+            window.CaptureMouse(true);
+            input.middleDown = true;
+        }
+        break;
+    case EventType::ButtonUp:
+        if (event.button == MouseButton::Left || event.button == MouseButton::Right) {
+            window.CaptureMouse(false);
+            (event.button == MouseButton::Left ? input.leftDown : input.rightDown) = false;
+            input.dragDelta[0] = input.dragDelta[1] = 0;
+        } else if (event.button == MouseButton::Middle) {
+            window.CaptureMouse(false);
+            input.middleDown = false;
+        }
+        break;
+    case EventType::MouseMove: {
+        input.dragDelta[0] = input.dragDelta[1] = 0;
+        CursorAccess cursor = CursorOf(window);
+        if (event.leftHeld) DragUpdate(cursorTracker, input, cursor, renderer.screenWidth, renderer.screenHeight);
+        else input.leftDown = false;
+        if (event.rightHeld) DragUpdate(cursorTracker, input, cursor, renderer.screenWidth, renderer.screenHeight);
+        else input.rightDown = false;
+        if (!event.middleHeld) input.middleDown = false;
+        break;
+    }
+    case EventType::Other:
+        break;
+    }
+    return true;
+}
+
+// The render thread's body: window, context, then messages and frames until a quit.
+int RenderThread(const WindowConfig& config) {
+    Renderer& renderer = Renderer::Instance();
+    Window window;
+    std::string error;
+    if (!window.Create(config, error)) {
+        std::fprintf(stderr, "demoplayer: %s\n", error.c_str());
+        return 1;
+    }
+    renderer.screenWidth = window.drawableWidth;
+    renderer.screenHeight = window.drawableHeight;
+    renderer.glowWidth = renderer.screenWidth / 6;
+    renderer.glowHeight = renderer.screenHeight / 6;
+    renderer.Init();
+
+    GLenum previousError = GL_NO_ERROR;
+    bool running = true;
+    while (running) {
+        WindowEvent event;
+        while (running && window.PollEvent(event)) running = HandleEvent(event, window);
+        if (!running || musicEnded.load()) break;
+
+        glDisable(GL_BLEND);
+        renderer.RenderFrame(&window);
+        SleepMs(1);
+        // A persisting error is logged once, and again after a frame without it.
+        GLenum glError = glGetError();
+        if (glError != GL_NO_ERROR && glError != previousError)
+            Log(0, "OpenGL Error : %s\n", reinterpret_cast<const char*>(gluErrorString(glError)));
+        previousError = glError;
+        window.Swap();
+        SleepMs(2);
+        ResourceManager& resources = ResourceManager::Instance();
+        if (!resources.ready.load()) resources.ready = true;
+    }
+    window.Destroy();
+    return 0;
+}
+
+}  // namespace
+
+void StartMusic() {
+    Renderer& renderer = Renderer::Instance();
+    if (renderer.playing.load()) return;
+    renderer.playing = true;
+    if (renderer.music) {
+        renderer.music->SetEndCallback(OnMusicEnd);
+        renderer.music->Play();
+    }
+}
+
+void OnMusicEnd() {
+    musicEnded = true;
+    PostQuit();
+}
+
+int RunPlayer(const WindowConfig& config) {
+    Renderer& renderer = Renderer::Instance();
+    Music music;
+    // A missing or broken file leaves a negative position: nothing plays.
+    music.Open("music.mp3", renderer.audioDevice, renderer.audioFrequency);
+    renderer.playing = false;
+    renderer.music = &music;
+    renderer.musicClock = &music;
+
+    ResourceManager::Instance().ready = false;
+
+    Watcher watcher;
+    watcher.Start();
+    int status = RenderThread(config);
+
+    // Orderly teardown: nothing may touch the music or the singletons after this.
+    watcher.Stop();
+    music.Close();
+    renderer.music = nullptr;
+    renderer.musicClock = nullptr;
+    return status;
+}

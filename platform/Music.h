@@ -1,0 +1,52 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+// The music clock the frame driver reads. The capture tool drives its own.
+class MusicClock {
+public:
+    virtual ~MusicClock() = default;
+    // Seconds of music played so far; negative while no music could be opened.
+    virtual double PositionSeconds() const = 0;
+};
+
+// The soundtrack: an MP3 stream decoded while it plays and sent to the default
+// audio device. Opened on the entry thread, started once from the watcher
+// thread, its position read on the render thread, its end reported on the
+// audio thread.
+class Music : public MusicClock {
+public:
+    Music();
+    ~Music() override;
+    Music(const Music&) = delete;
+    Music& operator=(const Music&) = delete;
+
+    // Opens the stream without decoding it whole, so a long file does not stall
+    // start-up. Opens the audio device at `frequency` Hz (device -1: the
+    // default one); without any device a silent real-time clock stands in.
+    // Returns false when the file cannot be opened or decoded: the position then
+    // stays negative, Play does nothing and the end is never reported.
+    bool Open(const std::string& path, int device = -1, int frequency = 44100);
+
+    // Starts playback; later calls do nothing.
+    void Play();
+
+    // Called once, on an audio thread, when the last sample has been played.
+    void SetEndCallback(std::function<void()> callback);
+
+    double PositionSeconds() const override;
+    bool IsOpen() const;
+    bool IsSilent() const;  // true when the silent clock stands in for a device
+    bool Ended() const;
+
+    // Stops the device and the decoder; the end callback is not called afterwards.
+    void Close();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl;
+};

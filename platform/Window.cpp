@@ -1,0 +1,173 @@
+#include "platform/Window.h"
+
+#include <GL/glew.h>
+#include <SDL2/SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+// The renderer needs framebuffer objects, float targets and GLSL 3.30.
+constexpr int kMinGlMajor = 3;
+constexpr int kMinGlMinor = 3;
+}  // namespace
+
+Window::~Window() { Destroy(); }
+
+bool Window::Create(const WindowConfig& config, std::string& error) {
+    // X11 takes the class name from the environment at window creation.
+    setenv("SDL_VIDEO_X11_WMCLASS", config.windowClass, 0);
+    SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    auto unset = [](const char* name) {
+        const char* value = std::getenv(name);
+        return !value || !*value;
+    };
+    if (unset("SDL_VIDEODRIVER") && unset("WAYLAND_DISPLAY")) {
+        if (unset("DISPLAY")) {
+            error = "no display found (DISPLAY is not set)";
+            return false;
+        }
+        // An X server is there: do not probe other windowing systems first.
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    }
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        error = std::string("cannot start the video system: ") + SDL_GetError();
+        return false;
+    }
+    videoStarted = true;
+    // Without a screen SDL falls back to drivers that draw nowhere; a player
+    // that nobody can see is a failed start.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) {
+        error = "no display found (is DISPLAY set?)";
+        return false;
+    }
+
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN;
+    if (config.maximised) flags |= SDL_WINDOW_MAXIMIZED;
+    SDL_Window* window = SDL_CreateWindow(config.title, 0, 0, config.width, config.height, flags);
+    if (!window) {
+        error = std::string("cannot create the window: ") + SDL_GetError();
+        return false;
+    }
+    sdlWindow = window;
+    SDL_ShowCursor(SDL_DISABLE);
+
+    SDL_GLContext context = SDL_GL_CreateContext(window);
+    if (!context) {
+        error = std::string("cannot create an OpenGL context: ") + SDL_GetError();
+        return false;
+    }
+    glContext = context;
+    SDL_GL_MakeCurrent(window, context);
+    // Vsync where the driver allows it; the loop runs unthrottled otherwise.
+    SDL_GL_SetSwapInterval(1);
+
+    glewExperimental = GL_TRUE;
+    GLenum glewError = glewInit();
+    // GLEW reports a missing GLX display on EGL-only drivers; the entry points
+    // are still loaded through the current context.
+    if (glewError != GLEW_OK && glewError != GLEW_ERROR_NO_GLX_DISPLAY) {
+        error = std::string("Error: ") + reinterpret_cast<const char*>(glewGetErrorString(glewError));
+        return false;
+    }
+    glGetError();  // glewInit may leave an error behind
+
+    GLint major = 0, minor = 0;
+    glGetIntegerv(GL_MAJOR_VERSION, &major);
+    glGetIntegerv(GL_MINOR_VERSION, &minor);
+    if (major < kMinGlMajor || (major == kMinGlMajor && minor < kMinGlMinor)) {
+        char text[160];
+        std::snprintf(text, sizeof(text), "OpenGL %d.%d found, %d.%d or newer is needed (%s)",
+                      major, minor, kMinGlMajor, kMinGlMinor,
+                      reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+        error = text;
+        return false;
+    }
+
+    SDL_GL_GetDrawableSize(window, &drawableWidth, &drawableHeight);
+    return true;
+}
+
+void Window::Destroy() {
+    if (glContext) {
+        SDL_GL_MakeCurrent(static_cast<SDL_Window*>(sdlWindow), nullptr);
+        SDL_GL_DeleteContext(static_cast<SDL_GLContext>(glContext));
+        glContext = nullptr;
+    }
+    if (sdlWindow) {
+        SDL_DestroyWindow(static_cast<SDL_Window*>(sdlWindow));
+        sdlWindow = nullptr;
+    }
+    if (videoStarted) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        videoStarted = false;
+    }
+}
+
+bool Window::PollEvent(WindowEvent& event) {
+    SDL_Event e;
+    if (!SDL_PollEvent(&e)) return false;
+    event = WindowEvent{};
+    switch (e.type) {
+    case SDL_QUIT:
+        event.type = EventType::Quit;
+        break;
+    case SDL_WINDOWEVENT:
+        if (e.window.event == SDL_WINDOWEVENT_CLOSE) event.type = EventType::Quit;
+        break;
+    case SDL_KEYDOWN:
+        event.type = EventType::KeyDown;
+        if (e.key.keysym.sym == SDLK_ESCAPE) event.key = Key::Escape;
+        else if (e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) event.key = Key::Enter;
+        break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+        event.type = e.type == SDL_MOUSEBUTTONDOWN ? EventType::ButtonDown : EventType::ButtonUp;
+        event.button = e.button.button == SDL_BUTTON_LEFT     ? MouseButton::Left
+                       : e.button.button == SDL_BUTTON_RIGHT  ? MouseButton::Right
+                       : e.button.button == SDL_BUTTON_MIDDLE ? MouseButton::Middle
+                                                              : MouseButton::Other;
+        break;
+    case SDL_MOUSEMOTION:
+        event.type = EventType::MouseMove;
+        event.leftHeld = (e.motion.state & SDL_BUTTON_LMASK) != 0;
+        event.rightHeld = (e.motion.state & SDL_BUTTON_RMASK) != 0;
+        event.middleHeld = (e.motion.state & SDL_BUTTON_MMASK) != 0;
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+void Window::Swap() { SDL_GL_SwapWindow(static_cast<SDL_Window*>(sdlWindow)); }
+
+void Window::ReadCursor(int& x, int& y) const {
+    int gx = 0, gy = 0, wx = 0, wy = 0;
+    SDL_GetGlobalMouseState(&gx, &gy);
+    SDL_GetWindowPosition(static_cast<SDL_Window*>(sdlWindow), &wx, &wy);
+    x = gx - wx;
+    y = gy - wy;
+}
+
+void Window::WarpCursor(int x, int y) { SDL_WarpMouseInWindow(static_cast<SDL_Window*>(sdlWindow), x, y); }
+
+void Window::CaptureMouse(bool capture) { SDL_CaptureMouse(capture ? SDL_TRUE : SDL_FALSE); }
+
+void PostQuit() {
+    // SDL_PushEvent is safe from any thread once the event queue exists.
+    SDL_Event e{};
+    e.type = SDL_QUIT;
+    SDL_PushEvent(&e);
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <string>
+
+// The player's one window with its OpenGL context, and its events. Only this
+// layer talks to the windowing system. Render thread only, except PostQuit.
+
+struct WindowConfig {
+    int width = 1280;
+    int height = 720;
+    bool maximised = false;
+    const char* title = "Caldera @ Lanternfall2018";
+    const char* windowClass = "GLRenderer";
+};
+
+enum class EventType { Quit, KeyDown, ButtonDown, ButtonUp, MouseMove, Other };
+enum class Key { Escape, Enter, Other };
+enum class MouseButton { Left, Right, Middle, Other };
+
+struct WindowEvent {
+    EventType type = EventType::Other;
+    Key key = Key::Other;
+    MouseButton button = MouseButton::Other;
+    // Buttons held during a mouse move.
+    bool leftHeld = false;
+    bool rightHeld = false;
+    bool middleHeld = false;
+};
+
+class Window {
+public:
+    Window() = default;
+    ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    // Opens the window at (0, 0) with a compatibility-profile context (24-bit
+    // colour, 16-bit depth, double buffered), loads the GL entry points and
+    // checks the GL version. On failure returns false with a one-line reason.
+    bool Create(const WindowConfig& config, std::string& error);
+    void Destroy();
+
+    // Size of the drawable right after creation, in pixels.
+    int drawableWidth = 0;
+    int drawableHeight = 0;
+
+    bool PollEvent(WindowEvent& event);
+    void Swap();
+
+    // Cursor in client pixels; may lie outside the window while captured.
+    void ReadCursor(int& x, int& y) const;
+    void WarpCursor(int x, int y);
+    void CaptureMouse(bool capture);
+
+private:
+    void* sdlWindow = nullptr;
+    void* glContext = nullptr;
+    bool videoStarted = false;
+};
+
+// Asks the render loop to quit. Safe from any thread (the music's end arrives
+// on an audio thread).
+void PostQuit();

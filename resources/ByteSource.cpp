@@ -1,0 +1,49 @@
+#include "resources/ByteSource.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+size_t MemoryByteSource::Read(void* out, size_t count) {
+    size_t n = std::min<uint64_t>(count, Remaining());
+    if (n > 0) std::memcpy(out, bytes.data() + position, n);
+    position += n;
+    return n;
+}
+
+bool MemoryByteSource::Skip(uint64_t count) {
+    if (count > Remaining()) return false;
+    position += static_cast<size_t>(count);
+    return true;
+}
+
+std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return nullptr;
+    // A folder opens on this platform; it must read as "no file" as it does elsewhere.
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return std::unique_ptr<FileByteSource>(new FileByteSource(file, static_cast<uint64_t>(info.st_size)));
+}
+
+FileByteSource::~FileByteSource() { std::fclose(file); }
+
+size_t FileByteSource::Read(void* out, size_t count) {
+    size_t wanted = std::min<uint64_t>(count, Remaining());
+    size_t got = wanted > 0 ? std::fread(out, 1, wanted, file) : 0;
+    position += got;
+    // The file shrank under us (rewritten while read): its end is here now.
+    if (got < wanted) size = position;
+    return got;
+}
+
+bool FileByteSource::Skip(uint64_t count) {
+    if (count > Remaining()) return false;
+    if (fseeko(file, static_cast<off_t>(count), SEEK_CUR) != 0) return false;
+    position += count;
+    return true;
+}

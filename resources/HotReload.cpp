@@ -1,0 +1,114 @@
+// Folder scans, change detection and file stamps: content is polled by
+// last-write time, there are no file-system notifications.
+#include "resources/HotReload.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string_view>
+#include <unordered_set>
+
+#include "app/Log.h"
+#include "resources/AsciiCase.h"
+#include "resources/NameHash.h"
+#include "resources/ResourceManager.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsTextureName(std::string_view name) {
+    return name.ends_with(".png") || name.ends_with(".bmp") || name.ends_with(".jpg");
+}
+
+}  // namespace
+
+FileTime ReadFileTime(const std::string& path) {
+    int error = 0;
+    if (auto time = LastWriteTime(path, &error)) return *time;
+    Log(0, "Could not open file, error %ul", static_cast<unsigned>(error));
+    Log(0, "Could not get time for file %s", path.c_str());
+    return kUnreadableFileTime;
+}
+
+std::vector<FileRecord> ResourceManager::ScanFolder(const std::string& folderPath) const {
+    std::vector<FileRecord> records;
+    std::unordered_set<std::string> names;
+
+    // A missing or unreadable folder lists nothing, silently.
+    std::error_code error;
+    for (fs::directory_iterator it(folderPath, error), end; !error && it != end; it.increment(error)) {
+        std::error_code entryError;
+        // Sub-folders are never content.
+        if (!it->is_regular_file(entryError)) continue;
+        fs::file_time_type time = it->last_write_time(entryError);
+        if (entryError) continue;  // gone between the listing and now
+        std::string name = LowerCaseAscii(it->path().filename().string());
+        // WOOD.PNG beside wood.png: one record, or the two times would read
+        // as a change on every scan.
+        if (!names.insert(name).second) continue;
+        records.push_back({NameHash(name), std::move(name), ToFileTime(time)});
+    }
+
+    // Pack entries of the same folder, relative to the working folder.
+    const std::string root = workingFolder + "/";
+    if (!folderPath.starts_with(root) || folderPath.size() == root.size()) return records;
+    const std::string relative = folderPath.substr(root.size());
+
+    std::optional<FileTime> packTime;  // read once per scan, and only if needed
+    for (const std::string& packed : packFiles) {
+        if (!packed.starts_with(relative)) continue;
+        std::string name = packed.substr(packed.find_last_of("/\\") + 1);
+        // A loose file hides its pack twin; the pack's first twin hides later ones.
+        if (name.empty() || !names.insert(name).second) continue;
+        if (!packTime) packTime = ReadFileTime(PackPath());
+        records.push_back({NameHash(name), std::move(name), *packTime});
+    }
+    return records;
+}
+
+void ResourceManager::DetectChanges(const std::string& folderPath, std::vector<FileRecord>& knownRecords) {
+    for (const FileRecord& fresh : ScanFolder(folderPath)) {
+        auto known = std::find_if(knownRecords.begin(), knownRecords.end(),
+                                  [&](const FileRecord& record) { return record.hash == fresh.hash; });
+        if (known != knownRecords.end()) {
+            if (known->writeTime == fresh.writeTime) continue;
+            Log(3, "Detected a change in recource %s", fresh.name.c_str());
+            known->writeTime = fresh.writeTime;
+            ReloadResource(fresh);
+        } else {
+            Log(3, "New recource detected : %s", fresh.name.c_str());
+            FileRecord record{NameHash(fresh.name), fresh.name, fresh.writeTime};
+            knownRecords.push_back(record);
+            AddResource(record);
+        }
+    }
+}
+
+void ResourceManager::AddResource(const FileRecord& record) {
+    // The ending alone decides: a ".png" in the models folder is still a
+    // texture, read from the textures folder.
+    FileRecord lower = record;
+    lower.name = LowerCaseAscii(record.name);
+    if (IsTextureName(lower.name)) AddTexture(lower);
+    else if (lower.name.ends_with(".obj")) AddModel(lower);
+    else if (lower.name.ends_with(".xml")) AddScene(lower);
+}
+
+void ResourceManager::ReloadResource(const FileRecord& record) {
+    const std::string name = LowerCaseAscii(record.name);
+    // Nothing may be registered under the hash when two names collide and
+    // the first was of another kind: then there is nothing to reload.
+    if (IsTextureName(name)) {
+        Log(3, "Reloading texture : %s", name.c_str());
+        if (Texture* texture = textures.Find(record.hash)) texture->Reload();
+    } else if (name.ends_with(".obj")) {
+        Log(3, "Reloading model : %s", name.c_str());
+        if (Mesh* mesh = models.Find(record.hash)) mesh->reloadRequested.store(true, std::memory_order_release);
+    }
+}
+
+std::optional<FileTime> ResourceManager::GetFileStamp(const std::string& path) const {
+    if (auto time = LastWriteTime(path)) return time;
+    if (IsInPack(path)) return ReadFileTime(PackPath());
+    return std::nullopt;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "resources/ByteSource.h"
+#include "resources/FileBuffer.h"
+
+// One entry's header; its data follows in the source.
+struct PackEntry {
+    std::string storedName;      // unscrambled, as stored, cut at a zero byte
+    std::string normalizedName;  // NormalizePackName(storedName)
+    uint32_t compressedSize = 0;
+    uint32_t uncompressedSize = 0;
+};
+
+enum class PackStep {
+    entry,    // an entry header was read; its data is next
+    end,      // the source ended cleanly between entries
+    damaged,  // a header or size runs past the end, or C is 0: nothing more can be read
+};
+
+// Walks a pack from its header to its end. Reads only what the source holds:
+// every size is checked against what remains before anything is read or
+// allocated.
+class PackReader {
+public:
+    explicit PackReader(ByteSource& source) : source(source) {}
+
+    // Reads the 16-byte header; true when it starts with ".KRR" and a zero byte.
+    bool ReadHeader();
+
+    // Reads the next entry header. After PackStep::entry the caller must call
+    // SkipData or ReadData before the next call.
+    PackStep Next(PackEntry& entry);
+
+    bool SkipData(const PackEntry& entry);
+
+    // Inflates the entry's data into a buffer of uncompressedSize bytes plus
+    // the terminating zero; a stream that ends early leaves zeros in the tail.
+    // Null when the stream is damaged, would inflate to more than the declared
+    // size, or the declared size is impossible for the compressed size. Always
+    // consumes the entry's data, so the walk can go on.
+    std::unique_ptr<FileBuffer> ReadData(const PackEntry& entry);
+
+private:
+    ByteSource& source;
+};
+
+// The pack's file list: the normalised names of its entries, in pack order,
+// duplicates kept, up to the first damaged entry. No pack: empty and silent.
+// Logs "Loading file list from archive" and one line per entry.
+void ReadPackFileList(const std::string& packPath, std::vector<std::string>& files);
+void ReadPackFileList(ByteSource& pack, const std::string& packPath, std::vector<std::string>& files);
+
+// The first entry whose normalised name equals the normalised `path`, inflated;
+// null when there is no such entry or it is damaged. Logs only a bad header
+// ("Error reading archive %s" with `packPath`).
+std::unique_ptr<FileBuffer> LoadPackEntry(const std::string& packPath, const std::string& path);
+std::unique_ptr<FileBuffer> LoadPackEntry(ByteSource& pack, const std::string& packPath, const std::string& path);

@@ -1,0 +1,178 @@
+#include "resources/PackWriter.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "resources/PackFormat.h"
+
+namespace {
+
+void PutU32(uint8_t* out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+std::string SystemError() { return std::strerror(errno); }
+
+}  // namespace
+
+PackWriter::~PackWriter() {
+    if (file) {
+        std::fclose(file);
+        std::remove(temporaryPath.c_str());
+    }
+}
+
+bool PackWriter::Fail(std::string& error, const std::string& message) {
+    error = message;
+    if (file) {
+        std::fclose(file);
+        file = nullptr;
+        std::remove(temporaryPath.c_str());
+    }
+    return false;
+}
+
+bool PackWriter::Open(const std::string& path, std::string& error) {
+    if (file) return Fail(error, "pack already open");
+    finalPath = path;
+    temporaryPath = path + ".tmp-XXXXXX";
+    int fd = mkstemp(temporaryPath.data());
+    if (fd < 0) return Fail(error, "cannot create " + temporaryPath + ": " + SystemError());
+    fchmod(fd, 0644);  // mkstemp makes it private; a pack is an ordinary file
+    file = fdopen(fd, "wb");
+    if (!file) {
+        close(fd);
+        std::remove(temporaryPath.c_str());
+        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
+    }
+    uint8_t header[kPackHeaderSize] = {};
+    std::memcpy(header, kPackMagic, sizeof(kPackMagic));
+    if (std::fwrite(header, 1, sizeof(header), file) != sizeof(header))
+        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
+    return true;
+}
+
+template <class Read>
+bool PackWriter::AddEntry(const std::string& storedName, Read&& read, std::string& error) {
+    if (!file) return Fail(error, "pack not open");
+    if (storedName.empty()) return Fail(error, "empty entry name");
+    if (storedName.find('\0') != std::string::npos) return Fail(error, "entry name holds a zero byte");
+    if (storedName.size() > std::numeric_limits<uint32_t>::max()) return Fail(error, "entry name too long");
+
+    // Name, then room for the two sizes, patched once the stream is written.
+    std::string name = storedName;
+    ScramblePackName(name);
+    uint8_t field[4];
+    PutU32(field, static_cast<uint32_t>(name.size()));
+    off_t sizesAt = 0;
+    if (std::fwrite(field, 1, 4, file) != 4 || std::fwrite(name.data(), 1, name.size(), file) != name.size() ||
+        (sizesAt = ftello(file)) < 0)
+        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
+    uint8_t sizes[8] = {};
+    if (std::fwrite(sizes, 1, sizeof(sizes), file) != sizeof(sizes))
+        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
+
+    z_stream stream{};
+    if (deflateInit(&stream, Z_BEST_COMPRESSION) != Z_OK) return Fail(error, "zlib could not start");
+    uint8_t in[65536];
+    uint8_t out[65536];
+    uint64_t uncompressed = 0;
+    uint64_t compressed = 0;
+    int flush = Z_NO_FLUSH;
+    int status = Z_OK;
+    // Even an empty file gets a whole stream (header, empty block, checksum),
+    // so no entry is stored with compressed size 0.
+    while (status != Z_STREAM_END) {
+        if (stream.avail_in == 0 && flush == Z_NO_FLUSH) {
+            long got = read(in, sizeof(in));
+            if (got < 0) {
+                deflateEnd(&stream);
+                return Fail(error, "cannot read the data of " + storedName + ": " + SystemError());
+            }
+            uncompressed += static_cast<uint64_t>(got);
+            if (uncompressed > kMaxPackEntrySize) {
+                deflateEnd(&stream);
+                return Fail(error, storedName + " is larger than a pack entry may be (1 GiB)");
+            }
+            if (got == 0) flush = Z_FINISH;
+            stream.next_in = in;
+            stream.avail_in = static_cast<uInt>(got);
+        }
+        stream.next_out = out;
+        stream.avail_out = sizeof(out);
+        status = deflate(&stream, flush);
+        if (status == Z_STREAM_ERROR) {
+            deflateEnd(&stream);
+            return Fail(error, "zlib failed on " + storedName);
+        }
+        size_t produced = sizeof(out) - stream.avail_out;
+        compressed += produced;
+        if (std::fwrite(out, 1, produced, file) != produced) {
+            deflateEnd(&stream);
+            return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
+        }
+    }
+    deflateEnd(&stream);
+    if (compressed == 0 || compressed > std::numeric_limits<uint32_t>::max())
+        return Fail(error, "compressed data of " + storedName + " does not fit an entry");
+
+    PutU32(sizes, static_cast<uint32_t>(compressed));
+    PutU32(sizes + 4, static_cast<uint32_t>(uncompressed));
+    if (fseeko(file, sizesAt, SEEK_SET) != 0 || std::fwrite(sizes, 1, sizeof(sizes), file) != sizeof(sizes) ||
+        fseeko(file, 0, SEEK_END) != 0)
+        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
+    ++entries;
+    compressedTotal += compressed;
+    return true;
+}
+
+bool PackWriter::AddFile(const std::string& storedName, const std::string& sourcePath, std::string& error) {
+    std::FILE* source = std::fopen(sourcePath.c_str(), "rb");
+    if (!source) return Fail(error, "cannot open " + sourcePath + ": " + SystemError());
+    bool ok = AddEntry(
+        storedName,
+        [&](uint8_t* buffer, size_t capacity) -> long {
+            size_t got = std::fread(buffer, 1, capacity, source);
+            return std::ferror(source) ? -1 : static_cast<long>(got);
+        },
+        error);
+    std::fclose(source);
+    return ok;
+}
+
+bool PackWriter::AddBytes(const std::string& storedName, std::string_view bytes, std::string& error) {
+    size_t offset = 0;
+    return AddEntry(
+        storedName,
+        [&](uint8_t* buffer, size_t capacity) -> long {
+            size_t n = std::min(capacity, bytes.size() - offset);
+            std::memcpy(buffer, bytes.data() + offset, n);
+            offset += n;
+            return static_cast<long>(n);
+        },
+        error);
+}
+
+bool PackWriter::Finish(std::string& error) {
+    if (!file) return Fail(error, "pack not open");
+    bool written = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    bool closed = std::fclose(file) == 0;
+    file = nullptr;
+    if (!written || !closed) {
+        std::remove(temporaryPath.c_str());
+        error = "cannot write " + temporaryPath + ": " + SystemError();
+        return false;
+    }
+    if (std::rename(temporaryPath.c_str(), finalPath.c_str()) != 0) {
+        error = "cannot rename " + temporaryPath + " to " + finalPath + ": " + SystemError();
+        std::remove(temporaryPath.c_str());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+// Writes a data.pack that the player reads: entries in the order they are
+// added, names scrambled, data as one zlib stream each.
+//
+// The pack is written to a temporary file beside `path` and renamed over it
+// by Finish, so `path` never holds a half-written pack; a writer destroyed
+// before Finish removes its temporary file.
+class PackWriter {
+public:
+    PackWriter() = default;
+    ~PackWriter();
+    PackWriter(const PackWriter&) = delete;
+    PackWriter& operator=(const PackWriter&) = delete;
+
+    // Every operation returns false with a message in `error` on failure; the
+    // writer is then unusable and Finish fails.
+    bool Open(const std::string& path, std::string& error);
+    // Stores the file at `sourcePath` under `storedName` (a relative path
+    // with '/' separators), compressed while it is read.
+    bool AddFile(const std::string& storedName, const std::string& sourcePath, std::string& error);
+    bool AddBytes(const std::string& storedName, std::string_view bytes, std::string& error);
+    bool Finish(std::string& error);
+
+    uint32_t EntryCount() const { return entries; }
+    uint64_t CompressedBytes() const { return compressedTotal; }
+
+private:
+    // Writes one entry, pulling its bytes through `read` (returns the count
+    // read into the buffer, 0 at the end, -1 on error).
+    template <class Read>
+    bool AddEntry(const std::string& storedName, Read&& read, std::string& error);
+    bool Fail(std::string& error, const std::string& message);
+
+    std::FILE* file = nullptr;
+    std::string finalPath;
+    std::string temporaryPath;
+    uint32_t entries = 0;
+    uint64_t compressedTotal = 0;
+};

@@ -1,0 +1,84 @@
+#include "resources/ResourceManager.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/Log.h"
+#include "app/Player.h"
+#include "resources/AsciiCase.h"
+#include "resources/PackReader.h"
+
+namespace {
+
+std::string CurrentFolder() {
+    std::error_code error;
+    std::string folder = std::filesystem::current_path(error).string();
+    return error ? std::string(".") : folder;
+}
+
+}  // namespace
+
+ResourceManager& ResourceManager::Instance() {
+    static ResourceManager instance;
+    return instance;
+}
+
+ResourceManager::ResourceManager()
+    : workingFolder(CurrentFolder()),
+      modelsPath(workingFolder + "/" + modelsFolder),
+      texturesPath(workingFolder + "/" + texturesFolder),
+      scenesPath(workingFolder + "/" + scenesFolder) {
+    ReadPackFileList(PackPath(), packFiles);
+}
+
+std::string ResourceManager::PackPath() const { return workingFolder + "/" + packName; }
+
+void ResourceManager::Update() {
+    if (!ready.load(std::memory_order_acquire)) return;
+
+    // The material library comes before the timeline and the folders, so that
+    // everything added below can already find its materials.
+    if (auto stamp = GetFileStamp(materialsFile); stamp && *stamp != materialsStamp) {
+        materialsStamp = *stamp;
+        ReloadMaterials();
+    }
+    if (auto stamp = GetFileStamp(timelineFile); stamp && *stamp != timelineStamp) {
+        timelineStamp = *stamp;
+        ReloadTimeline();
+    }
+    DetectChanges(texturesPath, textureRecords);
+    DetectChanges(modelsPath, modelRecords);
+    DetectChanges(scenesPath, sceneRecords);
+
+    // Only once all content of the first poll is loaded does the music start.
+    StartMusic();
+}
+
+void ResourceManager::AddTexture(const FileRecord& record) {
+    Log(3, "Adding texture : %s", record.name.c_str());
+    auto texture = std::make_unique<Texture>();
+    texture->Load(texturesFolder + record.name);
+    textures.Insert(record.hash, std::move(texture));
+}
+
+void ResourceManager::AddModel(const FileRecord& record) {
+    Log(3, "Adding model : %s", record.name.c_str());
+    auto mesh = std::make_unique<Mesh>();
+    mesh->Load(record.hash, modelsFolder + record.name, record.name);
+    models.Insert(record.hash, std::move(mesh));
+}
+
+void ResourceManager::AddScene(const FileRecord& record) {
+    Log(3, "Adding scene : %s", record.name.c_str());
+    scenes.Append(std::make_unique<Scene>(record.name));
+}
+
+bool ResourceManager::IsInPack(const std::string& path) const {
+    const std::string key = LowerCaseAscii(path);
+    return std::find(packFiles.begin(), packFiles.end(), key) != packFiles.end();
+}
+
+// The material library and the timeline are read by their own modules; until
+// they exist a change of either file is only noted in its stamp.
+void ResourceManager::ReloadMaterials() {}
+void ResourceManager::ReloadTimeline() {}

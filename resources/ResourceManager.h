@@ -1,0 +1,112 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/FileTime.h"
+#include "render/Mesh.h"
+#include "resources/FileRecord.h"
+#include "resources/Material.h"
+#include "resources/Registry.h"
+#include "resources/SceneList.h"
+#include "resources/Texture.h"
+
+// Owner of all loaded content and of the knowledge of where it lives: the
+// data/ folders under the working folder, and the pack data.pack beside them.
+// The watcher thread drives it through Update; the render thread only looks
+// resources up. Nothing is ever unloaded.
+class ResourceManager {
+public:
+    // The process-wide manager, on the current folder at its first use.
+    static ResourceManager& Instance();
+
+    // A manager on the current folder, reading the pack's file list once.
+    // Content is read with paths relative to the current folder, so that
+    // folder must not change while the manager is in use.
+    ResourceManager();
+    ResourceManager(const ResourceManager&) = delete;
+    ResourceManager& operator=(const ResourceManager&) = delete;
+
+    // Render thread -> watcher: set once the first frame has been presented.
+    std::atomic<bool> ready{false};
+
+    static constexpr const char* modelsFolder = "data/models/";
+    static constexpr const char* texturesFolder = "data/textures/";
+    static constexpr const char* scenesFolder = "data/scenes/";
+    static constexpr const char* materialsFile = "data/materials.xml";
+    static constexpr const char* timelineFile = "data/timeline.xml";
+    static constexpr const char* packName = "data.pack";
+
+    // Set at construction, constant afterwards: any thread may read them.
+    const std::string workingFolder;
+    const std::string modelsPath;    // workingFolder + "/" + modelsFolder
+    const std::string texturesPath;  // workingFolder + "/" + texturesFolder
+    const std::string scenesPath;    // workingFolder + "/" + scenesFolder
+
+    // Watcher writes, render thread reads; see Registry and SceneList.
+    std::vector<FileRecord> textureRecords;  // watcher thread only
+    Registry<Texture> textures;
+    std::vector<FileRecord> modelRecords;  // watcher thread only
+    Registry<Mesh> models;
+    Registry<Material> materials;
+    std::vector<FileRecord> sceneRecords;  // watcher thread only
+    SceneList scenes;
+
+    // The pack's normalised entry names, read once at construction; constant
+    // afterwards, so any thread may read them.
+    std::vector<std::string> packFiles;
+
+    // Last seen times of the material library and the timeline; watcher only.
+    FileTime materialsStamp = 0;
+    FileTime timelineStamp = 0;
+
+    // One poll: the material library, the timeline, then the texture, model
+    // and scene folders, then the music is started. Does nothing while `ready`
+    // is false. Watcher thread.
+    void Update();
+
+    // Create, load and register one resource for a new record; watcher thread.
+    void AddTexture(const FileRecord& record);
+    void AddModel(const FileRecord& record);
+    void AddScene(const FileRecord& record);
+
+    // Look-ups for any thread: null when nothing is registered under `hash`.
+    Texture* FindTexture(uint32_t hash) const { return textures.Find(hash); }
+    Mesh* FindModel(uint32_t hash) const { return models.Find(hash); }
+    Material* FindMaterial(uint32_t hash) const { return materials.Find(hash); }
+    // The first scene, in the order they were added, named `hash`.
+    Scene* FindScene(uint32_t hash) const { return scenes.Find(hash); }
+
+    // Whether `path`, ASCII lower-cased, is one of the pack's entries.
+    // Backslashes are not turned into '/' here.
+    bool IsInPack(const std::string& path) const;
+
+    // workingFolder + "/" + packName.
+    std::string PackPath() const;
+
+    // Rereads data/materials.xml; watcher thread.
+    void ReloadMaterials();
+    // Rereads data/timeline.xml; watcher thread.
+    void ReloadTimeline();
+
+    // Hot reload (HotReload.cpp); watcher thread unless noted.
+
+    // The loose files of one folder (sub-folders are skipped), then the pack
+    // entries under the same relative folder that no loose file hides, found
+    // by their bare file names at any depth.
+    std::vector<FileRecord> ScanFolder(const std::string& folderPath) const;
+    // Scans `folderPath`; adds what is new to `knownRecords` and to the
+    // registries, reloads what changed. Records are never removed.
+    void DetectChanges(const std::string& folderPath, std::vector<FileRecord>& knownRecords);
+    // Dispatch by the name's ending: ".png", ".bmp", ".jpg" textures, ".obj"
+    // models, ".xml" scenes (added only: a scene polls its own file).
+    void AddResource(const FileRecord& record);
+    void ReloadResource(const FileRecord& record);
+
+    // The last-write time of a content file, or of the pack for a file that
+    // exists only there; none when it is in neither. Any thread.
+    std::optional<FileTime> GetFileStamp(const std::string& path) const;
+};

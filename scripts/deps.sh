@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the player, its tools and its tests need,
+# only those that are missing. Uses sudo when not run as root.
+set -euo pipefail
+
+PACKAGES=(
+  cmake ninja-build pkg-config g++ clang
+  libsdl2-dev libglew-dev libglm-dev libpugixml-dev libstb-dev zlib1g-dev libmpg123-dev
+  libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libtinyobjloader-dev
+  xvfb xauth xdotool lame
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,197 @@
+// The demopack tool, run as authors run it, and the player's reader on what it
+// wrote.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "resources/FileBuffer.h"
+#include "resources/PackReader.h"
+#include "tests/ContentFolder.h"
+#include "tests/PackBytes.h"
+#include "tests/ProcessHarness.h"
+#include "tests/StdoutCapture.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class DemopackTool : public ContentTest {
+protected:
+    ToolRun Tool(const std::vector<std::string>& args) {
+        harness::ProcessOptions options;
+        options.workingFolder = ContentRoot();
+        options.stdoutPath = ContentRoot() + "/../" + fs::path(ContentRoot()).filename().string() + ".out";
+        options.stderrPath = options.stdoutPath + ".err";
+        ToolRun run;
+        {
+            harness::Process process(DEMOPACK_PATH, args, options);
+            EXPECT_TRUE(process.Wait(60s));
+            run.status = process.ExitStatus();
+        }
+        run.out = ReadWhole(options.stdoutPath);
+        run.err = ReadWhole(options.stderrPath);
+        fs::remove(options.stdoutPath);
+        fs::remove(options.stderrPath);
+        return run;
+    }
+    // The files under `folder`, as relative path -> bytes.
+    std::map<std::string, std::string> Tree(const std::string& folder) {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(folder))
+            if (entry.is_regular_file())
+                files[entry.path().lexically_relative(folder).generic_string()] = ReadWhole(entry.path());
+        return files;
+    }
+    std::vector<std::string> Leftovers(const std::string& folder) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (entry.path().filename().string().find(".tmp-") != std::string::npos) names.push_back(entry.path());
+        return names;
+    }
+};
+
+TEST_F(DemopackTool, RoundTripKeepsEveryByteAndThePlayerReadsItAll) {
+    std::mt19937 random(7);
+    std::string noise(200000, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    Write("work/data/textures/Wood.PNG", noise);
+    Write("work/data/textures/empty.bmp", "");
+    Write("work/data/models/deep/er/box.obj", "v 0 0 0\nf 1 1 1\n");
+    Write("work/data/materials.xml", std::string(100000, 'm'));
+    Write("work/music.mp3", "not packed");
+    fs::create_directories("out");
+
+    ToolRun create = Tool({"create", "out/data.pack", "--root", "work", "data"});
+    ASSERT_EQ(create.status, 0) << create.err;
+    EXPECT_TRUE(create.err.empty()) << create.err;
+
+    ToolRun list = Tool({"list", "out/data.pack"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("      200000"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("  data/textures/Wood.PNG\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("  data/models/deep/er/box.obj\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("4 files, "), std::string::npos) << list.out;
+
+    ToolRun extract = Tool({"extract", "out/data.pack", "back"});
+    ASSERT_EQ(extract.status, 0) << extract.err;
+    std::map<std::string, std::string> original = Tree("work/data");
+    std::map<std::string, std::string> back = Tree("back/data");
+    EXPECT_EQ(back.size(), 4u);
+    EXPECT_TRUE(original == back);
+
+    // The player's side: every file listed, every file read back whole.
+    std::vector<std::string> files;
+    StdoutCapture quiet;
+    ReadPackFileList("out/data.pack", files);
+    quiet.Text();
+    EXPECT_EQ(files.size(), 4u);
+    for (const auto& [name, bytes] : original) {
+        auto buffer = LoadFile("data/" + name, "out/data.pack");
+        ASSERT_TRUE(buffer) << name;
+        EXPECT_TRUE(buffer->fromPack);
+        EXPECT_EQ(buffer->name, "data/" + name);
+        EXPECT_EQ(std::string(buffer->data.data(), buffer->size), bytes) << name;
+    }
+}
+
+TEST_F(DemopackTool, NamesAreRelativeToTheCurrentFolderByDefault) {
+    Write("data/scenes/intro.xml", "<Scene/>");
+    Write("data/timeline.xml", "<TimeLine/>");
+    ToolRun create = Tool({"create", "data.pack", "data/scenes", "data/timeline.xml", "data/scenes/intro.xml"});
+    ASSERT_EQ(create.status, 0) << create.err;
+    std::vector<std::string> files;
+    StdoutCapture quiet;
+    ReadPackFileList(PackPath(), files);
+    EXPECT_EQ(files, (std::vector<std::string>{"data/scenes/intro.xml", "data/timeline.xml"}));
+}
+
+TEST_F(DemopackTool, RefusesToOverwriteItsOwnInput) {
+    Write("data/a.txt", "alpha");
+    ASSERT_EQ(Tool({"create", "data/data.pack", "data"}).status, 0);
+    std::string before = ReadWhole("data/data.pack");
+    ToolRun again = Tool({"create", "data/data.pack", "data"});
+    EXPECT_NE(again.status, 0);
+    EXPECT_NE(again.err.find("refusing to overwrite"), std::string::npos) << again.err;
+    EXPECT_EQ(ReadWhole("data/data.pack"), before);
+    EXPECT_TRUE(Leftovers("data").empty());
+}
+
+TEST_F(DemopackTool, FailsClearlyAndLeavesNoPackBehind) {
+    Write("data/a.txt", "alpha");
+    Write("other/b.txt", "beta");
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"create", "out.pack", "data", "missing"}, "no such file or folder"},
+        {{"create", "out.pack", "--root", "data", "../other"}, "outside the root folder"},
+        {{"create", "out.pack", "--root", "nowhere", "data"}, "root folder not found"},
+        {{"create", "no/such/folder/out.pack", "data"}, "cannot create"},
+        {{"create", "data", "data/a.txt"}, "is a folder"},
+        {{"create", "out.pack"}, "usage"},
+        {{"list", "data/a.txt"}, "not a pack"},
+        {{"list", "missing.pack"}, "cannot open"},
+        {{"extract", "missing.pack", "x"}, "cannot open"},
+        {{"frobnicate"}, "usage"},
+    };
+    for (const Case& c : cases) {
+        ToolRun run = Tool(c.args);
+        EXPECT_NE(run.status, 0) << c.message;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists("out.pack")) << c.message;
+        EXPECT_TRUE(Leftovers(".").empty()) << c.message;
+    }
+}
+
+TEST_F(DemopackTool, ReportsDamagedPacksAndHostileNames) {
+    using namespace packbytes;
+    std::string good = Entry("a.txt", "alpha");
+    Write("cut.pack", Header() + good + good.substr(0, good.size() - 3));
+    ToolRun list = Tool({"list", "cut.pack"});
+    EXPECT_NE(list.status, 0);
+    EXPECT_NE(list.err.find("damaged at entry 2"), std::string::npos) << list.err;
+
+    std::string data = Zlib("abc");
+    Write("bomb.pack", Header() + RawEntry("a.txt", data.size(), 0xFFFFFFF0u, data));
+    ToolRun extract = Tool({"extract", "bomb.pack", "out"});
+    EXPECT_NE(extract.status, 0);
+    EXPECT_NE(extract.err.find("damaged data in entry a.txt"), std::string::npos) << extract.err;
+
+    Write("escape.pack", Header() + Entry("..\\escaped.txt", "x"));
+    extract = Tool({"extract", "escape.pack", "out"});
+    EXPECT_NE(extract.status, 0);
+    EXPECT_NE(extract.err.find("leaves the target folder"), std::string::npos) << extract.err;
+    EXPECT_FALSE(fs::exists("escaped.txt"));
+
+    // Twins differing in case: only the one the player reads comes out.
+    Write("twins.pack", Header() + Entry("dir/A.txt", "first") + Entry("DIR/a.txt", "second"));
+    extract = Tool({"extract", "twins.pack", "out"});
+    EXPECT_EQ(extract.status, 0) << extract.err;
+    EXPECT_EQ(ReadWhole("out/dir/A.txt"), "first");
+    EXPECT_FALSE(fs::exists("out/DIR/a.txt"));
+}
+
+TEST_F(DemopackTool, ReportsProgressOnLargePacks) {
+    Write("big/zeros.bin", std::string(20u << 20, '\0'));
+    Write("big/small.txt", "small");
+    ToolRun create = Tool({"create", "big.pack", "big"});
+    ASSERT_EQ(create.status, 0) << create.err;
+    EXPECT_NE(create.err.find("(100%)"), std::string::npos) << create.err;
+    ToolRun extract = Tool({"extract", "big.pack", "out"});
+    ASSERT_EQ(extract.status, 0) << extract.err;
+    EXPECT_EQ(fs::file_size("out/big/zeros.bin"), 20u << 20);
+}
+
+}  // namespace

@@ -1,0 +1,82 @@
+#pragma once
+
+// Runs the real player (or a tool) as a child process and watches its window,
+// for tests that need the whole program under a display (Xvfb in CI).
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace harness {
+
+// A fresh temporary folder, removed with the object.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    const std::string& Path() const { return path; }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+
+private:
+    std::string path;
+};
+
+struct ProcessOptions {
+    std::string workingFolder;
+    std::map<std::string, std::string> setEnv;  // added or replaced
+    std::vector<std::string> unsetEnv;
+    std::string stdoutPath;  // empty: /dev/null
+    std::string stderrPath;  // empty: /dev/null
+};
+
+class Process {
+public:
+    Process(const std::string& program, const std::vector<std::string>& args, const ProcessOptions& options);
+    ~Process();  // kills the child if it still runs
+
+    bool Running();
+    // Waits for the end; returns false on time-out.
+    bool Wait(std::chrono::milliseconds timeout);
+    int ExitStatus() const { return exitStatus; }  // exit code, or 128 + signal
+    void Kill(int signal);
+    pid_t Pid() const { return pid; }
+
+private:
+    pid_t pid = -1;
+    bool exited = false;
+    int exitStatus = -1;
+};
+
+// True when an X display is reachable.
+bool HaveDisplay();
+
+// The top-level window with this exact title, or 0 after the time-out.
+unsigned long FindWindow(const std::string& title, std::chrono::milliseconds timeout);
+bool WindowSize(unsigned long window, int& width, int& height);
+// Sends the close request a user's click on the close button sends.
+void RequestClose(unsigned long window);
+// Types a key (xdotool key NAME) to the focused window.
+void PressKey(const std::string& keyName);
+
+// A sine tone of `seconds` as an MP3, made with lame; false when lame failed.
+bool MakeMp3(const std::string& path, double seconds, int rate = 44100);
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+// Polls `predicate` until it holds or the time-out passes.
+template <class F>
+bool WaitFor(F predicate, std::chrono::milliseconds timeout) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (predicate()) return true;
+        struct timespec ts{0, 20 * 1000 * 1000};
+        nanosleep(&ts, nullptr);
+    }
+    return predicate();
+}
+
+}  // namespace harness

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+// Sends standard output to a temporary file for the life of the object.
+class StdoutCapture {
+public:
+    StdoutCapture() {
+        std::fflush(stdout);
+        char name[] = "/tmp/demo-stdout-XXXXXX";
+        int fd = mkstemp(name);
+        path = name;
+        saved = dup(1);
+        dup2(fd, 1);
+        close(fd);
+    }
+    ~StdoutCapture() {
+        Restore();
+        std::remove(path.c_str());
+    }
+    // Stops capturing and returns what was written.
+    std::string Text() {
+        Restore();
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+private:
+    void Restore() {
+        if (saved < 0) return;
+        std::fflush(stdout);
+        dup2(saved, 1);
+        close(saved);
+        saved = -1;
+    }
+    std::string path;
+    int saved = -1;
+};

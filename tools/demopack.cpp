@@ -1,0 +1,261 @@
+// demopack: makes, lists and unpacks the data.pack archives the player reads.
+//
+//   demopack create OUT.pack [--root DIR] PATH...
+//   demopack list FILE.pack
+//   demopack extract FILE.pack DIR
+//
+// Every failure prints "demopack: <what>" on stderr and exits with status 1.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "resources/ByteSource.h"
+#include "resources/PackReader.h"
+#include "resources/PackWriter.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint64_t kProgressThreshold = 16u << 20;  // packs smaller than this finish too fast to report
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: demopack create OUT.pack [--root DIR] PATH...\n"
+                 "       demopack list FILE.pack\n"
+                 "       demopack extract FILE.pack DIR\n"
+                 "create stores every file under each PATH (folders recursively), named by its\n"
+                 "path relative to DIR (default: the current folder) with '/' separators.\n"
+                 "PATHs are taken relative to DIR.\n");
+    return 2;
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "demopack: %s\n", message.c_str());
+    return 1;
+}
+
+// Reports every tenth of the work on large packs, on stderr.
+class Progress {
+public:
+    Progress(const char* verb, uint64_t total) : verb(verb), total(total) {}
+    void Advance(uint64_t bytes, size_t files) {
+        done += bytes;
+        if (total < kProgressThreshold) return;
+        int tenth = static_cast<int>(done * 10 / total);
+        if (tenth <= reported) return;
+        reported = tenth;
+        std::fprintf(stderr, "demopack: %s %zu files, %llu of %llu MiB (%d%%)\n", verb, files,
+                     static_cast<unsigned long long>(done >> 20), static_cast<unsigned long long>(total >> 20),
+                     tenth * 10);
+    }
+
+private:
+    const char* verb;
+    uint64_t total;
+    uint64_t done = 0;
+    int reported = 0;
+};
+
+struct Input {
+    std::string storedName;
+    fs::path source;
+    uint64_t size = 0;
+};
+
+bool IsInside(const fs::path& relative) {
+    return !relative.empty() && relative.is_relative() && *relative.begin() != "..";
+}
+
+// Collects the files under `argument`, in a stable order (folders sorted by
+// name), named relative to `root`.
+bool Collect(const fs::path& root, const std::string& argument, std::vector<Input>& inputs, std::string& error) {
+    fs::path path = (root / argument).lexically_normal();
+    std::error_code ec;
+    fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::exists(status)) {
+        error = "no such file or folder: " + path.string();
+        return false;
+    }
+    std::vector<fs::path> files;
+    if (fs::is_directory(status)) {
+        for (fs::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+            if (it->is_regular_file(ec)) files.push_back(it->path());
+        if (ec) {
+            error = "cannot list " + path.string() + ": " + ec.message();
+            return false;
+        }
+        std::sort(files.begin(), files.end());
+    } else if (fs::is_regular_file(status)) {
+        files.push_back(path);
+    } else {
+        error = "not a file or folder: " + path.string();
+        return false;
+    }
+    for (const fs::path& file : files) {
+        fs::path relative = file.lexically_relative(root);
+        if (!IsInside(relative)) {
+            error = file.string() + " is outside the root folder " + root.string();
+            return false;
+        }
+        uint64_t size = fs::file_size(file, ec);
+        if (ec) {
+            error = "cannot read " + file.string() + ": " + ec.message();
+            return false;
+        }
+        inputs.push_back({relative.generic_string(), file, size});
+    }
+    return true;
+}
+
+int Create(const std::vector<std::string>& args) {
+    std::string out;
+    std::string rootArgument = ".";
+    std::vector<std::string> paths;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--root") {
+            if (i + 1 >= args.size()) return Usage();
+            rootArgument = args[++i];
+        } else if (out.empty()) {
+            out = args[i];
+        } else {
+            paths.push_back(args[i]);
+        }
+    }
+    if (out.empty() || paths.empty()) return Usage();
+
+    std::error_code ec;
+    if (!fs::is_directory(rootArgument, ec)) return Fail("root folder not found: " + rootArgument);
+    const fs::path root = fs::absolute(rootArgument, ec).lexically_normal();
+
+    std::vector<Input> inputs;
+    std::string error;
+    for (const std::string& path : paths)
+        if (!Collect(root, path, inputs, error)) return Fail(error);
+
+    // The same file named twice is stored once: the player reads only the first.
+    std::set<std::string> seen;
+    std::erase_if(inputs, [&](const Input& input) { return !seen.insert(input.storedName).second; });
+
+    if (fs::is_directory(out, ec)) return Fail(out + " is a folder");
+    uint64_t total = 0;
+    for (const Input& input : inputs) {
+        if (fs::equivalent(input.source, out, ec)) return Fail("refusing to overwrite its own input " + out);
+        total += input.size;
+    }
+
+    PackWriter writer;
+    if (!writer.Open(out, error)) return Fail(error);
+    Progress progress("packed", total);
+    size_t count = 0;
+    for (const Input& input : inputs) {
+        if (!writer.AddFile(input.storedName, input.source.string(), error)) return Fail(error);
+        progress.Advance(input.size, ++count);
+    }
+    if (!writer.Finish(error)) return Fail(error);
+    std::printf("%s: %u files, %llu bytes, %llu compressed\n", out.c_str(), writer.EntryCount(),
+                static_cast<unsigned long long>(total), static_cast<unsigned long long>(writer.CompressedBytes()));
+    return 0;
+}
+
+// Opens a pack and checks its header; null after reporting the error.
+std::unique_ptr<FileByteSource> OpenPack(const std::string& path, std::string& error) {
+    auto pack = FileByteSource::Open(path);
+    if (!pack) {
+        error = "cannot open " + path;
+        return nullptr;
+    }
+    PackReader reader(*pack);
+    if (!reader.ReadHeader()) {
+        error = path + " is not a pack (its header is not \".KRR\")";
+        return nullptr;
+    }
+    return pack;
+}
+
+std::string Damaged(const std::string& path, size_t index) {
+    return path + " is damaged at entry " + std::to_string(index + 1) + " (cut short or a size runs past its end)";
+}
+
+int List(const std::string& path) {
+    std::string error;
+    auto pack = OpenPack(path, error);
+    if (!pack) return Fail(error);
+    PackReader reader(*pack);
+    PackEntry entry;
+    size_t count = 0;
+    uint64_t total = 0;
+    std::printf("%12s %12s  %s\n", "size", "compressed", "name");
+    for (PackStep step; (step = reader.Next(entry)) != PackStep::end; ++count) {
+        if (step == PackStep::damaged || !reader.SkipData(entry)) return Fail(Damaged(path, count));
+        std::printf("%12u %12u  %s\n", entry.uncompressedSize, entry.compressedSize, entry.storedName.c_str());
+        total += entry.uncompressedSize;
+    }
+    std::printf("%zu files, %llu bytes\n", count, static_cast<unsigned long long>(total));
+    return 0;
+}
+
+// The path an entry is written to under `folder`, or empty when its name
+// would leave the folder.
+fs::path ExtractPath(const fs::path& folder, const std::string& storedName) {
+    std::string name = storedName;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    fs::path relative = fs::path(name).lexically_normal();
+    if (!IsInside(relative) || !relative.has_filename()) return {};
+    return folder / relative;
+}
+
+int Extract(const std::string& path, const std::string& folderArgument) {
+    std::string error;
+    auto pack = OpenPack(path, error);
+    if (!pack) return Fail(error);
+    std::error_code ec;
+    const fs::path folder = fs::absolute(folderArgument, ec).lexically_normal();
+    Progress progress("extracted", pack->Remaining());
+    PackReader reader(*pack);
+    PackEntry entry;
+    std::set<std::string> seen;
+    size_t count = 0;
+    for (PackStep step; (step = reader.Next(entry)) != PackStep::end; ++count) {
+        if (step == PackStep::damaged) return Fail(Damaged(path, count));
+        // The player reads only the first of entries that differ in case or
+        // separators alone; so does extract.
+        if (!seen.insert(entry.normalizedName).second) {
+            std::fprintf(stderr, "demopack: skipping %s: the player never reads it (an earlier entry has its name)\n",
+                         entry.storedName.c_str());
+            if (!reader.SkipData(entry)) return Fail(Damaged(path, count));
+            continue;
+        }
+        fs::path target = ExtractPath(folder, entry.storedName);
+        if (target.empty()) return Fail("entry name leaves the target folder: " + entry.storedName);
+        auto data = reader.ReadData(entry);
+        if (!data) return Fail("damaged data in entry " + entry.storedName);
+        if (fs::equivalent(target, path, ec)) return Fail("refusing to overwrite the pack itself: " + target.string());
+        fs::create_directories(target.parent_path(), ec);
+        if (ec) return Fail("cannot create " + target.parent_path().string() + ": " + ec.message());
+        std::FILE* out = std::fopen(target.c_str(), "wb");
+        if (!out) return Fail("cannot write " + target.string());
+        bool ok = std::fwrite(data->data.data(), 1, data->size, out) == data->size;
+        ok = std::fclose(out) == 0 && ok;
+        if (!ok) return Fail("cannot write " + target.string());
+        progress.Advance(entry.compressedSize, count + 1);
+    }
+    std::printf("%zu files extracted to %s\n", seen.size(), folder.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    std::string command = argv[1];
+    std::vector<std::string> args(argv + 2, argv + argc);
+    if (command == "create") return Create(args);
+    if (command == "list" && args.size() == 1) return List(args[0]);
+    if (command == "extract" && args.size() == 2) return Extract(args[0], args[1]);
+    return Usage();
+}

@@ -380,12 +380,10 @@ void SModelLoader::ParseFace(const char* line, const char* end) {
 void SModelLoader::FillVertexArrays(float* positionsOut, float* normalsOut, float* uvsOut, float* tangentsOut) const {
     // Indices come checked from the parse; the bounds are checked again because
     // every field is public and may have been edited since.
-    auto positionAt = [&](int i) {
-        return static_cast<size_t>(i - 1) < positions.size() ? positions[static_cast<size_t>(i - 1)] : glm::vec3(0.0f);
-    };
-    auto uvAt = [&](int i) {
-        return static_cast<size_t>(i - 1) < uvs.size() ? uvs[static_cast<size_t>(i - 1)] : glm::vec2(0.0f);
-    };
+    // Index 0 (none) and negative ones wrap to huge slots, so one compare covers all.
+    auto slot = [](int index) { return static_cast<size_t>(static_cast<unsigned>(index)) - 1; };
+    auto positionAt = [&](int i) { return slot(i) < positions.size() ? positions[slot(i)] : glm::vec3(0.0f); };
+    auto uvAt = [&](int i) { return slot(i) < uvs.size() ? uvs[slot(i)] : glm::vec2(0.0f); };
 
     size_t count = std::min({static_cast<size_t>(std::max(triangleCount, 0)), positionIndices.size(),
                              uvIndices.size(), normalIndices.size()});
@@ -407,8 +405,7 @@ void SModelLoader::FillVertexArrays(float* positionsOut, float* normalsOut, floa
         glm::vec3 bitangent = (e2 * ds1 - e1 * ds2) * r;
 
         glm::vec3 faceNormal(0.0f);
-        if (static_cast<size_t>(ni[0] - 1) >= normals.size() || static_cast<size_t>(ni[1] - 1) >= normals.size() ||
-            static_cast<size_t>(ni[2] - 1) >= normals.size()) {
+        if (slot(ni[0]) >= normals.size() || slot(ni[1]) >= normals.size() || slot(ni[2]) >= normals.size()) {
             glm::vec3 n = glm::cross(e1, e2);
             float length = glm::length(n);
             // A triangle without area has no direction; it covers no pixels either.
@@ -416,7 +413,7 @@ void SModelLoader::FillVertexArrays(float* positionsOut, float* normalsOut, floa
         }
 
         for (int k = 0; k < 3; ++k) {
-            size_t n = static_cast<size_t>(ni[k] - 1);
+            size_t n = slot(ni[k]);
             glm::vec3 normal = n < normals.size() ? normals[n] : faceNormal;
             glm::vec3 t = tangent - normal * glm::dot(normal, tangent);
             t = t / glm::length(t);

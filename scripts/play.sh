@@ -16,6 +16,6 @@ cd "$PRODUCTION"
 echo "Playing the production in $PRODUCTION"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: playing under a virtual X display (Xvfb); nothing will be visible."
-  exec xvfb-run -a -s "-screen 0 1920x1080x24" "$ROOT/build/$PLAYER"
+  exec xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" "$ROOT/build/$PLAYER"
 fi
 exec "$ROOT/build/$PLAYER"

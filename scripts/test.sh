@@ -18,7 +18,7 @@ export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 # One virtual display for a whole test run.
 run_ctest() {
   local dir="$1"; shift
-  xvfb-run -a -s "-screen 0 1920x1080x24" \
+  xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" \
     ctest --test-dir "$dir" --output-on-failure -j "$JOBS" --timeout 300 "$@"
 }
 

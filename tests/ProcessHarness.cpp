@@ -101,10 +101,15 @@ void Process::Kill(int signal) {
 bool HaveDisplay() {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) return false;
-    Display* d = XOpenDisplay(nullptr);
-    if (!d) return false;
-    XCloseDisplay(d);
-    return true;
+    // A display that was just started may not take clients for a moment.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (Display* d = XOpenDisplay(nullptr)) {
+            XCloseDisplay(d);
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
 }
 
 namespace {

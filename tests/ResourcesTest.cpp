@@ -56,6 +56,12 @@ protected:
         manager->DetectChanges(manager->texturesPath, manager->textureRecords);
         return capture.Text();
     }
+    std::string DetectModelsAndScenes() {
+        StdoutCapture capture;
+        manager->DetectChanges(manager->modelsPath, manager->modelRecords);
+        manager->DetectChanges(manager->scenesPath, manager->sceneRecords);
+        return capture.Text();
+    }
 
     std::unique_ptr<ResourceManager> manager;
 };
@@ -193,10 +199,7 @@ TEST_F(Manager, TheEndingAloneDecidesTheKind) {
     Write("data/textures/skin.png", "the texture itself");
     Write("data/scenes/intro.xml", "<Scene/>");
     ResourceManager& m = Make();
-    StdoutCapture capture;
-    m.DetectChanges(m.modelsPath, m.modelRecords);
-    m.DetectChanges(m.scenesPath, m.sceneRecords);
-    std::string log = capture.Text();
+    std::string log = DetectModelsAndScenes();
     EXPECT_EQ(Count(log, "Adding model : box.obj\n"), 1u) << log;
     EXPECT_EQ(Count(log, "Adding texture : skin.png\n"), 1u) << log;
     EXPECT_EQ(Count(log, "Adding scene : intro.xml\n"), 1u) << log;
@@ -220,17 +223,11 @@ TEST_F(Manager, ChangedModelsAreFlaggedAndScenesOnlyNoted) {
     Write("data/models/box.obj", "v 0 0 0");
     Write("data/scenes/intro.xml", "<Scene/>");
     ResourceManager& m = Make();
-    StdoutCapture quiet;
-    m.DetectChanges(m.modelsPath, m.modelRecords);
-    m.DetectChanges(m.scenesPath, m.sceneRecords);
-    quiet.Text();
+    DetectModelsAndScenes();
 
     Touch("data/models/box.obj");
     Touch("data/scenes/intro.xml");
-    StdoutCapture capture;
-    m.DetectChanges(m.modelsPath, m.modelRecords);
-    m.DetectChanges(m.scenesPath, m.sceneRecords);
-    EXPECT_EQ(capture.Text(),
+    EXPECT_EQ(DetectModelsAndScenes(),
               "Detected a change in recource box.obj\nReloading model : box.obj\n"
               "Detected a change in recource intro.xml\n");
     EXPECT_TRUE(m.FindModel(NameHash("box.obj"))->reloadRequested);

@@ -10,6 +10,7 @@
 #include "app/Log.h"
 #include "resources/AsciiCase.h"
 #include "resources/NameHash.h"
+#include "platform/FileCase.h"
 #include "resources/ResourceManager.h"
 
 namespace fs = std::filesystem;
@@ -108,7 +109,7 @@ void ResourceManager::ReloadResource(const FileRecord& record) {
 }
 
 std::optional<FileTime> ResourceManager::GetFileStamp(const std::string& path) const {
-    if (auto time = LastWriteTime(path)) return time;
+    if (auto time = LastWriteTime(MatchFileCase(path))) return time;
     if (IsInPack(path)) return ReadFileTime(PackPath());
     return std::nullopt;
 }

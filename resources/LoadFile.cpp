@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "platform/FileCase.h"
 #include "resources/ByteSource.h"
 #include "resources/PackReader.h"
 #include "resources/ResourceManager.h"
@@ -29,6 +30,6 @@ std::unique_ptr<FileBuffer> LoadFile(const std::string& path) {
 std::unique_ptr<FileBuffer> LoadFile(const std::string& path, const std::string& packPath) {
     // A loose file that can be opened always wins, whatever the times; only
     // one that cannot be opened is looked for in the pack.
-    if (auto loose = FileByteSource::Open(path)) return ReadWhole(*loose);
+    if (auto loose = FileByteSource::Open(MatchFileCase(path))) return ReadWhole(*loose);
     return LoadPackEntry(packPath, path);
 }

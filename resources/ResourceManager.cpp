@@ -6,6 +6,7 @@
 #include "app/Log.h"
 #include "app/Player.h"
 #include "resources/AsciiCase.h"
+#include "resources/FileBuffer.h"
 #include "resources/PackReader.h"
 
 namespace {
@@ -78,7 +79,12 @@ bool ResourceManager::IsInPack(const std::string& path) const {
     return std::find(packFiles.begin(), packFiles.end(), key) != packFiles.end();
 }
 
-// The material library and the timeline are read by their own modules; until
-// they exist a change of either file is only noted in its stamp.
-void ResourceManager::ReloadMaterials() {}
+void ResourceManager::ReloadMaterials() {
+    auto buffer = LoadFile(materialsFile);
+    if (!buffer || buffer->size == 0) return;
+    materials.Publish(MaterialSet::Parse(buffer->data.data(), buffer->size));
+}
+
+// The timeline is read by its own module; until it exists a change of the
+// file is only noted in its stamp.
 void ResourceManager::ReloadTimeline() {}

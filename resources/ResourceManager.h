@@ -9,7 +9,7 @@
 #include "platform/FileTime.h"
 #include "render/Mesh.h"
 #include "resources/FileRecord.h"
-#include "resources/Material.h"
+#include "resources/MaterialLibrary.h"
 #include "resources/Registry.h"
 #include "resources/SceneList.h"
 #include "resources/Texture.h"
@@ -51,7 +51,8 @@ public:
     Registry<Texture> textures;
     std::vector<FileRecord> modelRecords;  // watcher thread only
     Registry<Mesh> models;
-    Registry<Material> materials;
+    // Replaced whole on each reload of the library; see MaterialLibrary.
+    MaterialLibrary materials;
     std::vector<FileRecord> sceneRecords;  // watcher thread only
     SceneList scenes;
 
@@ -76,7 +77,9 @@ public:
     // Look-ups for any thread: null when nothing is registered under `hash`.
     Texture* FindTexture(uint32_t hash) const { return textures.Find(hash); }
     Mesh* FindModel(uint32_t hash) const { return models.Find(hash); }
-    Material* FindMaterial(uint32_t hash) const { return materials.Find(hash); }
+    // The material stays valid while the returned pointer is held, even across
+    // a reload of the library; hold it for a draw, not longer.
+    std::shared_ptr<const Material> FindMaterial(uint32_t hash) const { return materials.Find(hash); }
     // The first scene, in the order they were added, named `hash`.
     Scene* FindScene(uint32_t hash) const { return scenes.Find(hash); }
 
@@ -87,7 +90,9 @@ public:
     // workingFolder + "/" + packName.
     std::string PackPath() const;
 
-    // Rereads data/materials.xml; watcher thread.
+    // Rereads data/materials.xml and replaces all materials; keeps the
+    // previous ones when the file is empty, not XML or has no "Materials".
+    // Watcher thread.
     void ReloadMaterials();
     // Rereads data/timeline.xml; watcher thread.
     void ReloadTimeline();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "render/Renderer.h"
+#include "resources/FileBuffer.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
 #include "tests/ContentFolder.h"
@@ -330,3 +331,14 @@ TEST(Registry, UnknownHashesFindNothingAndReplacedObjectsStayAlive) {
 }
 
 }  // namespace
+
+TEST_F(Manager, AFileSavedWithCapitalsIsFoundByItsLowerCaseName) {
+    Write("data/textures/WOOD.PNG", "wood");
+    ResourceManager& m = Make();
+    auto buffer = LoadFile("data/textures/wood.png");
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(buffer->size, 4u);
+    EXPECT_FALSE(buffer->fromPack);
+    EXPECT_EQ(m.GetFileStamp("data/textures/wood.png"), TimeOf("data/textures/WOOD.PNG"));
+    EXPECT_EQ(LoadFile("data/textures/wood.pn"), nullptr);
+}

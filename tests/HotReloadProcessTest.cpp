@@ -8,32 +8,18 @@
 #include <string>
 #include <thread>
 
-#include "tests/ProcessHarness.h"
+#include "tests/PlayerFixture.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using harness::Process;
 using harness::ProcessOptions;
-using harness::TempFolder;
 
 namespace {
 
-const char* kTitle = "Caldera @ Lanternfall2018";
-
-class HotReload : public ::testing::Test {
+class HotReload : public PlayerFixture {
 protected:
-    void SetUp() override {
-        if (!harness::HaveDisplay()) GTEST_SKIP() << "no X display";
-    }
-    ProcessOptions Options() {
-        ProcessOptions options;
-        options.workingFolder = folder.Path();
-        options.setEnv["SDL_AUDIODRIVER"] = "dummy";
-        options.stdoutPath = folder / "stdout.txt";
-        options.stderrPath = folder / "stderr.txt";
-        return options;
-    }
-    std::string Log() { return harness::ReadFile(folder / "stdout.txt"); }
+    std::string Log() { return Stdout(); }
     // Waits until the log holds every line, in this order, after `from`.
     bool LogShows(const std::vector<std::string>& lines, size_t from, std::chrono::milliseconds timeout) {
         return harness::WaitFor(
@@ -53,7 +39,6 @@ protected:
         fs::last_write_time(folder / relative, fs::file_time_type::clock::now() + 10s);
     }
 
-    TempFolder folder;
 };
 
 TEST_F(HotReload, AddedAndTouchedFilesAreSeenWithinOneCycle) {
@@ -62,7 +47,7 @@ TEST_F(HotReload, AddedAndTouchedFilesAreSeenWithinOneCycle) {
     harness::WriteFile(folder / "data/scenes/intro.xml", "<Scene/>");
 
     Process player(DEMOPLAYER_PATH, {}, Options());
-    ASSERT_NE(harness::FindWindow(kTitle, 10s), 0u) << harness::ReadFile(folder / "stderr.txt");
+    ASSERT_NE(harness::FindWindow(kPlayerTitle, 10s), 0u) << harness::ReadFile(folder / "stderr.txt");
     // The first poll after the first frame finds the scene.
     ASSERT_TRUE(LogShows({"New recource detected : intro.xml", "Adding scene : intro.xml"}, 0, 5s)) << Log();
 

@@ -5,40 +5,21 @@
 #include <chrono>
 #include <filesystem>
 
-#include "tests/ProcessHarness.h"
+#include "tests/PlayerFixture.h"
 
 using namespace std::chrono_literals;
 using harness::Process;
 using harness::ProcessOptions;
-using harness::TempFolder;
 
 namespace {
 
-const char* kTitle = "Caldera @ Lanternfall2018";
-
-class Player : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!harness::HaveDisplay()) GTEST_SKIP() << "no X display";
-    }
-    ProcessOptions Options() {
-        ProcessOptions options;
-        options.workingFolder = folder.Path();
-        options.setEnv["SDL_AUDIODRIVER"] = "dummy";
-        options.stdoutPath = folder / "stdout.txt";
-        options.stderrPath = folder / "stderr.txt";
-        return options;
-    }
-    std::string Stderr() { return harness::ReadFile(folder / "stderr.txt"); }
-
-    TempFolder folder;
-};
+using Player = PlayerFixture;
 
 }  // namespace
 
 TEST_F(Player, OpensItsWindowAndEscapeEndsIt) {
     Process player(DEMOPLAYER_PATH, {}, Options());
-    unsigned long window = harness::FindWindow(kTitle, 20s);
+    unsigned long window = harness::FindWindow(kPlayerTitle, 20s);
     ASSERT_NE(window, 0u) << Stderr();
     int width = 0, height = 0;
     ASSERT_TRUE(harness::WindowSize(window, width, height));
@@ -53,7 +34,7 @@ TEST_F(Player, OpensItsWindowAndEscapeEndsIt) {
 
 TEST_F(Player, ClosingTheWindowEndsIt) {
     Process player(DEMOPLAYER_PATH, {}, Options());
-    unsigned long window = harness::FindWindow(kTitle, 20s);
+    unsigned long window = harness::FindWindow(kPlayerTitle, 20s);
     ASSERT_NE(window, 0u) << Stderr();
     std::this_thread::sleep_for(300ms);
     harness::RequestClose(window);
@@ -63,7 +44,7 @@ TEST_F(Player, ClosingTheWindowEndsIt) {
 
 TEST_F(Player, KeepsRunningWithoutMusic) {
     Process player(DEMOPLAYER_PATH, {}, Options());
-    ASSERT_NE(harness::FindWindow(kTitle, 20s), 0u) << Stderr();
+    ASSERT_NE(harness::FindWindow(kPlayerTitle, 20s), 0u) << Stderr();
     EXPECT_FALSE(player.Wait(5s)) << "ended without music, status " << player.ExitStatus();
     harness::PressKey("Escape");
     ASSERT_TRUE(player.Wait(2s));

@@ -1,8 +1,24 @@
 #include "render/Renderer.h"
 
 #include <chrono>
+#include <cmath>
+#include <limits>
 
 #include "platform/Music.h"
+#include "playback/Timeline.h"
+
+namespace {
+
+// Truncation toward zero; an authored "nan" or "1e400" must not turn into
+// undefined behaviour, so such values saturate (NaN reads as 0).
+int TruncateToInt(float value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 2147483647.0f) return std::numeric_limits<int>::max();
+    if (value <= -2147483648.0f) return std::numeric_limits<int>::min();
+    return static_cast<int>(value);
+}
+
+}  // namespace
 
 Renderer& Renderer::Instance() {
     static Renderer instance;
@@ -25,6 +41,15 @@ void Renderer::RenderFrame(Window* window) {
     previousTicks = now;
 
     hwnd = window;
+    // A music that failed to open reads negative: no entry covers it.
     double t = musicClock ? musicClock->PositionSeconds() : -1.0;
-    (void)t;  // the timeline picks the shot from here once it exists
+    TimelineEntry* entry = Timeline::Instance().FindEntry(t);
+    if (!entry) return;
+
+    currentScene = entry->scene;
+    currentCamera = entry->camera;
+    frameStart = TruncateToInt(entry->frameStart);
+    frameEnd = TruncateToInt(entry->frameEnd);
+    progress = static_cast<float>((t - static_cast<double>(entry->timeStart)) /
+                                  static_cast<double>(entry->duration)) * 100.0f;
 }

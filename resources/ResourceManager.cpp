@@ -5,6 +5,7 @@
 
 #include "app/Log.h"
 #include "app/Player.h"
+#include "playback/Timeline.h"
 #include "resources/AsciiCase.h"
 #include "resources/FileBuffer.h"
 #include "resources/PackReader.h"
@@ -85,6 +86,4 @@ void ResourceManager::ReloadMaterials() {
     materials.Publish(MaterialSet::Parse(buffer->data.data(), buffer->size));
 }
 
-// The timeline is read by its own module; until it exists a change of the
-// file is only noted in its stamp.
-void ResourceManager::ReloadTimeline() {}
+void ResourceManager::ReloadTimeline() { LoadTimeline(timelineFile); }

@@ -1,8 +1,56 @@
 #include "resources/Texture.h"
 
+#include <GL/glew.h>
+#include <stb/stb_image.h>
+
+#include <cstdint>
+#include <cstdio>
+
 #include "app/Log.h"
 #include "resources/FileBuffer.h"
 #include "resources/ResourceManager.h"
+
+namespace {
+
+// Header sizes beyond these would make the decoder allocate whatever a file
+// claims; such a file is refused as undecodable.
+bool SaneSize(int width, int height) {
+    return width > 0 && height > 0 && width <= Texture::kMaxSide && height <= Texture::kMaxSide &&
+           int64_t(width) * height <= Texture::kMaxPixels;
+}
+
+struct Image {
+    std::unique_ptr<unsigned char[], Texture::FreePixels> pixels;
+    int width = 0;
+    int height = 0;
+};
+
+Image DecodeMemory(const unsigned char* bytes, int size) {
+    Image image;
+    int width = 0, height = 0, components = 0;
+    if (!stbi_info_from_memory(bytes, size, &width, &height, &components) || !SaneSize(width, height)) return image;
+    image.pixels.reset(stbi_load_from_memory(bytes, size, &width, &height, &components, 4));
+    if (image.pixels) image.width = width, image.height = height;
+    return image;
+}
+
+Image DecodeFile(const std::string& path) {
+    Image image;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return image;
+    int width = 0, height = 0, components = 0;
+    // One open file for both, so that the size checked is the size decoded.
+    if (stbi_info_from_file(file, &width, &height, &components) && SaneSize(width, height)) {
+        image.pixels.reset(stbi_load_from_file(file, &width, &height, &components, 4));
+        if (image.pixels) image.width = width, image.height = height;
+    }
+    std::fclose(file);
+    return image;
+}
+
+}  // namespace
+
+void Texture::FreePixels::operator()(unsigned char* p) const { stbi_image_free(p); }
 
 void Texture::Load(const std::string& texturePath) {
     path = texturePath;
@@ -11,13 +59,71 @@ void Texture::Load(const std::string& texturePath) {
         Log(3, "Loading texture from archive : %s/%s", ResourceManager::packName, path.c_str());
     else
         Log(3, "Loading texture from file : %s", path.c_str());
+
     fileSize = buffer ? buffer->size : 0;
-    // Release: the fields above are complete before a reader sees the flag clear.
+
+    // Decoded outside the lock: the render thread may bind meanwhile.
+    Image image;
+    if (buffer && buffer->size > 0) {
+        // The decoder takes an int size; no image of the sizes above is that long.
+        if (buffer->size <= uint32_t(INT32_MAX))
+            image = DecodeMemory(reinterpret_cast<const unsigned char*>(buffer->data.data()),
+                                 static_cast<int>(buffer->size));
+    } else {
+        image = DecodeFile(path);
+    }
+    buffer.reset();
+    {
+        std::lock_guard lock(imageLock);
+        pixels = std::move(image.pixels);
+        width = image.width;
+        height = image.height;
+        channels = 4;
+        uploaded = false;
+    }
+    // Release: the image above is complete before the render thread sees the flag clear.
     loading.store(false, std::memory_order_release);
 }
 
-void Texture::Reload() {
+void Texture::BeginReload() {
     loading.store(true, std::memory_order_release);
-    fileSize = 0;
+    std::lock_guard lock(imageLock);
+    pixels.reset();
+    width = height = channels = 0;
+    uploaded = false;
+}
+
+void Texture::Reload() {
+    BeginReload();
     Load(path);
+}
+
+void Texture::Bind() {
+    if (loading.load(std::memory_order_acquire)) {
+        glBindTexture(GL_TEXTURE_2D, 0);
+        return;
+    }
+    std::lock_guard lock(imageLock);
+    // A reload may have begun since the flag was read; its pixels are gone.
+    if (loading.load(std::memory_order_acquire)) {
+        glBindTexture(GL_TEXTURE_2D, 0);
+        return;
+    }
+    if (!uploaded) {
+        uploaded = true;
+        GLuint replaced = glName;
+        glName = 0;
+        if (pixels && width > 0 && height > 0 && channels > 0) {
+            glGenTextures(1, &glName);
+            glBindTexture(GL_TEXTURE_2D, glName);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.get());
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+            glBindTexture(GL_TEXTURE_2D, 0);
+        }
+        // Released after the new name is made, so a reloaded texture never
+        // gets its old name back.
+        if (replaced) glDeleteTextures(1, &replaced);
+    }
+    glBindTexture(GL_TEXTURE_2D, glName);
 }

@@ -1,5 +1,6 @@
 #include "scene/Scene.h"
 
+#include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
 
 namespace {
@@ -13,3 +14,15 @@ Scene::Scene(const std::string& fileName)
 }
 
 void Scene::LoadXml() {}
+
+Camera* Scene::AddCamera(std::unique_ptr<Camera> camera) {
+    Camera* raw = camera.get();
+    cameras[NameHash(raw->name)] = raw;
+    cameraList.push_back(std::move(camera));
+    return raw;
+}
+
+Camera* Scene::FindCamera(uint32_t hash) const {
+    auto it = cameras.find(hash);
+    return it == cameras.end() ? nullptr : it->second;
+}

@@ -2,7 +2,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "scene/Camera.h"
 
 // The content of one XML file of data/scenes/. Constructed on the watcher
 // thread; found by the timeline through ResourceManager::FindScene.
@@ -18,6 +23,16 @@ public:
     // NameHash(name), cached by the first look-up; 0 means not yet computed.
     // Atomic because look-ups may run on more than one thread.
     std::atomic<uint32_t> nameHash{0};
+
+    // Cameras by NameHash of their names; a later camera of the same name
+    // wins. Filled before the scene is registered, then render thread only.
+    std::vector<std::unique_ptr<Camera>> cameraList;
+    std::unordered_map<uint32_t, Camera*> cameras;
+
+    // Adds a camera and makes it the one found under its name.
+    Camera* AddCamera(std::unique_ptr<Camera> camera);
+    // Null when the scene has no camera of that name.
+    Camera* FindCamera(uint32_t hash) const;
 
     // Reads `path` and fills the scene.
     void LoadXml();

@@ -1,0 +1,186 @@
+#include "playback/Timeline.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "resources/NameHash.h"
+#include "resources/ResourceManager.h"
+#include "scene/Scene.h"
+#include "tests/StdoutCapture.h"
+
+namespace {
+
+Timeline::EntryList Parsed(const std::string& xml) {
+    Timeline::EntryList entries;
+    EXPECT_TRUE(Timeline::Parse(xml.data(), xml.size(), entries)) << xml;
+    return entries;
+}
+
+// Scenes registered once for the whole test program: scenes are never removed.
+struct Scenes {
+    Scene* intro;
+    Scene* outro;
+    Scenes() {
+        ResourceManager& m = ResourceManager::Instance();
+        intro = m.scenes.Append(std::make_unique<Scene>("intro.xml"));
+        outro = m.scenes.Append(std::make_unique<Scene>("outro.xml"));
+        for (Scene* scene : {intro, outro}) {
+            auto camera = std::make_unique<Camera>();
+            camera->name = "main";
+            scene->AddCamera(std::move(camera));
+        }
+    }
+};
+
+Scenes& TestScenes() {
+    static Scenes scenes;
+    return scenes;
+}
+
+// Publishes `xml` as the running order through the real file path.
+void LoadRunningOrder(const std::string& xml) {
+    // One file per process: ctest runs these tests side by side.
+    std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                 ("demo-timeline-" + std::to_string(getpid()) + ".xml");
+    std::ofstream(path, std::ios::binary) << xml;
+    Timeline::Instance().Load(path.string());
+    std::filesystem::remove(path);
+}
+
+}  // namespace
+
+TEST(TimelineParse, BareEntryTakesTheDefaults) {
+    auto entries = Parsed(R"(<TimeLine><TimeLineObject scene="intro"/></TimeLine>)");
+    ASSERT_EQ(entries.size(), 1u);
+    const TimelineEntry& e = entries[0];
+    EXPECT_EQ(e.frameStart, -25.0f);
+    EXPECT_EQ(e.frameEnd, 50.0f);
+    EXPECT_EQ(e.loopTimes, 1.0f);
+    EXPECT_EQ(e.duration, 5.0f);
+    EXPECT_EQ(e.timeStart, 0.0f);
+    EXPECT_EQ(e.sceneName, "intro");
+    EXPECT_EQ(e.cameraName, "");
+    EXPECT_EQ(e.scene, nullptr);
+    EXPECT_EQ(e.camera, nullptr);
+}
+
+TEST(TimelineParse, ValuesReadLikeTheCLibrary) {
+    auto entries = Parsed(R"(<TimeLine><TimeLineObject scene="a" camera="c">
+        <FrameStart value="-25.9"/><FrameStart value="99"/>
+        <FrameEnd value="2.5e1xyz"/>
+        <Duration value=""/>
+        <TimeStart value="abc"/>
+        <LoopTimes/>
+        <Unknown value="7"/>
+      </TimeLineObject></TimeLine>)");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].frameStart, -25.9f);  // only the first element of a name counts
+    EXPECT_EQ(entries[0].frameEnd, 25.0f);
+    EXPECT_EQ(entries[0].duration, 0.0f);     // empty value
+    EXPECT_EQ(entries[0].timeStart, 0.0f);    // no number
+    EXPECT_EQ(entries[0].loopTimes, 1.0f);    // no value attribute
+    EXPECT_EQ(entries[0].cameraName, "c");
+
+    auto huge = Parsed(R"(<TimeLine><TimeLineObject scene="a"><Duration value="1e400"/>
+        <TimeStart value="nan"/></TimeLineObject></TimeLine>)");
+    ASSERT_EQ(huge.size(), 1u);
+    EXPECT_TRUE(std::isinf(huge[0].duration));
+    EXPECT_TRUE(std::isnan(huge[0].timeStart));
+}
+
+TEST(TimelineParse, EntriesWithoutASceneAndOtherElementsAreDropped) {
+    auto entries = Parsed(R"(<Other/><TimeLine>
+        <TimeLineObject camera="x"/><TimeLineObject scene=""/>
+        <timelineobject scene="lower"/><Shot scene="s"/>
+        <TimeLineObject scene="kept"/></TimeLine><TimeLine><TimeLineObject scene="second"/></TimeLine>)");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].sceneName, "kept");
+    EXPECT_TRUE(Parsed("<TimeLine/>").empty());
+}
+
+TEST(TimelineParse, UnusableDocumentsAreRefused) {
+    Timeline::EntryList entries(3);
+    for (const char* text : {"", "<TimeLine><TimeLineObject scene=\"a\">", "<Timeline/>", "\x01\x02garbage"}) {
+        EXPECT_FALSE(Timeline::Parse(text, std::strlen(text), entries)) << text;
+        EXPECT_EQ(entries.size(), 3u);
+    }
+}
+
+TEST(Timeline, ReloadLogsAndBadFilesKeepTheLastGoodList) {
+    StdoutCapture capture;
+    LoadRunningOrder(R"(<TimeLine><TimeLineObject scene="intro" camera="main"/></TimeLine>)");
+    std::string log = capture.Text();
+    EXPECT_NE(log.find("Reloading /"), std::string::npos) << log;
+    auto good = Timeline::Instance().Current();
+    ASSERT_EQ(good->size(), 1u);
+
+    LoadRunningOrder("<TimeLine><TimeLineObject scene=\"intro\"");  // saved half-way
+    LoadRunningOrder("");
+    LoadRunningOrder("<Scene/>");
+    EXPECT_EQ(Timeline::Instance().Current(), good);
+
+    LoadRunningOrder("<TimeLine/>");
+    EXPECT_TRUE(Timeline::Instance().Current()->empty());
+    EXPECT_EQ(Timeline::Instance().FindEntry(1.0), nullptr);
+}
+
+TEST(Timeline, FindEntrySelectsTheFirstResolvableEntryInItsWindow) {
+    Scenes& scenes = TestScenes();
+    LoadRunningOrder(R"(<TimeLine>
+        <TimeLineObject scene="Intro" camera="main"><TimeStart value="0"/><Duration value="100"/></TimeLineObject>
+        <TimeLineObject scene="intro" camera="nope"><TimeStart value="0"/><Duration value="100"/></TimeLineObject>
+        <TimeLineObject scene="missing" camera="main"><TimeStart value="0"/><Duration value="100"/></TimeLineObject>
+        <TimeLineObject scene="intro" camera="main"><TimeStart value="2"/><Duration value="4"/></TimeLineObject>
+        <TimeLineObject scene="outro" camera="main"><TimeStart value="2"/><Duration value="10"/></TimeLineObject>
+        <TimeLineObject scene="outro" camera="main"><TimeStart value="20"/><Duration value="0"/></TimeLineObject>
+      </TimeLine>)");
+    Timeline& timeline = Timeline::Instance();
+
+    EXPECT_EQ(timeline.FindEntry(1.999), nullptr);  // capitals, a missing camera and scene never match
+    TimelineEntry* atStart = timeline.FindEntry(2.0);
+    ASSERT_NE(atStart, nullptr);
+    EXPECT_EQ(atStart->scene, scenes.intro);
+    EXPECT_EQ(atStart->camera, scenes.intro->FindCamera(NameHash("main")));
+
+    // The end of a window is outside it: the later, overlapping entry shows.
+    TimelineEntry* atEnd = timeline.FindEntry(6.0);
+    ASSERT_NE(atEnd, nullptr);
+    EXPECT_EQ(atEnd->scene, scenes.outro);
+    EXPECT_EQ(timeline.FindEntry(12.0), nullptr);
+    EXPECT_EQ(timeline.FindEntry(20.0), nullptr);  // an empty window is never chosen
+    EXPECT_EQ(timeline.FindEntry(-1.0), nullptr);  // music that did not open
+}
+
+TEST(Timeline, ReplacingTheListWhileItIsReadIsSafe) {
+    TestScenes();
+    const std::string a = R"(<TimeLine><TimeLineObject scene="intro" camera="main"><Duration value="1000"/></TimeLineObject></TimeLine>)";
+    const std::string b = R"(<TimeLine><TimeLineObject scene="outro" camera="main"><Duration value="1000"/></TimeLineObject>
+        <TimeLineObject scene="intro" camera="main"/></TimeLine>)";
+    StdoutCapture quiet;
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        for (int i = 0; i < 300; ++i) {
+            LoadRunningOrder(i % 2 ? a : b);
+        }
+        done = true;
+    });
+    int found = 0;
+    while (!done) {
+        TimelineEntry* entry = Timeline::Instance().FindEntry(1.0);
+        if (entry) {
+            // The entry stays whole until the next look-up.
+            ASSERT_NE(entry->scene, nullptr);
+            ASSERT_EQ(entry->duration, 1000.0f);
+            ++found;
+        }
+    }
+    watcher.join();
+    EXPECT_GT(found, 0);
+}

@@ -208,7 +208,7 @@ TEST_F(Manager, TheEndingAloneDecidesTheKind) {
     Mesh* box = m.FindModel(NameHash("box.obj"));
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->path, "data/models/box.obj");
-    EXPECT_EQ(box->name, "box.obj");
+    EXPECT_EQ(box->fileName, "box.obj");
     EXPECT_EQ(box->hash, NameHash("box.obj"));
     // Read from the textures folder whatever folder it was found in.
     Texture* skin = m.FindTexture(NameHash("skin.png"));

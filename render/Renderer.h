@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <memory>
 
+#include <glm/mat4x4.hpp>
+#include <glm/vec3.hpp>
+
 #include "app/Input.h"
 
 class MusicClock;
@@ -46,6 +49,15 @@ public:
     int frameStart = 0;
     int frameEnd = 0;
     float frameDelta = 0;
+
+    // Frame matrices and the current camera's evaluated values, written by
+    // the view set-up; render thread only.
+    glm::mat4 projection{1.0f};
+    glm::mat4 view{1.0f};
+    glm::mat4 model{1.0f};
+    glm::mat4 mvp{1.0f};
+    glm::vec3 cameraRotation{0.0f};
+    glm::vec3 cameraPosition{0.0f};
 
     // Programs, targets and default textures; render thread, context current.
     void Init();

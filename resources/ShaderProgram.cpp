@@ -25,13 +25,13 @@ std::optional<std::string> ReadSource(const std::string& path) {
     return source;
 }
 
-// Compiles one shader object from `source` and prints the driver's log.
+// Compiles one shader object from `source` and prints the driver's log. A
+// failed compile shows in the link that follows.
 void Compile(GLuint shader, const std::string& source) {
     const char* text = source.c_str();
     glShaderSource(shader, 1, &text, nullptr);
     glCompileShader(shader);
-    GLint status = 0, length = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
+    GLint length = 0;
     glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
     if (length > 0) {
         std::string log(static_cast<size_t>(length), '\0');
@@ -69,14 +69,9 @@ unsigned int ShaderProgram::Build(const std::string& vertex, const std::string& 
     // Both sources are read before any GL object is made, so a missing file
     // leaks nothing.
     std::optional<std::string> vertexSource = ReadSource(vertex);
-    if (!vertexSource) {
-        Log(0, "Error: can't load shader file: %s", vertex.c_str());
-    }
     std::optional<std::string> fragmentSource = vertexSource ? ReadSource(fragment) : std::nullopt;
-    if (vertexSource && !fragmentSource) {
-        Log(0, "Error: can't load shader file: %s", fragment.c_str());
-    }
     if (!vertexSource || !fragmentSource) {
+        Log(0, "Error: can't load shader file: %s", (vertexSource ? fragment : vertex).c_str());
         if (program) glDeleteProgram(program);
         program = 0;
         return program;

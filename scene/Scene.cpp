@@ -1,7 +1,15 @@
 #include "scene/Scene.h"
 
+#include <pugixml.hpp>
+
+#include <optional>
+
+#include "app/Log.h"
+#include "resources/AsciiCase.h"
+#include "resources/FileBuffer.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
+#include "scene/XmlValue.h"
 
 namespace {
 constexpr size_t kExtensionLength = 4;  // ".xml"
@@ -10,19 +18,104 @@ constexpr size_t kExtensionLength = 4;  // ".xml"
 Scene::Scene(const std::string& fileName)
     : path(ResourceManager::scenesFolder + fileName),
       name(fileName.substr(0, fileName.size() >= kExtensionLength ? fileName.size() - kExtensionLength : 0)) {
+    shadowSourcePos.label = "Shadow Source Pos.";
+    shadowLookAt.label = "Shadow Look-at";
+    shadowSpotSize.label = "Shadow Spot Size";
+    anamorphicGlow.label = "Anamorphic Glow";
+    lensFlare.label = "Lens Flare";
+    lensReflect.label = "Lens Reflect";
+    renderCubemap.label = "Render Cubemap";
+    properties = {&shadowSourcePos, &shadowLookAt, &shadowSpotSize, &anamorphicGlow,
+                  &lensFlare,       &lensReflect,  &renderCubemap};
     LoadXml();
 }
 
-void Scene::LoadXml() {}
+Scene::~Scene() = default;
+
+void Scene::LoadXml() {
+    std::unique_ptr<FileBuffer> buffer = LoadFile(path);
+    if (!buffer || buffer->size == 0) return;
+    if (!LoadDocument(buffer->data.data(), buffer->size)) return;
+    fileStamp = ResourceManager::Instance().GetFileStamp(path).value_or(0);
+}
+
+bool Scene::LoadDocument(const char* text, size_t size) {
+    pugi::xml_document document;
+    if (!document.load_buffer(text, size)) return false;
+    pugi::xml_node root = document.child("Scene");
+    if (!root) return false;
+
+    ObjectLoadLimits limits;
+    for (pugi::xml_node element : root.children("Object")) {
+        if (limits.objects >= ObjectLoadLimits::kMaxObjects) {
+            if (!limits.objectsReported) Log(3, "Objects beyond %zu are skipped", ObjectLoadLimits::kMaxObjects);
+            limits.objectsReported = true;
+            break;
+        }
+        ++limits.objects;
+        auto object = std::make_unique<Object>();
+        object->LoadXml(element, limits);
+        objects.push_back(std::move(object));
+    }
+    for (pugi::xml_node element : root.children("Camera")) {
+        auto camera = std::make_unique<Camera>();
+        camera->LoadXml(element);
+        AddCamera(std::move(camera));
+    }
+
+    // An absent element reads as an empty one: every value takes its default.
+    pugi::xml_node shadowMap = root.child("ShadowMap");
+    shadowMaskEnabled = ParseBool(shadowMap.attribute("enabled").value());
+    shadowMaskName = LowerCaseAscii(shadowMap.attribute("texture").value());
+    shadowMaskHash = NameHash(shadowMaskName);
+    shadowSpotSize.LoadXml("SpotSize", shadowMap, 45.0f);
+    shadowSourcePos.LoadXml("Position", shadowMap);
+    shadowLookAt.LoadXml("LookAt", shadowMap);
+    renderCubemap.LoadXml("RenderCubemap", shadowMap, true);
+
+    pugi::xml_node postEffects = root.child("PostEffects");
+    anamorphicGlow.LoadXml("Anamorphic", postEffects, 0.7f);
+    lensFlare.LoadXml("LensFlare", postEffects, 0.8f);
+    lensReflect.LoadXml("LensReflect", postEffects, 0.35f);
+    return true;
+}
+
+void Scene::CheckReload() {
+    std::optional<FileTime> time = ResourceManager::Instance().GetFileStamp(path);
+    if (!time || *time == fileStamp) return;
+    Log(3, "Reloading scene : %s", path.c_str());
+    Clear();
+    LoadXml();
+}
+
+void Scene::Clear() {
+    for (auto& object : objects) retiredObjects.push_back(std::move(object));
+    objects.clear();
+    for (auto& camera : cameras) retiredCameras.push_back(std::move(camera));
+    cameras.clear();
+    camerasByName.clear();
+}
+
+void Scene::ReleaseRetired() {
+    // Children go with their parents, depth-first.
+    retiredObjects.clear();
+    retiredCameras.clear();
+}
+
+void Scene::Update() {
+    for (auto& object : objects) object->UpdateParticles();
+}
 
 Camera* Scene::AddCamera(std::unique_ptr<Camera> camera) {
     Camera* raw = camera.get();
-    cameras[NameHash(raw->name)] = raw;
-    cameraList.push_back(std::move(camera));
+    // The name is hashed here too, so that a camera made in code is found.
+    raw->nameHash = NameHash(raw->name);
+    camerasByName[raw->nameHash] = raw;
+    cameras.push_back(std::move(camera));
     return raw;
 }
 
 Camera* Scene::FindCamera(uint32_t hash) const {
-    auto it = cameras.find(hash);
-    return it == cameras.end() ? nullptr : it->second;
+    auto it = camerasByName.find(hash);
+    return it == camerasByName.end() ? nullptr : it->second;
 }

@@ -1,39 +1,95 @@
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
-#include "scene/Camera.h"
+#include <glm/mat4x4.hpp>
+#include <glm/vec4.hpp>
 
-// The content of one XML file of data/scenes/. Constructed on the watcher
-// thread; found by the timeline through ResourceManager::FindScene.
+#include "platform/FileTime.h"
+#include "scene/Camera.h"
+#include "scene/Object.h"
+#include "scene/Property.h"
+
+// The content of one XML file of data/scenes/: its objects, its cameras with
+// an index by name, the spot light of the shadow map and the scene's own
+// post-effect levels.
 //
-// Until the scene file reader lands, a scene has its path and name only.
+// Constructed and first loaded on the watcher thread before it is
+// registered; from then on everything (reloads, updates, reads) happens on
+// the render thread, except the timeline's name look-up through nameHash.
 class Scene {
 public:
     // `fileName` is the lower-case name inside the scenes folder, with ".xml".
     explicit Scene(const std::string& fileName);
+    ~Scene();
+    Scene(const Scene&) = delete;
+    Scene& operator=(const Scene&) = delete;
 
+    static constexpr int kMaxLights = 16;
+
+    std::vector<Property*> properties;  // editing order
+    PropertyVec3 shadowSourcePos;
+    PropertyVec3 shadowLookAt;
+    PropertyFloat shadowSpotSize;  // radians, for the shadow pass
+    PropertyFloat anamorphicGlow;
+    PropertyFloat lensFlare;
+    PropertyFloat lensReflect;
+    PropertyBool renderCubemap;
     std::string path;  // "data/scenes/" + file name
+    std::vector<std::unique_ptr<Object>> objects;  // top level, document order
+    int lightCount = 0;
+    std::array<glm::vec4, kMaxLights> lightPositions{};
+    std::array<glm::vec4, kMaxLights> lightColors{};
+    FileTime fileStamp = 0;  // time of `path` at the last successful load
+    bool shadowMaskEnabled = false;
+    uint32_t shadowMaskHash = 0;
+    std::string shadowMaskName;  // lower case
+    glm::mat4 depthProjection{1.0f};
+    glm::mat4 depthView{1.0f};
+    glm::mat4 depthBiasMvp{1.0f};
+    // Clip space -1..1 to texture space 0..1.
+    glm::mat4 biasMatrix{0.5f, 0, 0, 0, 0, 0.5f, 0, 0, 0, 0, 0.5f, 0, 0.5f, 0.5f, 0.5f, 1.0f};
     std::string name;  // the file name without its extension: how the timeline names it
     // NameHash(name), cached by the first look-up; 0 means not yet computed.
     // Atomic because look-ups may run on more than one thread.
     std::atomic<uint32_t> nameHash{0};
+    std::vector<std::unique_ptr<Camera>> cameras;  // document order
+    std::map<uint32_t, Camera*> camerasByName;     // a later camera of one name wins
 
-    // Cameras by NameHash of their names; a later camera of the same name
-    // wins. Filled before the scene is registered, then render thread only.
-    std::vector<std::unique_ptr<Camera>> cameraList;
-    std::unordered_map<uint32_t, Camera*> cameras;
+    // Reads `path` and adds its content; does not empty the scene first.
+    void LoadXml();
+    // The same from a document in memory; false when it is not a scene (not
+    // well-formed, or no "Scene" element), which adds nothing.
+    bool LoadDocument(const char* text, size_t size);
+    // Reloads the scene when its file's time changed. Render thread, inside
+    // the frame: what the frame still refers to stays valid until
+    // ReleaseRetired.
+    void CheckReload();
+    // Takes all objects and cameras out of the scene. They are freed by the
+    // next ReleaseRetired, so a frame that still points at them can finish.
+    void Clear();
+    // Frees what Clear took out. The frame driver calls it once a frame has
+    // ended, for the scene that frame showed. Render thread.
+    void ReleaseRetired();
+    // The particle update of every object; once per frame.
+    void Update();
 
     // Adds a camera and makes it the one found under its name.
     Camera* AddCamera(std::unique_ptr<Camera> camera);
     // Null when the scene has no camera of that name.
     Camera* FindCamera(uint32_t hash) const;
 
-    // Reads `path` and fills the scene.
-    void LoadXml();
+    // Objects and cameras taken out by Clear and not yet freed.
+    size_t RetiredCount() const { return retiredObjects.size() + retiredCameras.size(); }
+
+private:
+    std::vector<std::unique_ptr<Object>> retiredObjects;
+    std::vector<std::unique_ptr<Camera>> retiredCameras;
 };

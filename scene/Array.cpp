@@ -1,0 +1,96 @@
+#include "scene/Array.h"
+
+#include <pugixml.hpp>
+
+#include <cmath>
+
+#include <glm/gtc/matrix_transform.hpp>
+
+#include "scene/Object.h"
+
+namespace {
+
+constexpr float kRadiansPerDegree = 0.017453292f;
+
+glm::mat4 RotateXYZ(const glm::vec3& degrees) {
+    glm::mat4 m = glm::rotate(glm::mat4(1.0f), degrees.x * kRadiansPerDegree, glm::vec3(1, 0, 0));
+    m = glm::rotate(m, degrees.y * kRadiansPerDegree, glm::vec3(0, 1, 0));
+    return glm::rotate(m, degrees.z * kRadiansPerDegree, glm::vec3(0, 0, 1));
+}
+
+struct ChainWalk {
+    glm::mat4 owner;
+    glm::vec3 scale;
+    std::vector<ArrayInstance> out;
+    // Every visited instance of every level counts, so that large counts over
+    // empty inner arrays cannot stall either.
+    size_t visitsLeft = kMaxArrayInstances;
+
+    void Walk(const Array& array, const glm::mat4* parent, float factor) {
+        float c = array.count.Evaluate();
+        if (std::isnan(c)) return;
+        float f = std::floor(c);
+        if (f < 0.0f) return;
+        int n = f >= static_cast<float>(kMaxArrayInstances) ? static_cast<int>(kMaxArrayInstances)
+                                                            : static_cast<int>(f);
+        for (int i = 0; i <= n; ++i) {
+            if (visitsLeft == 0) return;
+            --visitsLeft;
+            float weight = i < n ? 1.0f : c - f;
+            float v = array.scaleOverIndex.Evaluate(static_cast<float>(i) / c) * weight;
+            glm::mat4 m = array.InstanceMatrix(i);
+            if (parent) m = *parent * m;
+            if (array.next) {
+                Walk(*array.next, &m, v * factor);
+            } else {
+                ArrayInstance instance;
+                instance.local = m;
+                instance.matrix = owner * m;
+                instance.weight = v * factor;
+                instance.modelScale = instance.weight * scale;
+                out.push_back(instance);
+            }
+        }
+    }
+};
+
+}  // namespace
+
+Array::Array(Object& owner) : owner(owner) {
+    count.label = "Count";
+    translate.label = "Translate";
+    rotateCenter.label = "Rotate.Center";
+    rotateInstance.label = "Rotate.Instance";
+    scaleMultiplier.label = "Scale.Multiplier";
+    scaleOverIndex.label = "Scale.Over.Index";
+    properties = {&count, &translate, &rotateCenter, &rotateInstance, &scaleMultiplier, &scaleOverIndex};
+}
+
+void Array::LoadXml(const pugi::xml_node& element) {
+    count.LoadXml("Count", element, 5.0f);
+    translate.LoadXml("Translate", element);
+    rotateCenter.LoadXml("Rotate", element);
+    rotateInstance.LoadXml("RotateInstance", element);
+    scaleMultiplier.LoadXml("ScaleMultiplier", element);
+    scaleOverIndex.LoadXml("ScaleOverIndex", element, 1.0f);
+}
+
+glm::mat4 Array::InstanceMatrix(int i) const {
+    float fi = static_cast<float>(i);
+    glm::mat4 c = RotateXYZ(fi * rotateCenter.Evaluate());
+    glm::mat4 p = glm::translate(glm::mat4(1.0f), fi * translate.Evaluate());
+    // The spin grows with the square of the index.
+    glm::mat4 r = RotateXYZ(fi * fi * rotateInstance.Evaluate());
+    return c * p * r;
+}
+
+std::vector<ArrayInstance> ArrayInstances(const Array& first) {
+    const Array* last = &first;
+    while (last->next) last = last->next;
+    ChainWalk walk;
+    // The owner's own copy-transform source is not taken into account.
+    walk.owner = ModelMatrix(first.owner.position.Evaluate(), first.owner.rotation.Evaluate());
+    walk.scale = first.owner.scale.Evaluate() * last->scaleMultiplier.Evaluate();
+    walk.Walk(first, nullptr, 1.0f);
+    return walk.out;
+}

@@ -1,0 +1,103 @@
+#include "scene/Camera.h"
+
+#include <pugixml.hpp>
+
+#include <cmath>
+
+#include <glm/geometric.hpp>
+#include <glm/gtc/matrix_transform.hpp>
+
+#include "render/Renderer.h"
+
+Camera::Camera() {
+    position.label = "Position";
+    rotation.label = "Rotation";
+    fov.label = "FOV";
+    anamorphicGlow.label = "Anamorphic Glow";
+    lensFlare.label = "Lens Flare";
+    lensReflect.label = "Lens Reflect";
+    lensDirtIntensity.label = "Lens Dirt Intensity";
+    lensDirtCleanIntensity.label = "Lens Dirt Clean Intensity";
+    fadeWhite.label = "Fade White";
+    fadeBlack.label = "Fade Black";
+    colorFilterColor.label = "C.Filter.Color";
+    colorFilterIntensity.label = "C.Filter.Intensity";
+    properties = {&position,          &rotation,  &fov,       &anamorphicGlow,       &lensFlare,
+                  &lensReflect,       &lensDirtIntensity,     &lensDirtCleanIntensity, &fadeBlack,
+                  &fadeWhite,         &colorFilterIntensity,  &colorFilterColor};
+}
+
+void Camera::LoadXml(const pugi::xml_node& element) {
+    name = element.attribute("name").value();
+    nameHash = NameHash(name);
+    position.LoadXml("Position", element);
+    rotation.LoadXml("Rotation", element);
+    fov.LoadXml("FOV", element, 0.5f);
+    // Hashed as written: a name in capitals finds no texture, and the frame
+    // falls back to the default lens dirt.
+    pugi::xml_attribute lensDirt = element.attribute("lensDirt");
+    lensDirtHash = NameHash(lensDirt ? lensDirt.value() : "lensdirt.jpg");
+    lensDirtTexture = nullptr;
+    anamorphicGlow.LoadXml("Anamorphic", element, 0.7f);
+    lensFlare.LoadXml("LensFlare", element, 0.8f);
+    lensReflect.LoadXml("LensReflect", element, 0.35f);
+    lensDirtIntensity.LoadXml("LensDirt", element, 1.0f);
+    lensDirtCleanIntensity.LoadXml("LensDirtClean", element, 1.0f);
+    fadeWhite.LoadXml("FadeToWhite", element, 0.0f);
+    fadeBlack.LoadXml("FadeToBlack", element, 0.0f);
+    // One element carries both: the strength in "value", the colour in x, y, z.
+    colorFilterIntensity.LoadXml("ColorFilterIntensity", element, 0.0f);
+    colorFilterColor.LoadXml("ColorFilterIntensity", element);
+}
+
+void BuildCameraMatrices(const glm::vec3& rotation, const glm::vec3& position, float fovDegrees, float aspect,
+                         glm::mat4& projection, glm::mat4& view, glm::mat4& model) {
+    glm::mat4 turn(1.0f);
+    if (rotation.y != 0.0f) turn = glm::rotate(turn, rotation.y, glm::vec3(0, 1, 0));
+    if (rotation.x != 0.0f) turn = glm::rotate(turn, rotation.x, glm::vec3(1, 0, 0));
+    if (rotation.z != 0.0f) turn = glm::rotate(turn, rotation.z, glm::vec3(0, 0, 1));
+    glm::vec3 forward = glm::vec3(turn * glm::vec4(0, 0, -1, 0));
+    glm::vec3 right = glm::vec3(turn * glm::vec4(1, 0, 0, 0));
+    glm::vec3 up = glm::cross(right, forward);
+
+    float t = std::tan(fovDegrees * 0.017453292f / 2.0f);
+    projection = glm::mat4(0.0f);
+    projection[0][0] = 1.0f / (aspect * t);
+    projection[1][1] = 1.0f / t;
+    projection[2][2] = -(kCameraFar + kCameraNear) / (kCameraFar - kCameraNear);
+    projection[2][3] = -1.0f;
+    projection[3][2] = -(2.0f * kCameraFar * kCameraNear) / (kCameraFar - kCameraNear);
+
+    model = glm::mat4(1.0f);
+
+    glm::vec3 f = glm::normalize(forward);
+    glm::vec3 s = glm::normalize(glm::cross(f, up));
+    glm::vec3 u = glm::cross(s, f);
+    view = glm::mat4(1.0f);
+    for (int column = 0; column < 3; ++column) {
+        view[column][0] = s[column];
+        view[column][1] = u[column];
+        view[column][2] = -f[column];
+    }
+    view[3][0] = -glm::dot(s, position);
+    view[3][1] = -glm::dot(u, position);
+    view[3][2] = glm::dot(f, position);
+}
+
+float ScreenAspect(int width, int height) {
+    if (width <= 0 || height <= 0) return 1.0f;
+    return static_cast<float>(width) / static_cast<float>(height);
+}
+
+void SetUpView(glm::mat4& view, glm::mat4& model) {
+    Renderer& renderer = Renderer::Instance();
+    const Camera* camera = renderer.currentCamera;
+    if (!camera) return;
+    glm::vec3 p = camera->position.Evaluate();
+    glm::vec3 r = camera->rotation.Evaluate();
+    renderer.cameraRotation = r;
+    renderer.cameraPosition = p;
+    float f = camera->fov.Evaluate();
+    BuildCameraMatrices(r, p, f, ScreenAspect(renderer.screenWidth, renderer.screenHeight), renderer.projection,
+                        view, model);
+}

@@ -1,0 +1,175 @@
+#include "scene/Object.h"
+
+#include <pugixml.hpp>
+
+#include <atomic>
+
+#include <glm/gtc/matrix_transform.hpp>
+
+#include "app/Log.h"
+#include "resources/NameHash.h"
+#include "scene/Array.h"
+#include "scene/ObjectParticles.h"
+#include "scene/Scene.h"
+#include "scene/XmlValue.h"
+
+namespace {
+
+// Objects are built on the watcher thread (first load of a scene) and on the
+// render thread (a scene reloading itself).
+std::atomic<int> objectCounter{0};
+
+constexpr float kRadiansPerDegree = 0.017453292f;
+
+}  // namespace
+
+Object::Object() : id(objectCounter.fetch_add(1) + 1) {
+    model.label = "Model";
+    position.label = "Position";
+    rotation.label = "Rotation";
+    scale.label = "Scale";
+    color.label = "Color";
+    color.isColor = true;
+    glow.label = "Glow";
+    lightSource.label = "Is Light Source?";
+    castShadow.label = "Cast shadow?";
+    renderToCubemap.label = "Render to Cubemap?";
+    generateUv.label = "Generate UV?";
+    uvGenWorldSpace.label = "UVGen is World-space?";
+    uvGenScale.label = "UVGen scale";
+    alphaThreshold.label = "Alpha Threshold";
+    cullFace.label = "Cull Face";
+    uvAdd.label = "UV Add";
+    renderModel.label = "Render model?";
+    properties = {&model,          &position,        &rotation,   &scale,          &lightSource,
+                  &castShadow,     &renderToCubemap, &generateUv, &uvGenWorldSpace, &uvGenScale,
+                  &uvAdd,          &cullFace,        &color,      &materialProperty, &alphaThreshold,
+                  &renderModel,    &glow};
+}
+
+Object::~Object() = default;
+
+void Object::LoadXml(const pugi::xml_node& element) {
+    ObjectLoadLimits limits;
+    LoadXml(element, limits);
+}
+
+void Object::LoadXml(const pugi::xml_node& element, ObjectLoadLimits& limits, int depth) {
+    particles.reset();
+    appliedMaterial = nullptr;
+    cubeMapOrigin = false;
+    parent = nullptr;
+    // An object is loaded once; a second load must not pile up attachments.
+    children.clear();
+    arrays.clear();
+
+    name = element.attribute("name").value();
+    cubeMapOrigin = ParseBool(element.attribute("isCubeMap").value());
+    nameHash = NameHash(name);
+
+    position.LoadXml("Position", element);
+    rotation.LoadXml("Rotation", element);
+    scale.LoadXml("Scale", element);
+    renderToCubemap.LoadXml("RenderToCubeMap", element, true);
+    generateUv.LoadXml("UVGenEnabled", element, false);
+    glow.LoadXml("Glow", element, 0.0f);
+    uvGenScale.LoadXml("UVGenScale", element, 0.5f);
+    uvAdd.LoadXml("UVAdd", element);
+    uvGenWorldSpace.LoadXml("UVGenUseWorldSpace", element, false);
+    alphaThreshold.LoadXml("AlphaThreshold", element, 0.5f);
+    castShadow.LoadXml("ShadowCast", element, true);
+    shadowReceive.LoadXml("ShadowRecieve", element, 1.0f);
+    color.LoadXml("Color", element);
+    renderModel.LoadXml("EnableRender", element, true);
+    materialProperty.LoadXml(element);
+    cullFace.LoadXml("CullFace", element, false);
+    model.LoadXml("RenderObj", element);
+
+    // Older files name the material on the model element.
+    pugi::xml_node renderObj = element.child("RenderObj");
+    if (renderObj && materialProperty.baseValue == 0)
+        materialProperty.baseValue = NameHash(renderObj.attribute("material").value());
+
+    lightSource.LoadXml("LightSource", element, false);
+
+    for (pugi::xml_node childElement : element.children("Object")) {
+        if (depth >= ObjectLoadLimits::kMaxDepth) {
+            if (!limits.depthReported)
+                Log(3, "Objects nested deeper than %d levels are skipped", ObjectLoadLimits::kMaxDepth);
+            limits.depthReported = true;
+            break;
+        }
+        if (limits.objects >= ObjectLoadLimits::kMaxObjects) {
+            if (!limits.objectsReported) Log(3, "Objects beyond %zu are skipped", ObjectLoadLimits::kMaxObjects);
+            limits.objectsReported = true;
+            break;
+        }
+        ++limits.objects;
+        auto child = std::make_unique<Object>();
+        child->LoadXml(childElement, limits, depth + 1);
+        child->parent = this;
+        children.push_back(std::move(child));
+    }
+
+    if (pugi::xml_node particlesElement = element.child("Particles")) {
+        particles = std::make_unique<ObjectParticles>(*this);
+        particles->LoadXml(particlesElement);
+    }
+
+    for (pugi::xml_node arrayElement : element.children("Array")) {
+        if (arrays.size() == ObjectLoadLimits::kMaxArrays) {
+            if (!limits.arraysReported)
+                Log(3, "Arrays beyond %zu per object are skipped", ObjectLoadLimits::kMaxArrays);
+            limits.arraysReported = true;
+            break;
+        }
+        auto array = std::make_unique<Array>(*this);
+        array->LoadXml(arrayElement);
+        arrays.push_back(std::move(array));
+    }
+    for (size_t i = 0; i + 1 < arrays.size(); ++i) arrays[i]->next = arrays[i + 1].get();
+
+    copyFromName.clear();
+    copyFromHash = 0;
+    if (pugi::xml_node copy = element.child("CopyTransform")) {
+        copyFromName = copy.attribute("from").value();
+        copyFromHash = NameHash(copyFromName);
+    }
+}
+
+void Object::UpdateParticles() {
+    if (particles) particles->Update();
+    for (auto& child : children) child->UpdateParticles();
+}
+
+void Object::DrawParticles(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view) {
+    if (particles) particles->Draw(program, projection, view);
+    for (auto& child : children) child->DrawParticles(program, projection, view);
+}
+
+const Object* Object::CopySource(const Scene* scene) const {
+    if (copyFromName.empty() || !scene) return nullptr;
+    for (const auto& object : scene->objects)
+        if (object->nameHash == copyFromHash) return object.get();
+    return nullptr;
+}
+
+glm::vec3 Object::DrawPosition(const Scene* scene, const glm::vec3& previous) const {
+    if (copyFromName.empty()) return position.Evaluate();
+    const Object* source = CopySource(scene);
+    if (!source) return previous;
+    return source->position.Evaluate() + position.Evaluate();
+}
+
+glm::mat4 ModelMatrix(const glm::vec3& position, const glm::vec3& rotationDegrees) {
+    glm::mat4 m = glm::translate(glm::mat4(1.0f), position);
+    m = glm::rotate(m, rotationDegrees.x * kRadiansPerDegree, glm::vec3(1, 0, 0));
+    m = glm::rotate(m, rotationDegrees.y * kRadiansPerDegree, glm::vec3(0, 1, 0));
+    return glm::rotate(m, rotationDegrees.z * kRadiansPerDegree, glm::vec3(0, 0, 1));
+}
+
+ParentOffset::ParentOffset(const Object& parent, Object& child) : parent(parent), child(child) {
+    child.position.baseValue += parent.position.Evaluate();
+}
+
+ParentOffset::~ParentOffset() { child.position.baseValue -= parent.position.Evaluate(); }

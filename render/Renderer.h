@@ -1,5 +1,7 @@
 #pragma once
 
+#include <GL/glew.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -8,6 +10,8 @@
 #include <glm/vec3.hpp>
 
 #include "app/Input.h"
+#include "render/CubeMap.h"
+#include "resources/ShaderProgram.h"
 
 class MusicClock;
 class Music;
@@ -40,6 +44,42 @@ public:
     int glowWidth = 0;
     int glowHeight = 0;
 
+    // GL objects of the pipeline, made by Init and never released or
+    // resized; render thread only. 0 before Init.
+    GLuint shadowTarget = 0, shadowDepthTex = 0;
+    static constexpr int shadowSize = 1024;
+    // The glow chain's two targets at glowWidth x glowHeight.
+    GLuint lensDirtTarget = 0, lensDirtTmpTarget = 0, lensDirtTex = 0, lensDirtTmpTex = 0;
+    GLuint combinedTarget = 0, combinedTex = 0;    // the lit picture
+    GLuint combined2Target = 0, combined2Tex = 0;  // after reflections: what is shown
+    GLuint combinedGlassTarget = 0;                // on glassColorTex
+    // The G-buffer's textures, and the copies the glass pass saves of them.
+    GLuint glassColorTex = 0, finalColorTex = 0, depthTex = 0, positionTex = 0, tangentTex = 0, colorTex = 0,
+           normalTex = 0, propertiesTex = 0, savedDepthTex = 0, savedPositionTex = 0, savedTangentTex = 0,
+           savedColorTex = 0, savedNormalTex = 0, savedPropertiesTex = 0;
+    GLuint glassGBuffer = 0;  // glass back faces
+    GLuint finalDepthTex = 0, finalPositionTex = 0, finalTangentTex = 0, finalNormalTex = 0, finalPropertiesTex = 0;
+    GLuint finalGBuffer = 0;  // opaque scene with the glass front faces on top
+    GLuint ssaoTarget = 0, ssaoTex = 0, ssaoBlurTarget = 0, ssaoBlurTex = 0;
+    GLuint ssaoBlur2Target = 0;  // writes back into ssaoTex
+    GLenum primitiveMode = GL_TRIANGLES;  // of mesh draws
+    GLuint gBuffer = 0;
+
+    // The sixteen programs, in the order Init builds them (and the rebuild
+    // sweep visits them). Null before Init; a program whose files are missing
+    // or broken stays here with its GL program 0.
+    std::unique_ptr<ShaderProgram> ssaoProgram, copyProgram, deferredProgram, ssaoBlurProgram, reflectProgram,
+        cubeBlurProgram, geometryProgram, particleProgram, debugProgram, simpleProgram, refractionProgram,
+        lensDirtThresholdProgram, lensDirtBlurProgram, lensDirtMixProgram, shadowProgram, glowBlurProgram;
+
+    GLuint quadBuffer = 0;  // the full-screen quad
+
+    int cubeSize = 256;
+    CubeMap cube256, cube128a, cube128b, cube85a, cube85b;
+
+    GLuint defaultNormalTex = 0;  // 1x1 (128, 128, 255): a flat tangent-space normal
+    GLuint whiteTex = 0;          // 1x1 white
+
     std::unique_ptr<InputState> inputState = std::make_unique<InputState>();
 
     // Frame state published by RenderFrame; render thread only.
@@ -60,11 +100,24 @@ public:
     glm::vec3 cameraPosition{0.0f};
 
     // Programs, targets and default textures; render thread, context current.
+    // Failures are logged and set-up goes on: a missing shader leaves its
+    // program 0, an incomplete framebuffer is drawn into regardless.
     void Init();
+    // Draws the full-screen quad.
+    void DrawFullScreenQuad();
+    // Draws `source` into `destination` (both W x H colour textures) with
+    // copyProgram. Leaves the copy framebuffer bound and depth testing off.
+    void CopyTexture(GLuint source, GLuint destination);
+    // Blits the W x H depth texture `source` into `destination`; leaves
+    // framebuffer 0 bound for reading and drawing.
+    void CopyDepth(GLuint source, GLuint destination);
     // One frame: follows the music through the timeline. Render thread only.
     void RenderFrame(Window* window);
 
 private:
     Renderer() = default;
     int64_t previousTicks = 0;
+    // Made by the first copy, kept for the life of the process.
+    GLuint copyFramebuffers[2] = {0, 0};
+    GLuint depthCopyFramebuffers[2] = {0, 0};
 };

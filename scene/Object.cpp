@@ -143,7 +143,7 @@ void Object::UpdateParticles() {
 }
 
 void Object::DrawParticles(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view) {
-    if (particles) particles->Draw(program, projection, view);
+    if (particles) particles->DrawQuads(program, projection, view);
     for (auto& child : children) child->DrawParticles(program, projection, view);
 }
 

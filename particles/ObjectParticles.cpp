@@ -1,0 +1,488 @@
+#include "particles/ObjectParticles.h"
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <utility>
+
+#include <glm/gtc/constants.hpp>
+#include <glm/gtc/matrix_transform.hpp>
+
+#include "app/Log.h"
+#include "particles/NoiseField.h"
+#include "platform/Rand.h"
+#include "render/Mesh.h"
+#include "render/Renderer.h"
+
+namespace {
+
+// One uniform draw in [0, 1] from the 15-bit generator.
+inline float Uniform() { return static_cast<float>(Rand()) / static_cast<float>(kRandMax); }
+
+inline float Sign(float v) { return v > 0 ? 1.0f : (v < 0 ? -1.0f : 0.0f); }
+
+inline bool Finite(float v) { return std::isfinite(v); }
+
+// The pool size a "P.Count" value asks for: truncated toward zero, nothing
+// for negative or NaN values, at most kMaxParticles.
+int PoolSize(float value) {
+    if (!(value >= 1.0f)) return 0;
+    if (value >= static_cast<float>(ObjectParticles::kMaxParticles)) return ObjectParticles::kMaxParticles;
+    return static_cast<int>(value);
+}
+
+// Ascending by key, keys and indices swapped together. The pivot is the
+// middle element; the smaller side recurses so that the depth stays
+// logarithmic (the order produced is the same either way).
+void QuickSort(float* keys, int* index, int lo, int hi) {
+    while (lo < hi) {
+        const float pivot = keys[lo + (hi - lo) / 2];
+        int i = lo, j = hi;
+        while (i <= j) {
+            while (keys[i] < pivot) ++i;
+            while (keys[j] > pivot) --j;
+            if (i <= j) {
+                std::swap(keys[i], keys[j]);
+                std::swap(index[i], index[j]);
+                ++i;
+                --j;
+            }
+        }
+        if (j - lo < hi - i) {
+            if (lo < j) QuickSort(keys, index, lo, j);
+            lo = i;
+        } else {
+            if (i < hi) QuickSort(keys, index, i, hi);
+            hi = j;
+        }
+    }
+}
+
+glm::mat4 RotationXYZ(const glm::vec3& radians) {
+    glm::mat4 m = glm::rotate(glm::mat4(1.0f), radians.x, glm::vec3(1, 0, 0));
+    m = glm::rotate(m, radians.y, glm::vec3(0, 1, 0));
+    return glm::rotate(m, radians.z, glm::vec3(0, 0, 1));
+}
+
+template <class T>
+void Refill(std::vector<T>& v, size_t n, const T& value) {
+    std::vector<T>(n, value).swap(v);
+}
+
+}  // namespace
+
+ObjectParticles::ObjectParticles(Object& owner) : owner(owner) {
+    countProperty.label = "P.Count";
+    emitRate.label = "P.Emit.Rate";
+    emitterTypeProperty.label = "Emitter.Type";
+    emitterModel.label = "Emitter.Model";
+    emitterPos.label = "Emitter.Pos";
+    emitterSize.label = "Emitter.Size";
+    wind.label = "P.Wind";
+    noiseIntensity.label = "Noise.Intensity";
+    noiseFrequency.label = "Noise.Frequency";
+    noiseOffset.label = "Noise.Offset";
+    noiseXLife.label = "Noise.Intensity.X.Life";
+    noiseYLife.label = "Noise.Intensity.Y.Life";
+    noiseZLife.label = "Noise.Intensity.Z.Life";
+    drawModeProperty.label = "P.DrawMode";
+    sizeMultiplier.label = "P.Size.Multiplier";
+    lifeMax.label = "P.Life.Max";
+    lifeMin.label = "P.Life.Min";
+    randomRotation.label = "Rnd.Rotation";
+    rotation.label = "Rotation";
+    rotationLife.label = "Rotation.Life.Intensity";
+    sizeLife.label = "P.Size.Life";
+    gravityXLife.label = "P.GravX.Life";
+    gravityYLife.label = "P.GravY.Life";
+    gravityZLife.label = "P.GravZ.Life";
+    alphaLife.label = "C.Alpha.Life";
+    redLife.label = "C.Red.Life";
+    greenLife.label = "C.Green.Life";
+    blueLife.label = "C.Blue.Life";
+    normalVelocityLife.label = "Vel.Nor.Life";
+    normalVelocity.label = "Vel.Nor.Time";
+    randomVelocityLife.label = "Vel.Rnd.Life";
+    randomVelocity.label = "Vel.Rnd.Time";
+    billboard.label = "Quad.Billboard";
+
+    // The values an element without children gives, so that a system that
+    // was never loaded behaves like one loaded from an empty element.
+    countProperty.baseValue = 50;
+    emitRate.baseValue = 1;
+    noiseFrequency.baseValue = 1;
+    sizeMultiplier.baseValue = 1;
+    lifeMax.baseValue = 8;
+    lifeMin.baseValue = 4;
+    billboard.baseValue = true;
+    for (PropertyLine* line : {&noiseXLife, &noiseYLife, &noiseZLife, &gravityXLife, &gravityYLife, &gravityZLife,
+                               &normalVelocityLife, &randomVelocityLife})
+        line->AddPoint(0, 0);
+    for (PropertyLine* line : {&rotationLife, &sizeLife, &alphaLife, &redLife, &greenLife, &blueLife})
+        line->AddPoint(0, 1);
+
+    properties = {&countProperty, &emitRate,     &emitterTypeProperty, &emitterModel,   &emitterPos,
+                  &emitterSize,   &wind,         &noiseIntensity,      &noiseFrequency, &noiseOffset,
+                  &noiseXLife,    &noiseYLife,   &noiseZLife,          &drawModeProperty, &sizeMultiplier,
+                  &lifeMax,       &lifeMin,      &randomRotation,      &rotation,       &rotationLife,
+                  &sizeLife,      &gravityXLife, &gravityYLife,        &gravityZLife,   &alphaLife,
+                  &redLife,       &greenLife,    &blueLife,            &normalVelocityLife, &normalVelocity,
+                  &randomVelocityLife, &randomVelocity, &billboard};
+}
+
+ObjectParticles::~ObjectParticles() = default;
+
+void ObjectParticles::LoadXml(const pugi::xml_node& element) {
+    countProperty.LoadXml("PCount", element, 50);
+    emitRate.LoadXml("EmitRate", element, 1);
+    sizeMultiplier.LoadXml("Size", element, 1);
+    emitterPos.LoadXml("EmitterPos", element);
+    emitterSize.LoadXml("EmitterSize", element);
+    wind.LoadXml("Wind", element);
+    lifeMin.LoadXml("LifeMin", element, 4);
+    lifeMax.LoadXml("LifeMax", element, 8);
+    randomRotation.LoadXml("RandomRot", element, 0);
+    sizeLife.LoadXml("SizeOverLife", element, 1);
+    gravityXLife.LoadXml("GravityXOverLife", element, 0);
+    gravityYLife.LoadXml("GravityYOverLife", element, 0);
+    gravityZLife.LoadXml("GravityZOverLife", element, 0);
+    emitterTypeProperty.LoadXml(element);
+    emitterModel.LoadXml("EmitterModel", element);
+    noiseIntensity.LoadXml("NoiseIntensity", element, 0);
+    noiseFrequency.LoadXml("NoiseFrequency", element, 1);
+    noiseOffset.LoadXml("NoiseOffset", element);
+    drawModeProperty.LoadXml(element);
+    noiseXLife.LoadXml("NoiseIntensityXOveLife", element, 0);
+    noiseYLife.LoadXml("NoiseIntensityYOveLife", element, 0);
+    noiseZLife.LoadXml("NoiseIntensityZOveLife", element, 0);
+    alphaLife.LoadXml("ColorAOverLife", element, 1);
+    redLife.LoadXml("ColorROverLife", element, 1);
+    greenLife.LoadXml("ColorGOverLife", element, 1);
+    blueLife.LoadXml("ColorBOverLife", element, 1);
+    normalVelocity.LoadXml("VelocityOverTime", element, 0);
+    normalVelocityLife.LoadXml("VelocityOverLife", element, 0);
+    randomVelocity.LoadXml("RandomVelocityOverTime", element, 0);
+    randomVelocityLife.LoadXml("RandomVelocityOverLife", element, 0);
+    rotation.LoadXml("Rotation", element);
+    rotationLife.LoadXml("RotationOveLife", element, 1);
+    billboard.LoadXml("IsQuadBillboard", element, true);
+}
+
+void ObjectParticles::Update() { Update(Renderer::Instance().frameDelta); }
+
+void ObjectParticles::ReleasePool() {
+    for (auto* v : {&posX, &posY, &posZ, &colR, &colG, &colB, &colA, &age, &lifetime, &rotX, &rotY, &rotZ,
+                    &quadPositions, &quadUvs, &quadColors, &sortKeys, &quadSizes})
+        std::vector<float>().swap(*v);
+    std::vector<uint8_t>().swap(alive);
+    std::vector<int>().swap(sortIndex);
+    std::vector<glm::vec3>().swap(emitDir);
+    std::vector<glm::vec3>().swap(randomDir);
+}
+
+void ObjectParticles::ResizePool(int newCount) {
+    ReleasePool();
+    const size_t n = static_cast<size_t>(newCount);
+    for (auto* v : {&posX, &posY, &posZ, &colR, &colG, &colB, &colA, &age, &rotX, &rotY, &rotZ, &sortKeys,
+                    &quadSizes})
+        Refill(*v, n, 0.0f);
+    Refill(lifetime, n, -1.0f);
+    Refill(alive, n, uint8_t{0});
+    Refill(emitDir, n, glm::vec3(0.0f));
+    Refill(randomDir, n, glm::vec3(0.0f));
+    Refill(sortIndex, n, 0);
+    Refill(quadPositions, n * 12, 0.0f);
+    Refill(quadColors, n * 16, 0.0f);
+    // Every quad has the same texture coordinates: written once here.
+    static constexpr float kCornerUvs[8] = {0, 0, 1, 0, 1, 1, 0, 1};
+    quadUvs.resize(n * 8);
+    for (size_t i = 0; i < n; ++i) std::copy(kCornerUvs, kCornerUvs + 8, quadUvs.begin() + static_cast<long>(i * 8));
+    quadCount = 0;
+}
+
+void ObjectParticles::Update(float frameSeconds) {
+    drawMode = drawModeProperty.Evaluate();
+    updated = true;
+    dt = frameSeconds;
+
+    const float requested = countProperty.Evaluate();
+    count = PoolSize(requested);
+    if (count == 0) return;
+    if (count != previousCount) {
+        if (count == kMaxParticles && requested > static_cast<float>(kMaxParticles))
+            Log(3, "Particle count %g is more than %d; the pool keeps %d", static_cast<double>(requested),
+                kMaxParticles, kMaxParticles);
+        previousCount = count;
+        // Every slot starts empty; the GL buffers follow at the next draw.
+        ResizePool(count);
+    }
+
+    const glm::vec3 windStep = wind.Evaluate() * dt;
+
+    // A negative or NaN rate emits nothing and runs up no debt.
+    float rate = emitRate.Evaluate();
+    if (!(rate > 0)) rate = 0;
+    emitCarry += rate * dt;
+    int budget = 0;
+    if (emitCarry >= 1) {
+        const float whole = std::floor(emitCarry);
+        emitCarry -= whole;
+        // No more than the pool can take; what is not spent this frame is lost.
+        budget = whole >= static_cast<float>(count) ? count : static_cast<int>(whole);
+    }
+    if (!Finite(emitCarry)) emitCarry = 0;
+
+    emitterType = emitterTypeProperty.Evaluate();
+
+    NoiseField& noise = NoiseField::Instance();
+    noise.type = NoiseField::Type::Perlin;
+    // The permutation depends on the seed alone: shuffle only when another seed left it.
+    if (noise.seed != 1) noise.Reseed(1);
+    noise.frequency = noiseFrequency.Evaluate();
+    noise.interpolation = NoiseField::Interpolation::Linear;
+
+    const float baseNoise = noiseIntensity.Evaluate() / 100;
+    const glm::vec3 offset = noiseOffset.Evaluate();
+    const float normalSpeed = normalVelocity.Evaluate();
+    const float randomSpeed = randomVelocity.Evaluate();
+    const glm::vec3 spin = rotation.Evaluate();
+    const float k = dt * 70;
+
+    int emitted = 0;
+    for (int i = 0; i < count; ++i) {
+        const size_t s = static_cast<size_t>(i);
+        if (!alive[s]) {
+            if (emitted < budget) {
+                Emit(i);
+                ++emitted;
+            }
+            continue;
+        }
+        age[s] += dt;
+        const float t = LifeFraction(i);
+        const float gx = gravityXLife.Evaluate(t) * dt / 100;
+        const float gy = gravityYLife.Evaluate(t) * dt / 100;
+        const float gz = gravityZLife.Evaluate(t) * dt / 100;
+        const float x = posX[s] + offset.x, y = posY[s] + offset.y, z = posZ[s] + offset.z;
+        const float wx = noiseXLife.Evaluate(t) / 100 + baseNoise;
+        const float wy = noiseYLife.Evaluate(t) / 100 + baseNoise;
+        const float wz = noiseZLife.Evaluate(t) / 100 + baseNoise;
+        colR[s] = redLife.Evaluate(t);
+        colG[s] = greenLife.Evaluate(t);
+        colB[s] = blueLife.Evaluate(t);
+        colA[s] = alphaLife.Evaluate(t);
+        // A zero weight adds nothing: the sample (always finite) is skipped.
+        posX[s] += (wx != 0 ? noise.Sample(y, z) * wx * k : 0.0f) + (windStep.x + gx);
+        posY[s] += (wy != 0 ? noise.Sample(x, z) * wy * k : 0.0f) + (windStep.y + gy);
+        posZ[s] += (wz != 0 ? noise.Sample(x, y) * wz * k : 0.0f) + (windStep.z + gz);
+
+        const float a = (normalVelocityLife.Evaluate(t) + normalSpeed) * k;
+        if (a != 0) {
+            posX[s] += emitDir[s].x * a / 10;
+            posY[s] += emitDir[s].y * a / 10;
+            posZ[s] += emitDir[s].z * a / 10;
+        }
+        const float b = (randomVelocityLife.Evaluate(t) + randomSpeed) * k;
+        if (b != 0) {
+            posX[s] += randomDir[s].x * b / 10;
+            posY[s] += randomDir[s].y * b / 10;
+            posZ[s] += randomDir[s].z * b / 10;
+        }
+        if (age[s] >= lifetime[s]) alive[s] = 0;
+        const float r = rotationLife.Evaluate(t) * k;
+        if (r > 0) {
+            rotX[s] += spin.x * r;
+            rotY[s] += spin.y * r;
+            rotZ[s] += spin.z * r;
+        }
+    }
+}
+
+void ObjectParticles::Emit(int slot) {
+    const size_t s = static_cast<size_t>(slot);
+    alive[s] = 1;
+    const float lifeMinValue = lifeMin.Evaluate();
+    float life = Uniform() * (lifeMax.Evaluate() - lifeMinValue) + lifeMinValue;
+    // A NaN or infinite life would never end or never compare: it ends at once.
+    if (!Finite(life)) life = 0;
+    lifetime[s] = life;
+    age[s] = 0;
+
+    const float rr = randomRotation.Evaluate();
+    rotX[s] = Uniform() * rr;
+    rotY[s] = Uniform() * rr;
+    rotZ[s] = Uniform() * rr;
+
+    colR[s] = redLife.Evaluate(0);
+    colG[s] = greenLife.Evaluate(0);
+    colB[s] = blueLife.Evaluate(0);
+    colA[s] = alphaLife.Evaluate(0);
+
+    // Separate statements: the draws must happen in x, y, z order.
+    const float rx = Uniform() - 0.5f;
+    const float ry = Uniform() - 0.5f;
+    const float rz = Uniform() - 0.5f;
+    randomDir[s] = glm::vec3(rx, ry, rz);
+
+    const glm::vec3 size = emitterSize.Evaluate();
+    glm::vec3 position(posX[s], posY[s], posZ[s]);
+    switch (emitterType) {
+        default:  // an index beyond the table (set by editing) emits like the first shape
+        case EmitterCubeVolume: {
+            const float px = Uniform() * size.x - size.x * 0.5f;
+            const float py = Uniform() * size.y - size.y * 0.5f;
+            const float pz = Uniform() * size.z - size.z * 0.5f;
+            position = glm::vec3(px, py, pz);
+            emitDir[s] = position;
+            break;
+        }
+        case EmitterCubeSurface: {
+            const float e = Uniform() - 0.5f;
+            const float g = Uniform() - 0.5f;
+            const float h = Uniform() - 0.5f;
+            const float ae = std::fabs(e), ag = std::fabs(g), ah = std::fabs(h);
+            if (ae > ag && ae > ah)
+                position = glm::vec3(size.x * 0.5f * Sign(e), g * size.y, h * size.z);
+            else if (ae < ag && ag > ah)
+                position = glm::vec3(e * size.x, size.y * 0.5f * Sign(g), h * size.z);
+            else if (ae < ah && ag < ah)
+                position = glm::vec3(e * size.x, g * size.y, size.z * 0.5f * Sign(h));
+            else  // ties between the largest components: unscaled
+                position = glm::vec3(e, g, h);
+            emitDir[s] = position;
+            break;
+        }
+        case EmitterSphereVolume:
+        case EmitterSphereSurface: {  // the surface shape fills the volume too
+            const float azimuth = Uniform() * 2 * glm::pi<float>();
+            const float elevation = Uniform() * glm::pi<float>() - glm::pi<float>() / 2;
+            const float radius = Uniform();
+            position = glm::vec3(std::cos(azimuth) * std::cos(elevation) * radius * size.x,
+                                 std::sin(elevation) * radius * size.y,
+                                 std::sin(azimuth) * std::cos(elevation) * radius * size.z);
+            emitDir[s] = position;
+            break;
+        }
+        case EmitterModelVertex: {
+            // Without a mesh (or with an empty one) the slot keeps its place.
+            const Mesh* mesh = emitterModel.Evaluate();
+            const size_t vertices =
+                mesh ? std::min(static_cast<size_t>(std::max(mesh->vertexFloatCount, 0) / 3), mesh->positions.size() / 3)
+                     : 0;
+            if (vertices == 0) break;
+            const size_t v = static_cast<size_t>(Rand()) % vertices;
+            position = glm::vec3(mesh->positions[v * 3], mesh->positions[v * 3 + 1], mesh->positions[v * 3 + 2]) * size;
+            emitDir[s] = v * 3 + 2 < mesh->normals.size()
+                             ? glm::vec3(mesh->normals[v * 3], mesh->normals[v * 3 + 1], mesh->normals[v * 3 + 2])
+                             : glm::vec3(0.0f);
+            break;
+        }
+        case EmitterModelFace: {
+            const Mesh* mesh = emitterModel.Evaluate();
+            if (!mesh) break;
+            if (std::optional<Mesh::SurfacePoint> point = mesh->RandomSurfacePoint()) {
+                position = point->position * size;
+                emitDir[s] = point->normal;
+            }
+            break;
+        }
+    }
+    position += emitterPos.Evaluate();
+    posX[s] = position.x;
+    posY[s] = position.y;
+    posZ[s] = position.z;
+}
+
+int ObjectParticles::BuildQuads(const glm::vec3& cameraRotation, const glm::vec3& ownerPosition) {
+    quadCount = 0;
+    if (count == 0 || quadPositions.size() < static_cast<size_t>(count) * 12) return 0;
+
+    const bool faceCamera = billboard.Evaluate();
+    const float s0 = sizeMultiplier.Evaluate();
+    const glm::mat4 back = RotationXYZ(-cameraRotation);
+    const glm::mat4 orientation = faceCamera ? back : RotationXYZ(rotation.Evaluate());
+
+    // Corners as row vectors: component j is the dot product with column j.
+    static constexpr glm::vec4 kCorners[4] = {{-0.5f, -0.5f, 0, 1}, {0.5f, -0.5f, 0, 1}, {0.5f, 0.5f, 0, 1},
+                                              {-0.5f, 0.5f, 0, 1}};
+    glm::vec3 corners[4];
+    for (int c = 0; c < 4; ++c) corners[c] = glm::vec3(kCorners[c] * orientation);
+    const glm::vec3 axis = glm::vec3(glm::normalize(glm::vec4(0, 0, 1, 1) * back));
+
+    int n = 0;
+    for (int i = 0; i < count; ++i) {
+        const size_t s = static_cast<size_t>(i);
+        if (!alive[s]) continue;
+        const float key = glm::dot(glm::vec3(posX[s], posY[s], posZ[s]) + ownerPosition, axis);
+        const float f = sizeLife.Evaluate(LifeFraction(i)) * s0;
+        // Whatever is not finite stays off the GPU (and out of the sort).
+        if (!Finite(key) || !Finite(f) || !Finite(posX[s]) || !Finite(posY[s]) || !Finite(posZ[s]) ||
+            !Finite(colR[s] + colG[s] + colB[s] + colA[s]))
+            continue;
+        quadSizes[s] = f;
+        sortKeys[static_cast<size_t>(n)] = key;
+        sortIndex[static_cast<size_t>(n)] = i;
+        ++n;
+    }
+    if (n > 1) QuickSort(sortKeys.data(), sortIndex.data(), 0, n - 1);
+
+    float* positions = quadPositions.data();
+    float* colors = quadColors.data();
+    for (int q = 0; q < n; ++q) {
+        const size_t s = static_cast<size_t>(sortIndex[static_cast<size_t>(q)]);
+        const float f = quadSizes[s];
+        const glm::vec3 p(posX[s], posY[s], posZ[s]);
+        for (int c = 0; c < 4; ++c) {
+            const glm::vec3 v = p + corners[c] * f;
+            *positions++ = v.x;
+            *positions++ = v.y;
+            *positions++ = v.z;
+            *colors++ = colR[s];
+            *colors++ = colG[s];
+            *colors++ = colB[s];
+            *colors++ = colA[s];
+        }
+    }
+    quadCount = n;
+    return n;
+}
+
+void ObjectParticles::InitGLBuffers() {
+    Log(3, "ObjectParticles::initGLBuffers()");
+    const size_t n = static_cast<size_t>(count);
+    const std::pair<GLuint*, size_t> buffers[] = {
+        {&quadPositionBuffer, n * 48}, {&quadUvBuffer, n * 32}, {&quadColorBuffer, n * 64}};
+    for (const auto& [buffer, bytes] : buffers) {
+        glGenBuffers(1, buffer);
+        glBindBuffer(GL_ARRAY_BUFFER, *buffer);
+        glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(bytes), nullptr, GL_STREAM_DRAW);
+    }
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glBufferCount = count;
+}
+
+void ObjectParticles::DeleteGLBuffers() {
+    Log(3, "ObjectParticles::deleteGLBuffers()");
+    for (GLuint* buffer : {&quadPositionBuffer, &quadUvBuffer, &quadColorBuffer}) {
+        if (*buffer) glDeleteBuffers(1, buffer);
+        *buffer = 0;
+    }
+    glBufferCount = -1;
+    // The CPU arrays were sized with the pool by the update.
+    InitGLBuffers();
+}
+
+void ObjectParticles::DrawModels(ShaderProgram* /*program*/, const glm::mat4& /*projection*/,
+                                 const glm::mat4& /*view*/) {
+    // Hook: needs the owner's render state (objects do not carry one yet).
+    // The instances to draw are those of ForEachModelInstance.
+}
+
+void ObjectParticles::DrawQuads(ShaderProgram* /*program*/, const glm::mat4& /*projection*/,
+                                const glm::mat4& /*view*/) {
+    // Hook: needs the owner's render state for "M" and the material. The
+    // vertex data is BuildQuads's; the buffers follow the pool size through
+    // DeleteGLBuffers when glBufferCount differs from count.
+}

@@ -1,0 +1,91 @@
+#include "render/ObjectRenderState.h"
+
+#include <GL/glew.h>
+
+#include <glm/gtc/matrix_transform.hpp>
+#include <glm/gtc/type_ptr.hpp>
+
+#include "render/Renderer.h"
+#include "resources/ShaderProgram.h"
+#include "resources/Texture.h"
+#include "scene/Scene.h"
+
+namespace {
+
+constexpr float kDegreesToRadians = 0.017453292f;
+
+// A texture that is decoding, or whose file did not decode, binds as none;
+// sampling none reads black, which would turn a normal map into a bent
+// normal, so the stand-in is bound then as well.
+void BindOrFallback(ShaderProgram& program, const char* name, Texture* texture, GLuint fallback, int unit) {
+    if (!texture) {
+        program.SetTextureName(name, fallback, unit);
+        return;
+    }
+    program.SetTexture(name, texture, unit);
+    if (texture->glName == 0 || texture->loading.load(std::memory_order_acquire))
+        glBindTexture(GL_TEXTURE_2D, fallback);
+}
+
+void UploadMatrix(ShaderProgram& program, const char* name, const glm::mat4& matrix) {
+    glUniformMatrix4fv(program.UniformLocation(name), 1, GL_FALSE, glm::value_ptr(matrix));
+}
+
+bool Usable(const ShaderProgram* program) { return program && program->program != 0; }
+
+}  // namespace
+
+void ObjectRenderState::BindTextures(ShaderProgram& program) {
+    const Renderer& renderer = Renderer::Instance();
+    BindOrFallback(program, "colorMap", colorTexture, renderer.whiteTex, 0);
+    BindOrFallback(program, "normalMap", normalTexture, renderer.defaultNormalTex, 1);
+    BindOrFallback(program, "reflectionMap", reflectionTexture, renderer.whiteTex, 2);
+    BindOrFallback(program, "blurrinessMap", blurrinessTexture, renderer.whiteTex, 3);
+}
+
+void ObjectRenderState::Apply(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view,
+                              int objectId) {
+    if (!Usable(program)) return;
+    const Renderer& renderer = Renderer::Instance();
+
+    const glm::mat4 identity(1.0f);
+    const glm::mat4 rx = glm::rotate(identity, rotation.x * kDegreesToRadians, glm::vec3(1, 0, 0));
+    const glm::mat4 ry = glm::rotate(identity, rotation.y * kDegreesToRadians, glm::vec3(0, 1, 0));
+    const glm::mat4 rz = glm::rotate(identity, rotation.z * kDegreesToRadians, glm::vec3(0, 0, 1));
+    const glm::mat4 t = glm::translate(identity, position);
+    modelMatrix = t * rx * ry * rz;
+    mvpMatrix = projection * view * modelMatrix;
+
+    glUseProgram(program->program);
+    BindTextures(*program);
+
+    ShaderProgram& p = *program;
+    glUniform3fv(p.UniformLocation("modelScale"), 1, glm::value_ptr(scale));
+    glUniform1f(p.UniformLocation("shadeless"), shadeless);
+    glUniform1f(p.UniformLocation("reflectionAmount"), reflectionAmount);
+    glUniform1f(p.UniformLocation("_time"), renderer.inputState->time);
+    glUniform1i(p.UniformLocation("useSkyShader"), useSkyShader ? 1 : 0);
+    glUniform1f(p.UniformLocation("blurriness"), blurriness);
+    glUniform1f(p.UniformLocation("normalStrength"), normalStrength);
+    glUniform1f(p.UniformLocation("refraction"), refraction);
+    glUniform1f(p.UniformLocation("objectID"), static_cast<float>(objectId));
+    UploadMatrix(p, "MVP", mvpMatrix);
+    UploadMatrix(p, "M", modelMatrix);
+    UploadMatrix(p, "V", view);
+    UploadMatrix(p, "P", projection);
+    // Without a scene there is no shadow camera; identity keeps the lookup defined.
+    UploadMatrix(p, "DepthBiasMVP", renderer.currentScene ? renderer.currentScene->depthBiasMvp : identity);
+    glUniform3fv(p.UniformLocation("COLOR"), 1, glm::value_ptr(color));
+}
+
+void ObjectRenderState::ApplyInstance(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view,
+                                      const glm::mat4& instanceModel) {
+    if (!Usable(program)) return;
+    modelMatrix = instanceModel;
+    mvpMatrix = projection * view * instanceModel;
+    glUseProgram(program->program);
+    UploadMatrix(*program, "MVP", mvpMatrix);
+    UploadMatrix(*program, "M", instanceModel);
+    UploadMatrix(*program, "V", view);
+    UploadMatrix(*program, "P", projection);
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+class Scene;
+class ShaderProgram;
+
+// Binds the scene's shadow-mask texture under "ShadowMaskTexture" on `unit`
+// of `program`, which must be in use. White stands in whenever there is no
+// mask to read (no scene, the switch off, no name, a name not registered, an
+// image still decoding): the shaders multiply the light by the mask, and a
+// unit left as an earlier pass bound it would mask with unrelated content.
+void BindShadowMask(ShaderProgram& program, const Scene* scene, int unit);

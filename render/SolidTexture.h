@@ -1,0 +1,9 @@
+#pragma once
+
+#include <GL/glew.h>
+
+#include <cstdint>
+
+// A 1x1 RGB texture of one colour, linear and clamped: the stand-in for a
+// material texture that is not there.
+GLuint CreateSolidTexture(uint8_t red, uint8_t green, uint8_t blue);

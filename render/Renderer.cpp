@@ -12,6 +12,7 @@
 #include "playback/Timeline.h"
 #include "scene/Scene.h"
 #include "render/FullScreenQuad.h"
+#include "render/PassProfiler.h"
 #include "render/RenderTarget.h"
 #include "render/SolidTexture.h"
 #include "resources/ResourceManager.h"
@@ -231,20 +232,27 @@ void Renderer::CopyDepth(GLuint source, GLuint destination) {
 
 void Renderer::RenderFrame(Window* window) {
     if (!playing.load()) return;
+    hwnd = window;
+    if (profiler) profiler->BeginFrame();
+    if (BeginFrame()) DrawFrame();
+    if (profiler) profiler->EndFrame();
+    // A reload during this frame kept the old objects and cameras alive for
+    // it; nothing can reach them any more.
+    if (currentScene) currentScene->ReleaseRetired();
+}
 
+bool Renderer::BeginFrame() {
     // Frame time in microseconds from the tick clock. The first played frame
     // has no predecessor: it counts as one nominal frame.
-    int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
-                      std::chrono::steady_clock::now().time_since_epoch()).count();
-    if (previousTicks == 0) previousTicks = now - 16667;
+    int64_t now = frameClock ? frameClock->NowMicroseconds() : steadyClock.NowMicroseconds();
+    if (previousTicks == 0) previousTicks = now - kNominalFrameMicroseconds;
     frameDelta = static_cast<float>(static_cast<double>(now - previousTicks)) * 1e-6f;
     previousTicks = now;
 
-    hwnd = window;
     // A music that failed to open reads negative: no entry covers it.
     double t = musicClock ? musicClock->PositionSeconds() : -1.0;
     TimelineEntry* entry = Timeline::Instance().FindEntry(t);
-    if (!entry) return;
+    if (!entry) return false;
 
     currentScene = entry->scene;
     currentCamera = entry->camera;
@@ -252,8 +260,9 @@ void Renderer::RenderFrame(Window* window) {
     frameEnd = TruncateToInt(entry->frameEnd);
     progress = static_cast<float>((t - static_cast<double>(entry->timeStart)) /
                                   static_cast<double>(entry->duration)) * 100.0f;
+    return currentScene != nullptr;
+}
 
-    // A reload during this frame kept the old objects and cameras alive for
-    // it; nothing can reach them any more.
-    if (currentScene) currentScene->ReleaseRetired();
+void Renderer::DrawFrame() {
+    // The per-frame pipeline, in pass order, grows here.
 }

@@ -10,6 +10,7 @@
 #include <glm/vec3.hpp>
 
 #include "app/Input.h"
+#include "render/FrameClock.h"
 #include "render/CubeMap.h"
 #include "resources/ShaderProgram.h"
 
@@ -18,6 +19,7 @@ class Music;
 class Window;
 class Scene;
 class Camera;
+class PassProfiler;
 
 // The render singleton. The shell's fields are here; the render targets,
 // programs and passes join them as the renderer grows.
@@ -113,10 +115,25 @@ public:
     void CopyDepth(GLuint source, GLuint destination);
     // One frame: follows the music through the timeline. Render thread only.
     void RenderFrame(Window* window);
+    // The first half of a frame: frame time, music position, the timeline's
+    // shot published as currentScene, currentCamera, frameStart, frameEnd and
+    // progress. False when no shot covers the music position. The capture tool
+    // calls it alone to advance the simulation without drawing.
+    bool BeginFrame();
+    // The pipeline for currentScene.
+    void DrawFrame();
+
+    // Where frame times come from: null for the steady clock (the player),
+    // a stepped clock for the capture tool. Render thread.
+    FrameClock* frameClock = nullptr;
+    // GPU time per pass when set (the capture tool's --profile).
+    PassProfiler* profiler = nullptr;
+    static constexpr int64_t kNominalFrameMicroseconds = 16667;
 
 private:
     Renderer() = default;
     int64_t previousTicks = 0;
+    SteadyFrameClock steadyClock;
     // Made by the first copy, kept for the life of the process.
     GLuint copyFramebuffers[2] = {0, 0};
     GLuint depthCopyFramebuffers[2] = {0, 0};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <GL/glew.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+// GPU time of each pass of a frame, from timestamp queries around the pass.
+// The pipeline brackets each pass with Begin/End; without a profiler set on
+// the Renderer nothing is measured and nothing is allocated. Render thread.
+class PassProfiler {
+public:
+    struct Pass {
+        std::string name;
+        double totalMs = 0;
+        int frames = 0;
+    };
+
+    ~PassProfiler();
+
+    void BeginFrame();
+    void Begin(const char* pass);
+    void End();
+    // Waits for the frame's queries and adds their times to the totals.
+    void EndFrame();
+
+    // Passes in the order they were first seen, then the whole frame.
+    std::vector<Pass> passes;
+    Pass frame{"frame"};
+
+private:
+    struct Mark {
+        size_t pass;
+        GLuint begin;
+        GLuint end;
+    };
+    GLuint NewQuery();
+    std::vector<Mark> marks;
+    std::vector<GLuint> freeQueries;
+    GLuint frameBegin = 0;
+    GLuint frameEnd = 0;
+};
+
+// Brackets one pass when a profiler is present.
+class ProfileScope {
+public:
+    ProfileScope(PassProfiler* profiler, const char* pass) : profiler(profiler) {
+        if (profiler) profiler->Begin(pass);
+    }
+    ~ProfileScope() {
+        if (profiler) profiler->End();
+    }
+    ProfileScope(const ProfileScope&) = delete;
+    ProfileScope& operator=(const ProfileScope&) = delete;
+
+private:
+    PassProfiler* profiler;
+};

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -11,6 +12,7 @@
 #include <glm/gtc/matrix_transform.hpp>
 
 #include "app/Log.h"
+#include "particles/CurveAt.h"
 #include "particles/NoiseField.h"
 #include "platform/Rand.h"
 #include "render/Mesh.h"
@@ -58,6 +60,55 @@ void QuickSort(float* keys, int* index, int lo, int hi) {
             hi = j;
         }
     }
+}
+
+// Float keys as unsigned integers of the same order (NaN excluded); -0
+// becomes +0 first so that equal keys have equal bits.
+inline uint32_t SortableBits(float key) {
+    uint32_t bits;
+    key += 0.0f;
+    std::memcpy(&bits, &key, sizeof bits);
+    return bits ^ ((bits >> 31) ? 0xFFFFFFFFu : 0x80000000u);
+}
+
+// Sorts keys[0..n) ascending, carrying index along, in four byte passes.
+// With distinct keys the order is the only ascending one, so it is the
+// quicksort's too; returns false when two keys are equal, leaving `index`
+// in some ascending order that the caller must not use.
+bool RadixSortDistinct(const float* keys, int* index, int n, uint32_t* bits, uint32_t* bitsScratch,
+                       int* indexScratch) {
+    uint32_t counts[4][256] = {};
+    for (int i = 0; i < n; ++i) {
+        const uint32_t b = bits[i] = SortableBits(keys[i]);
+        ++counts[0][b & 255];
+        ++counts[1][(b >> 8) & 255];
+        ++counts[2][(b >> 16) & 255];
+        ++counts[3][b >> 24];
+    }
+    uint32_t* fromBits = bits;
+    uint32_t* toBits = bitsScratch;
+    int* fromIndex = index;
+    int* toIndex = indexScratch;
+    for (int pass = 0; pass < 4; ++pass) {
+        uint32_t offsets[256];
+        uint32_t sum = 0;
+        for (int d = 0; d < 256; ++d) {
+            offsets[d] = sum;
+            sum += counts[pass][d];
+        }
+        const int shift = pass * 8;
+        for (int i = 0; i < n; ++i) {
+            const uint32_t at = offsets[(fromBits[i] >> shift) & 255]++;
+            toBits[at] = fromBits[i];
+            toIndex[at] = fromIndex[i];
+        }
+        std::swap(fromBits, toBits);
+        std::swap(fromIndex, toIndex);
+    }
+    // An even number of passes leaves the result in bits and index.
+    for (int i = 1; i < n; ++i)
+        if (bits[i] == bits[i - 1]) return false;
+    return true;
 }
 
 glm::mat4 RotationXYZ(const glm::vec3& radians) {
@@ -178,6 +229,8 @@ void ObjectParticles::ReleasePool() {
         std::vector<float>().swap(*v);
     std::vector<uint8_t>().swap(alive);
     std::vector<int>().swap(sortIndex);
+    std::vector<uint32_t>().swap(radixBits);
+    std::vector<int>().swap(radixIndex);
     std::vector<glm::vec3>().swap(emitDir);
     std::vector<glm::vec3>().swap(randomDir);
 }
@@ -193,6 +246,8 @@ void ObjectParticles::ResizePool(int newCount) {
     Refill(emitDir, n, glm::vec3(0.0f));
     Refill(randomDir, n, glm::vec3(0.0f));
     Refill(sortIndex, n, 0);
+    Refill(radixBits, n * 2, 0u);
+    Refill(radixIndex, n, 0);
     Refill(quadPositions, n * 12, 0.0f);
     Refill(quadColors, n * 16, 0.0f);
     // Every quad has the same texture coordinates: written once here.
@@ -262,36 +317,36 @@ void ObjectParticles::Update(float frameSeconds) {
         }
         age[s] += dt;
         const float t = LifeFraction(i);
-        const float gx = gravityXLife.Evaluate(t) * dt / 100;
-        const float gy = gravityYLife.Evaluate(t) * dt / 100;
-        const float gz = gravityZLife.Evaluate(t) * dt / 100;
+        const float gx = CurveAt(gravityXLife, t) * dt / 100;
+        const float gy = CurveAt(gravityYLife, t) * dt / 100;
+        const float gz = CurveAt(gravityZLife, t) * dt / 100;
         const float x = posX[s] + offset.x, y = posY[s] + offset.y, z = posZ[s] + offset.z;
-        const float wx = noiseXLife.Evaluate(t) / 100 + baseNoise;
-        const float wy = noiseYLife.Evaluate(t) / 100 + baseNoise;
-        const float wz = noiseZLife.Evaluate(t) / 100 + baseNoise;
-        colR[s] = redLife.Evaluate(t);
-        colG[s] = greenLife.Evaluate(t);
-        colB[s] = blueLife.Evaluate(t);
-        colA[s] = alphaLife.Evaluate(t);
+        const float wx = CurveAt(noiseXLife, t) / 100 + baseNoise;
+        const float wy = CurveAt(noiseYLife, t) / 100 + baseNoise;
+        const float wz = CurveAt(noiseZLife, t) / 100 + baseNoise;
+        colR[s] = CurveAt(redLife, t);
+        colG[s] = CurveAt(greenLife, t);
+        colB[s] = CurveAt(blueLife, t);
+        colA[s] = CurveAt(alphaLife, t);
         // A zero weight adds nothing: the sample (always finite) is skipped.
         posX[s] += (wx != 0 ? noise.Sample(y, z) * wx * k : 0.0f) + (windStep.x + gx);
         posY[s] += (wy != 0 ? noise.Sample(x, z) * wy * k : 0.0f) + (windStep.y + gy);
         posZ[s] += (wz != 0 ? noise.Sample(x, y) * wz * k : 0.0f) + (windStep.z + gz);
 
-        const float a = (normalVelocityLife.Evaluate(t) + normalSpeed) * k;
+        const float a = (CurveAt(normalVelocityLife, t) + normalSpeed) * k;
         if (a != 0) {
             posX[s] += emitDir[s].x * a / 10;
             posY[s] += emitDir[s].y * a / 10;
             posZ[s] += emitDir[s].z * a / 10;
         }
-        const float b = (randomVelocityLife.Evaluate(t) + randomSpeed) * k;
+        const float b = (CurveAt(randomVelocityLife, t) + randomSpeed) * k;
         if (b != 0) {
             posX[s] += randomDir[s].x * b / 10;
             posY[s] += randomDir[s].y * b / 10;
             posZ[s] += randomDir[s].z * b / 10;
         }
         if (age[s] >= lifetime[s]) alive[s] = 0;
-        const float r = rotationLife.Evaluate(t) * k;
+        const float r = CurveAt(rotationLife, t) * k;
         if (r > 0) {
             rotX[s] += spin.x * r;
             rotY[s] += spin.y * r;
@@ -315,10 +370,10 @@ void ObjectParticles::Emit(int slot) {
     rotY[s] = Uniform() * rr;
     rotZ[s] = Uniform() * rr;
 
-    colR[s] = redLife.Evaluate(0);
-    colG[s] = greenLife.Evaluate(0);
-    colB[s] = blueLife.Evaluate(0);
-    colA[s] = alphaLife.Evaluate(0);
+    colR[s] = CurveAt(redLife, 0);
+    colG[s] = CurveAt(greenLife, 0);
+    colB[s] = CurveAt(blueLife, 0);
+    colA[s] = CurveAt(alphaLife, 0);
 
     // Separate statements: the draws must happen in x, y, z order.
     const float rx = Uniform() - 0.5f;
@@ -411,22 +466,34 @@ int ObjectParticles::BuildQuads(const glm::vec3& cameraRotation, const glm::vec3
     for (int c = 0; c < 4; ++c) corners[c] = glm::vec3(kCorners[c] * orientation);
     const glm::vec3 axis = glm::vec3(glm::normalize(glm::vec4(0, 0, 1, 1) * back));
 
-    int n = 0;
-    for (int i = 0; i < count; ++i) {
-        const size_t s = static_cast<size_t>(i);
-        if (!alive[s]) continue;
-        const float key = glm::dot(glm::vec3(posX[s], posY[s], posZ[s]) + ownerPosition, axis);
-        const float f = sizeLife.Evaluate(LifeFraction(i)) * s0;
-        // Whatever is not finite stays off the GPU (and out of the sort).
-        if (!Finite(key) || !Finite(f) || !Finite(posX[s]) || !Finite(posY[s]) || !Finite(posZ[s]) ||
-            !Finite(colR[s] + colG[s] + colB[s] + colA[s]))
-            continue;
-        quadSizes[s] = f;
-        sortKeys[static_cast<size_t>(n)] = key;
-        sortIndex[static_cast<size_t>(n)] = i;
-        ++n;
+    // Keys of the alive particles in slot order.
+    auto gather = [&] {
+        int n = 0;
+        for (int i = 0; i < count; ++i) {
+            const size_t s = static_cast<size_t>(i);
+            if (!alive[s]) continue;
+            const float key = glm::dot(glm::vec3(posX[s], posY[s], posZ[s]) + ownerPosition, axis);
+            const float f = CurveAt(sizeLife, LifeFraction(i)) * s0;
+            // Whatever is not finite stays off the GPU (and out of the sort).
+            if (!Finite(key) || !Finite(f) || !Finite(posX[s]) || !Finite(posY[s]) || !Finite(posZ[s]) ||
+                !Finite(colR[s] + colG[s] + colB[s] + colA[s]))
+                continue;
+            quadSizes[s] = f;
+            sortKeys[static_cast<size_t>(n)] = key;
+            sortIndex[static_cast<size_t>(n)] = i;
+            ++n;
+        }
+        return n;
+    };
+    const int n = gather();
+    // Distinct keys have one ascending order, which a radix sort finds in
+    // linear time. Equal keys are ordered as the middle-pivot quicksort
+    // leaves them, so that case sorts again the classic way.
+    if (n > 1 && !RadixSortDistinct(sortKeys.data(), sortIndex.data(), n, radixBits.data(),
+                                    radixBits.data() + n, radixIndex.data())) {
+        gather();
+        QuickSort(sortKeys.data(), sortIndex.data(), 0, n - 1);
     }
-    if (n > 1) QuickSort(sortKeys.data(), sortIndex.data(), 0, n - 1);
 
     float* positions = quadPositions.data();
     float* colors = quadColors.data();

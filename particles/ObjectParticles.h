@@ -111,6 +111,8 @@ public:
     std::vector<float> sortKeys;
     std::vector<int> sortIndex;
     std::vector<float> quadSizes;      // per slot: the size found while keying the sort
+    std::vector<uint32_t> radixBits;   // sort scratch: 2 x count
+    std::vector<int> radixIndex;       // sort scratch: count
     int quadCount = 0;                 // quads written by the last BuildQuads
     GLuint quadPositionBuffer = 0, quadUvBuffer = 0, quadColorBuffer = 0;
     int glBufferCount = -1;            // pool size the GL buffers were made for; -1: none

@@ -14,8 +14,12 @@
 #include "render/FullScreenQuad.h"
 #include "render/PassProfiler.h"
 #include "render/RenderTarget.h"
+#include "render/ShadowMask.h"
 #include "render/SolidTexture.h"
+#include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
+#include "resources/Texture.h"
+#include "scene/Camera.h"
 
 namespace {
 
@@ -67,6 +71,31 @@ GLuint NewGBufferLayer(GLuint depth, const GLuint (&colors)[5]) {
     for (int i = 0; i < 5; ++i) AttachColor(i, colors[i]);
     glDrawBuffers(5, kFiveBuffers);
     return framebuffer;
+}
+
+// Puts `program` in use. A program whose files are missing or broken is 0:
+// its pass is skipped, so that no uniform call fails on every frame.
+bool Use(ShaderProgram* program) {
+    if (!program || program->program == 0) return false;
+    glUseProgram(program->program);
+    return true;
+}
+
+void UploadMatrix(ShaderProgram& program, const char* name, const glm::mat4& matrix) {
+    glUniformMatrix4fv(program.UniformLocation(name), 1, GL_FALSE, &matrix[0][0]);
+}
+
+void BindCube(ShaderProgram& program, const char* name, GLuint texture, int unit) {
+    glActiveTexture(GL_TEXTURE0 + unit);
+    glUniform1i(program.UniformLocation(name), unit);
+    glBindTexture(GL_TEXTURE_CUBE_MAP, texture);
+}
+
+// The intermediate targets start every frame from black with alpha 1
+// whatever clear colour an earlier pass left behind.
+void ClearToBlack(GLbitfield buffers) {
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(buffers);
 }
 
 }  // namespace
@@ -234,7 +263,14 @@ void Renderer::RenderFrame(Window* window) {
     if (!playing.load()) return;
     hwnd = window;
     if (profiler) profiler->BeginFrame();
-    if (BeginFrame()) DrawFrame();
+    if (BeginFrame()) {
+        DrawFrame();
+    } else {
+        // A gap in the timeline shows black, not whatever the back buffer held.
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        SetViewport(screenWidth, screenHeight);
+        ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    }
     if (profiler) profiler->EndFrame();
     // A reload during this frame kept the old objects and cameras alive for
     // it; nothing can reach them any more.
@@ -264,5 +300,344 @@ bool Renderer::BeginFrame() {
 }
 
 void Renderer::DrawFrame() {
-    // The per-frame pipeline, in pass order, grows here.
+    if (!currentScene) return;
+    Scene& scene = *currentScene;
+    const int W = screenWidth, H = screenHeight;
+
+    // Every pass relies on depth and scissor tests unless it turns them off.
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_SCISSOR_TEST);
+    // Edited shaders take effect before anything is drawn with them.
+    if (shaderWatch) {
+        ProfileScope scope(profiler, "shader check");
+        RebuildPrograms();
+    }
+    // Particles move once a frame, before any pass draws them.
+    {
+        ProfileScope scope(profiler, "update");
+        scene.Update();
+    }
+    // The geometry and lighting passes read this frame's shadow map.
+    {
+        ProfileScope scope(profiler, "shadow");
+        ShadowPass(&scene, shadowTarget);
+    }
+    glDisable(GL_CULL_FACE);
+    glColor4f(1, 1, 1, 1);
+    // The cube render sets its own projection and view, so it runs before the camera's.
+    {
+        ProfileScope scope(profiler, "cube map");
+        UpdateCubeMaps(&scene);
+    }
+    // The camera's matrices serve every pass from here on.
+    glUseProgram(0);
+    glBindFramebuffer(GL_FRAMEBUFFER, gBuffer);
+    SetViewport(W, H);
+    SetUpView(view, model);
+    model = glm::mat4(1.0f);
+    mvp = projection * view * model;
+    // Opaque objects into the G-buffer, which every screen-space pass reads.
+    {
+        ProfileScope scope(profiler, "geometry");
+        GeometryPass(scene);
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    SetViewport(W, H);
+    glDisable(GL_DEPTH_TEST);
+    // Occlusion first: the lighting darkens its ambient term by it.
+    {
+        ProfileScope scope(profiler, "ssao");
+        SsaoPass();
+    }
+    // Across into ssaoBlurTex, then down back into ssaoTex.
+    {
+        ProfileScope scope(profiler, "ssao blur");
+        SsaoBlurPass(ssaoBlurTarget, true, ssaoTex);
+        SsaoBlurPass(ssaoBlur2Target, false, ssaoBlurTex);
+    }
+    // The lit opaque picture, which glass refracts.
+    {
+        ProfileScope scope(profiler, "lighting");
+        LightingPass(combinedTarget);
+    }
+    // Glass over the lit picture; leaves the final G-buffer for the reflections.
+    {
+        ProfileScope scope(profiler, "glass");
+        GlassPass(glassGBuffer, finalGBuffer, combinedTex);
+    }
+    // Reflections see the glass too; their result is the picture shown.
+    {
+        ProfileScope scope(profiler, "reflection");
+        ReflectionPass(combined2Target, finalColorTex);
+    }
+    // Particles over the reflected picture, hidden by the scene's depth.
+    {
+        ProfileScope scope(profiler, "particles");
+        ParticlePass(scene);
+    }
+    // Glow is gathered at a sixth of the size from the finished picture.
+    SetViewport(glowWidth, glowHeight);
+    glDisable(GL_DEPTH_TEST);
+    {
+        ProfileScope scope(profiler, "glow");
+        GlowPass(scene, glowBlurProgram.get(), lensDirtTmpTarget, combined2Tex, lensDirtTarget, lensDirtTmpTex,
+                 positionTex);
+    }
+    // Lens dirt, fades and colour filter come last, over everything.
+    SetViewport(W, H);
+    if (Texture* dirt = LensDirtTexture()) {
+        ProfileScope scope(profiler, "lens dirt");
+        LensDirtPass(lensDirtMixProgram.get(), combined2Target, lensDirtTex, combined2Tex, dirt);
+    }
+    // The composed picture on screen.
+    {
+        ProfileScope scope(profiler, "final");
+        FinalBlit();
+    }
+    // The next frame, and whatever the loop draws, start from plain state.
+    glUseProgram(0);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glClear(GL_DEPTH_BUFFER_BIT);
+    glColor3f(1, 1, 1);
+}
+
+void Renderer::SetViewport(int width, int height) {
+    glViewport(0, 0, width, height);
+    glScissor(0, 0, width, height);
+}
+
+void Renderer::RebuildPrograms() {
+    // Unchanged files return at once.
+    for (ShaderProgram* program : ShaderProgram::allPrograms)
+        program->Build(program->vertexPath, program->fragmentPath);
+}
+
+void Renderer::ShadowPass(Scene* /*scene*/, GLuint /*target*/) {
+    // The depth map from the scene's spot light; until it is drawn the map
+    // keeps its initial content and "DepthBiasMVP" stays the identity.
+}
+
+void Renderer::UpdateCubeMaps(Scene* scene) {
+    if (scene == lastCubeScene && !scene->renderCubemap.Evaluate()) return;
+    lastCubeScene = scene;
+    RenderCubeMap(scene, cube256);
+    glColor4f(1, 1, 1, 1);
+    glUseProgram(0);
+    glActiveTexture(GL_TEXTURE0);
+    // Sharp, then ever wider blurs for rougher surfaces.
+    BlurCubeMap(cube128a, cube256, cubeSize / 2, 2.0f, false);
+    BlurCubeMap(cube128b, cube128a, cubeSize / 2, 2.0f, true);
+    BlurCubeMap(cube85a, cube128b, cubeSize / 3, 6.5f, false);
+    BlurCubeMap(cube85b, cube85a, cubeSize / 3, 6.5f, true);
+    BlurCubeMap(cube85a, cube85b, cubeSize / 3, 6.5f, false);
+    BlurCubeMap(cube128a, cube85a, cubeSize / 2, 6.5f, true);
+    BlurCubeMap(cube85a, cube128a, cubeSize / 3, 10.0f, false);
+    BlurCubeMap(cube128a, cube85a, cubeSize / 2, 10.0f, true);
+}
+
+void Renderer::RenderCubeMap(Scene* /*scene*/, CubeMap& /*cube*/) {
+    // The scene seen from its cube-map origin, face by face.
+}
+
+void Renderer::BlurCubeMap(CubeMap& /*destination*/, const CubeMap& /*source*/, int /*edge*/, float /*strength*/,
+                           bool /*horizontal*/) {
+    // One separable blur step of the environment chain.
+}
+
+void Renderer::GeometryPass(Scene& scene) {
+    ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    ShaderProgram* program = geometryProgram.get();
+    if (!Use(program)) return;
+    glUniform1i(program->UniformLocation("useCubemap"), 0);
+    BindCube(*program, "cubeMap", cube256.texture, 3);
+    program->SetTextureName("shadowMap", shadowDepthTex, 4);
+    BindShadowMask(*program, &scene, 6);
+    scene.DrawObjects(program, projection, view, false, false, false, false);
+}
+
+void Renderer::SsaoPass() {
+    glBindFramebuffer(GL_FRAMEBUFFER, ssaoTarget);
+    ClearToBlack(GL_COLOR_BUFFER_BIT);
+    ShaderProgram* program = ssaoProgram.get();
+    if (!Use(program)) return;
+    UploadMatrix(*program, "MVP", mvp);
+    UploadMatrix(*program, "M", model);
+    UploadMatrix(*program, "P", projection);
+    program->SetTextureName("colorMap", colorTex, 0);
+    program->SetTextureName("normalMap", normalTex, 1);
+    program->SetTextureName("tangentMap", tangentTex, 2);
+    program->SetTextureName("depthMap", depthTex, 3);
+    program->SetTextureName("positionMap", positionTex, 4);
+    program->SetTextureName("propertiesMap", propertiesTex, 5);
+    glActiveTexture(GL_TEXTURE0);
+    DrawFullScreenQuad();
+}
+
+void Renderer::SsaoBlurPass(GLuint target, bool horizontal, GLuint input) {
+    glBindFramebuffer(GL_FRAMEBUFFER, target);
+    ShaderProgram* program = ssaoBlurProgram.get();
+    if (!Use(program)) return;
+    const GLfloat resolution[2] = {static_cast<GLfloat>(screenWidth), static_cast<GLfloat>(screenHeight)};
+    glUniform2fv(program->UniformLocation("resolution"), 1, resolution);
+    glUniform1i(program->UniformLocation("horizontal"), horizontal ? 1 : 0);
+    program->SetTextureName("ssaoMap", input, 0);
+    program->SetTextureName("normalMap", normalTex, 1);
+    program->SetTextureName("tangentMap", tangentTex, 2);
+    program->SetTextureName("depthMap", depthTex, 3);
+    program->SetTextureName("positionMap", positionTex, 4);
+    glActiveTexture(GL_TEXTURE0);
+    DrawFullScreenQuad();
+}
+
+void Renderer::LightingPass(GLuint target) {
+    glBindFramebuffer(GL_FRAMEBUFFER, target);
+    ShaderProgram* program = deferredProgram.get();
+    if (!Use(program)) return;
+    if (currentScene) currentScene->UploadLights(program);
+    BindShadowMask(*program, currentScene, 11);
+    glUseProgram(program->program);
+    const glm::mat4 depthBias = currentScene ? currentScene->depthBiasMvp : glm::mat4(1.0f);
+    UploadMatrix(*program, "MVP", mvp);
+    UploadMatrix(*program, "V", view);
+    UploadMatrix(*program, "M", model);
+    UploadMatrix(*program, "P", projection);
+    UploadMatrix(*program, "DepthBiasMVP", depthBias);
+    program->SetTextureName("colorMap", colorTex, 0);
+    program->SetTextureName("normalMap", normalTex, 1);
+    program->SetTextureName("tangentMap", tangentTex, 2);
+    program->SetTextureName("depthMap", depthTex, 3);
+    program->SetTextureName("positionMap", positionTex, 4);
+    program->SetTextureName("ssaoMap", ssaoTex, 5);
+    program->SetTextureName("propertiesMap", propertiesTex, 6);
+    BindCube(*program, "cubeMap", cube256.texture, 7);
+    BindCube(*program, "cubeMapBlur", cube128b.texture, 8);
+    BindCube(*program, "cubeMapBlur2", cube85b.texture, 9);
+    BindCube(*program, "cubeMapBlur3", cube128a.texture, 10);
+    DrawFullScreenQuad();
+}
+
+void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage) {
+    // Glass samples copies, never the targets its two layers write.
+    CopyTexture(propertiesTex, savedPropertiesTex);
+    CopyTexture(tangentTex, savedTangentTex);
+    CopyTexture(colorTex, savedColorTex);
+    CopyTexture(normalTex, savedNormalTex);
+    CopyDepth(depthTex, savedDepthTex);
+    CopyTexture(positionTex, savedPositionTex);
+
+    ShaderProgram* simple = simpleProgram.get();
+    ShaderProgram* refraction = refractionProgram.get();
+    const GLfloat resolution[2] = {static_cast<GLfloat>(screenWidth), static_cast<GLfloat>(screenHeight)};
+
+    // Back faces over the lit picture, in glassColorTex.
+    glBindFramebuffer(GL_FRAMEBUFFER, glassTarget);
+    glDrawBuffers(1, kFiveBuffers);
+    if (Use(simple)) {
+        simple->SetTextureName("renderedTexture", litImage, 0);
+        DrawFullScreenQuad();
+    }
+    glEnable(GL_DEPTH_TEST);
+    glDrawBuffers(5, kFiveBuffers);
+    if (Use(refraction) && currentScene) {
+        glUniform1i(refraction->UniformLocation("useCubemap"), 0);
+        BindCube(*refraction, "cubeMap", cube256.texture, 3);
+        currentScene->UploadLights(refraction);
+        glUseProgram(refraction->program);
+        glUniform2fv(refraction->UniformLocation("viewportResolution"), 1, resolution);
+        // "backgroundImage" (2D) and "cubeMapBlur" (cube) share unit 5; the
+        // shader samples only the first.
+        refraction->SetTextureName("backgroundImage", litImage, 5);
+        BindCube(*refraction, "cubeMapBlur", cube128b.texture, 5);
+        BindCube(*refraction, "cubeMapBlur2", cube85b.texture, 6);
+        BindCube(*refraction, "cubeMapBlur3", cube128a.texture, 7);
+        refraction->SetTextureName("shadowMap", shadowDepthTex, 8);
+        glUniform1i(refraction->UniformLocation("isFaceInverted"), 0);
+        BindShadowMask(*refraction, currentScene, 9);
+        currentScene->DrawObjects(refraction, projection, view, false, true, false, true);
+    }
+
+    // The final layer starts as the opaque scene under the lit picture.
+    glBindFramebuffer(GL_FRAMEBUFFER, finalTarget);
+    glDrawBuffers(1, kFiveBuffers);
+    glDisable(GL_DEPTH_TEST);
+    if (Use(simple)) {
+        simple->SetTextureName("renderedTexture", litImage, 0);
+        DrawFullScreenQuad();
+    }
+    CopyTexture(savedTangentTex, finalTangentTex);
+    CopyTexture(savedNormalTex, finalNormalTex);
+    CopyTexture(propertiesTex, finalPropertiesTex);
+    CopyDepth(savedDepthTex, finalDepthTex);
+    // The back faces wrote savedPositionTex; positionTex still holds the
+    // opaque positions.
+    CopyTexture(positionTex, finalPositionTex);
+
+    // Front faces over the back-face picture, depth-tested against the opaque scene.
+    glBindFramebuffer(GL_FRAMEBUFFER, finalTarget);
+    glEnable(GL_DEPTH_TEST);
+    glDrawBuffers(5, kFiveBuffers);
+    if (Use(refraction) && currentScene) {
+        currentScene->UploadLights(refraction);
+        glUseProgram(refraction->program);
+        glUniform1i(refraction->UniformLocation("isFaceInverted"), 1);
+        refraction->SetTextureName("backgroundImage", glassColorTex, 4);
+        currentScene->DrawObjects(refraction, projection, view, false, true, false, false);
+    }
+    glDisable(GL_DEPTH_TEST);
+}
+
+void Renderer::ReflectionPass(GLuint target, GLuint colorInput) {
+    glBindFramebuffer(GL_FRAMEBUFFER, target);
+    ShaderProgram* program = reflectProgram.get();
+    if (!Use(program)) return;
+    program->SetTextureName("colorMap", colorInput, 0);
+    program->SetTextureName("normalMap", finalNormalTex, 1);
+    program->SetTextureName("depthMap", finalDepthTex, 2);
+    program->SetTextureName("positionMap", finalPositionTex, 3);
+    program->SetTextureName("propertiesMap", finalPropertiesTex, 4);
+    program->SetTextureName("colorMapUnshaded", colorInput, 9);
+    program->SetTextureName("shadowMap", shadowDepthTex, 5);
+    program->SetTextureName("positionMapGlass", finalPositionTex, 6);
+    UploadMatrix(*program, "DepthBiasMVP", currentScene ? currentScene->depthBiasMvp : glm::mat4(1.0f));
+    UploadMatrix(*program, "MVP", mvp);
+    UploadMatrix(*program, "M", model);
+    UploadMatrix(*program, "V", view);
+    UploadMatrix(*program, "P", projection);
+    DrawFullScreenQuad();
+}
+
+void Renderer::ParticlePass(Scene& /*scene*/) {
+    // Quad particles of every object, blended into combined2Target.
+}
+
+void Renderer::GlowPass(Scene& /*scene*/, ShaderProgram* /*program*/, GLuint /*tmpTarget*/, GLuint /*sceneImage*/,
+                        GLuint /*target*/, GLuint /*tmpImage*/, GLuint /*positionImage*/) {
+    // Anamorphic streaks, flares and lens reflections of the bright parts.
+}
+
+void Renderer::LensDirtPass(ShaderProgram* /*program*/, GLuint /*target*/, GLuint /*glowImage*/,
+                            GLuint /*sceneImage*/, Texture* /*dirtTexture*/) {
+    // The glow through the lens dirt, the fades and the colour filter.
+}
+
+void Renderer::FinalBlit() {
+    SetViewport(screenWidth, screenHeight);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    ShaderProgram* program = simpleProgram.get();
+    if (!Use(program)) return;
+    program->SetTextureName("renderedTexture", combined2Tex, 0);
+    DrawFullScreenQuad();
+}
+
+Texture* Renderer::LensDirtTexture() {
+    ResourceManager& resources = ResourceManager::Instance();
+    if (currentCamera && currentScene && !currentScene->cameras.empty()) {
+        if (!currentCamera->lensDirtTexture)
+            currentCamera->lensDirtTexture = resources.FindTexture(currentCamera->lensDirtHash);
+        if (currentCamera->lensDirtTexture) return currentCamera->lensDirtTexture;
+    }
+    static const uint32_t defaultHash = NameHash("lensdirt.jpg");
+    if (!defaultLensDirt) defaultLensDirt = resources.FindTexture(defaultHash);
+    return defaultLensDirt;
 }

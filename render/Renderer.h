@@ -20,6 +20,7 @@ class Window;
 class Scene;
 class Camera;
 class PassProfiler;
+class Texture;
 
 // The render singleton. The shell's fields are here; the render targets,
 // programs and passes join them as the renderer grows.
@@ -123,6 +124,37 @@ public:
     // The pipeline for currentScene.
     void DrawFrame();
 
+    // The passes of the frame, in the order DrawFrame runs them. Each binds
+    // its own target and sets the state it needs. Render thread.
+    void RebuildPrograms();
+    void ShadowPass(Scene* scene, GLuint target);
+    // Renders and blurs the environment cube when the scene changed since
+    // the last render or asks for it every frame.
+    void UpdateCubeMaps(Scene* scene);
+    void RenderCubeMap(Scene* scene, CubeMap& cube);
+    void BlurCubeMap(CubeMap& destination, const CubeMap& source, int edge, float strength, bool horizontal);
+    void GeometryPass(Scene& scene);
+    void SsaoPass();
+    void SsaoBlurPass(GLuint target, bool horizontal, GLuint input);
+    void LightingPass(GLuint target);
+    void GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage);
+    void ReflectionPass(GLuint target, GLuint colorInput);
+    void ParticlePass(Scene& scene);
+    void GlowPass(Scene& scene, ShaderProgram* program, GLuint tmpTarget, GLuint sceneImage, GLuint target,
+                  GLuint tmpImage, GLuint positionImage);
+    void LensDirtPass(ShaderProgram* program, GLuint target, GLuint glowImage, GLuint sceneImage,
+                      Texture* dirtTexture);
+    // The composed picture to the default framebuffer.
+    void FinalBlit();
+    // The current camera's lens dirt, else the production's default; null
+    // when neither is registered.
+    Texture* LensDirtTexture();
+    // Viewport and scissor box together: every pass draws into the whole of
+    // the rectangle it sets.
+    void SetViewport(int width, int height);
+
+    Scene* lastCubeScene = nullptr;  // the scene the environment cube shows
+
     // Where frame times come from: null for the steady clock (the player),
     // a stepped clock for the capture tool. Render thread.
     FrameClock* frameClock = nullptr;
@@ -137,4 +169,5 @@ private:
     // Made by the first copy, kept for the life of the process.
     GLuint copyFramebuffers[2] = {0, 0};
     GLuint depthCopyFramebuffers[2] = {0, 0};
+    Texture* defaultLensDirt = nullptr;  // kept once found
 };

@@ -9,6 +9,7 @@
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 
+#include "render/ObjectRenderState.h"
 #include "scene/Property.h"
 
 namespace pugi {
@@ -56,6 +57,8 @@ public:
     PropertyVec3 color;     // tint, and the colour of a light
     PropertyMaterial materialProperty;
     PropertyFloat glow;
+    // Transform, mesh and material values of the latest draw.
+    ObjectRenderState renderState;
     // Resolved at the latest draw; keeps the material alive across a library
     // reload until the next draw.
     std::shared_ptr<const Material> appliedMaterial;
@@ -81,6 +84,16 @@ public:
     // element. Objects nested deeper than the limits allow are skipped.
     void LoadXml(const pugi::xml_node& element);
     void LoadXml(const pugi::xml_node& element, ObjectLoadLimits& limits, int depth = 1);
+
+    // Set by Scene::DrawObjects for the cube-map render, where objects are
+    // drawn when "Render to Cubemap?" is on, whatever "Render model?" says.
+    // Render thread.
+    static inline bool drawAllObjects = false;
+
+    // Draws the mesh with the material at the current frame, then the
+    // particles and the children (each offset by this object's position).
+    // Leaves face culling as "Cull Face" set it and no program in use.
+    void Draw(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view);
 
     // The particle update of this object, then of its children in order.
     void UpdateParticles();

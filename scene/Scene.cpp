@@ -2,17 +2,33 @@
 
 #include <pugixml.hpp>
 
+#include <GL/glew.h>
+
+#include <chrono>
 #include <optional>
 
 #include "app/Log.h"
 #include "resources/AsciiCase.h"
 #include "resources/FileBuffer.h"
 #include "resources/NameHash.h"
+#include "render/Renderer.h"
+#include "resources/Material.h"
 #include "resources/ResourceManager.h"
+#include "resources/ShaderProgram.h"
 #include "scene/XmlValue.h"
 
 namespace {
 constexpr size_t kExtensionLength = 4;  // ".xml"
+constexpr std::chrono::milliseconds kReloadPollInterval{500};
+
+// The glass flag of the material the object draws with now. Asking the
+// object's material property rather than the material of its previous draw
+// keeps glass out of the opaque passes on the first frame it is drawn and on
+// the frame its material key changes.
+bool IsGlass(const Object& object) {
+    std::shared_ptr<const Material> material = object.materialProperty.Evaluate();
+    return material && material->glass;
+}
 }
 
 Scene::Scene(const std::string& fileName)
@@ -118,4 +134,54 @@ Camera* Scene::AddCamera(std::unique_ptr<Camera> camera) {
 Camera* Scene::FindCamera(uint32_t hash) const {
     auto it = camerasByName.find(hash);
     return it == camerasByName.end() ? nullptr : it->second;
+}
+
+void Scene::DrawObjects(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view, bool allObjects,
+                        bool glassWanted, bool onlyShadowCasters, bool invertFaces) {
+    Object::drawAllObjects = allObjects;
+    Renderer::Instance().primitiveMode = GL_TRIANGLES;
+    this->projection = projection;
+    this->view = view;
+
+    // The first poll starts the clock. Objects a reload replaces stay alive
+    // until the frame ends.
+    if (!allObjects) {
+        using Clock = std::chrono::steady_clock;
+        static Clock::time_point lastPoll = Clock::now();
+        const Clock::time_point now = Clock::now();
+        if (now - lastPoll >= kReloadPollInterval) {
+            lastPoll = now;
+            CheckReload();
+        }
+    }
+
+    glFrontFace(invertFaces ? GL_CCW : GL_CW);
+    const GLuint name = program ? program->program : 0;
+    for (auto& object : objects) {
+        glUseProgram(name);
+        if (!allObjects && IsGlass(*object) != glassWanted) continue;
+        if (onlyShadowCasters && !object->castShadow.Evaluate()) continue;
+        object->Draw(program, projection, view);
+    }
+}
+
+void Scene::UploadLights(ShaderProgram* program) {
+    lightCount = 0;
+    for (int i = 0; i < kMaxLights; ++i) {
+        lightPositions[i] = glm::vec4(0.0f);
+        lightColors[i] = glm::vec4(0.0f, 0.0f, 0.0f, lightColors[i].w);
+    }
+    for (auto& object : objects) {
+        if (lightCount == kMaxLights) break;
+        if (!object->lightSource.Evaluate()) continue;
+        lightPositions[lightCount] = glm::vec4(object->position.Evaluate(), 1.0f);
+        lightColors[lightCount] = glm::vec4(object->color.Evaluate(), 1.0f);
+        ++lightCount;
+    }
+    // A program that did not build takes no uniforms.
+    if (!program || program->program == 0) return;
+    glUseProgram(program->program);
+    glUniform1i(program->UniformLocation("usedLights"), lightCount);
+    glUniform4fv(program->UniformLocation("lightsPos"), kMaxLights, &lightPositions[0][0]);
+    glUniform4fv(program->UniformLocation("lightsCol"), kMaxLights, &lightColors[0][0]);
 }

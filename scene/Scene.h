@@ -54,6 +54,9 @@ public:
     glm::mat4 depthProjection{1.0f};
     glm::mat4 depthView{1.0f};
     glm::mat4 depthBiasMvp{1.0f};
+    // The matrices of the latest DrawObjects, for draws that need them.
+    glm::mat4 projection{1.0f};
+    glm::mat4 view{1.0f};
     // Clip space -1..1 to texture space 0..1.
     glm::mat4 biasMatrix{0.5f, 0, 0, 0, 0, 0.5f, 0, 0, 0, 0, 0.5f, 0, 0.5f, 0.5f, 0.5f, 1.0f};
     std::string name;  // the file name without its extension: how the timeline names it
@@ -80,6 +83,18 @@ public:
     void ReleaseRetired();
     // The particle update of every object; once per frame.
     void Update();
+
+    // Draws the top-level objects (and with them their children) with
+    // `program`: those whose glass flag equals `glassWanted`, or all with
+    // `allObjects` (the cube-map render); only shadow casters with
+    // `onlyShadowCasters`. Front faces are counter-clockwise with
+    // `invertFaces`, else clockwise. Outside the cube-map render it polls
+    // the scene's file every 500 ms and reloads it when it changed.
+    void DrawObjects(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view, bool allObjects,
+                     bool glassWanted, bool onlyShadowCasters, bool invertFaces);
+    // The first kMaxLights light objects that are on at the current frame,
+    // uploaded as "usedLights", "lightsPos" and "lightsCol".
+    void UploadLights(ShaderProgram* program);
 
     // Adds a camera and makes it the one found under its name.
     Camera* AddCamera(std::unique_ptr<Camera> camera);

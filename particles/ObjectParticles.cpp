@@ -6,17 +6,19 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 #include <glm/gtc/constants.hpp>
 #include <glm/gtc/matrix_transform.hpp>
 
 #include "app/Log.h"
-#include "particles/CurveAt.h"
 #include "particles/NoiseField.h"
 #include "platform/Rand.h"
 #include "render/Mesh.h"
 #include "render/Renderer.h"
+#include "resources/ShaderProgram.h"
+#include "scene/Object.h"
 
 namespace {
 
@@ -35,60 +37,61 @@ int PoolSize(float value) {
     return static_cast<int>(value);
 }
 
-// Ascending by key, keys and indices swapped together. The pivot is the
-// middle element; the smaller side recurses so that the depth stays
-// logarithmic (the order produced is the same either way).
-void QuickSort(float* keys, int* index, int lo, int hi) {
+// A sort entry: the key's order-preserving bits above the slot number, so
+// that comparing the upper halves compares the keys and one move carries
+// both. Float keys map to unsigned integers of the same order (NaN
+// excluded); -0 becomes +0 first so that equal keys have equal bits.
+inline uint64_t SortEntry(float key, int index) {
+    uint32_t bits;
+    key += 0.0f;
+    std::memcpy(&bits, &key, sizeof bits);
+    bits ^= (bits >> 31) ? 0xFFFFFFFFu : 0x80000000u;
+    return (static_cast<uint64_t>(bits) << 32) | static_cast<uint32_t>(index);
+}
+inline uint32_t KeyBits(uint64_t entry) { return static_cast<uint32_t>(entry >> 32); }
+
+// Ascending by key with the middle element as pivot: the classic quicksort,
+// whose order of equal keys is the one the quads are drawn in. The smaller
+// side recurses so that the depth stays logarithmic (the order produced is
+// the same either way).
+void QuickSort(uint64_t* entries, int lo, int hi) {
     while (lo < hi) {
-        const float pivot = keys[lo + (hi - lo) / 2];
+        const uint32_t pivot = KeyBits(entries[lo + (hi - lo) / 2]);
         int i = lo, j = hi;
         while (i <= j) {
-            while (keys[i] < pivot) ++i;
-            while (keys[j] > pivot) --j;
+            while (KeyBits(entries[i]) < pivot) ++i;
+            while (KeyBits(entries[j]) > pivot) --j;
             if (i <= j) {
-                std::swap(keys[i], keys[j]);
-                std::swap(index[i], index[j]);
+                std::swap(entries[i], entries[j]);
                 ++i;
                 --j;
             }
         }
         if (j - lo < hi - i) {
-            if (lo < j) QuickSort(keys, index, lo, j);
+            if (lo < j) QuickSort(entries, lo, j);
             lo = i;
         } else {
-            if (i < hi) QuickSort(keys, index, i, hi);
+            if (i < hi) QuickSort(entries, i, hi);
             hi = j;
         }
     }
 }
 
-// Float keys as unsigned integers of the same order (NaN excluded); -0
-// becomes +0 first so that equal keys have equal bits.
-inline uint32_t SortableBits(float key) {
-    uint32_t bits;
-    key += 0.0f;
-    std::memcpy(&bits, &key, sizeof bits);
-    return bits ^ ((bits >> 31) ? 0xFFFFFFFFu : 0x80000000u);
-}
-
-// Sorts keys[0..n) ascending, carrying index along, in four byte passes.
-// With distinct keys the order is the only ascending one, so it is the
-// quicksort's too; returns false when two keys are equal, leaving `index`
-// in some ascending order that the caller must not use.
-bool RadixSortDistinct(const float* keys, int* index, int n, uint32_t* bits, uint32_t* bitsScratch,
-                       int* indexScratch) {
+// Sorts entries[0..n) ascending by key in four byte passes through
+// scratch[0..n). Distinct keys have one ascending order, so it is the
+// quicksort's too; returns false when two keys are equal, and the entries
+// are then in some ascending order that the caller must not use.
+bool RadixSortDistinct(uint64_t* entries, uint64_t* scratch, int n) {
     uint32_t counts[4][256] = {};
     for (int i = 0; i < n; ++i) {
-        const uint32_t b = bits[i] = SortableBits(keys[i]);
+        const uint32_t b = KeyBits(entries[i]);
         ++counts[0][b & 255];
         ++counts[1][(b >> 8) & 255];
         ++counts[2][(b >> 16) & 255];
         ++counts[3][b >> 24];
     }
-    uint32_t* fromBits = bits;
-    uint32_t* toBits = bitsScratch;
-    int* fromIndex = index;
-    int* toIndex = indexScratch;
+    uint64_t* from = entries;
+    uint64_t* to = scratch;
     for (int pass = 0; pass < 4; ++pass) {
         uint32_t offsets[256];
         uint32_t sum = 0;
@@ -96,18 +99,13 @@ bool RadixSortDistinct(const float* keys, int* index, int n, uint32_t* bits, uin
             offsets[d] = sum;
             sum += counts[pass][d];
         }
-        const int shift = pass * 8;
-        for (int i = 0; i < n; ++i) {
-            const uint32_t at = offsets[(fromBits[i] >> shift) & 255]++;
-            toBits[at] = fromBits[i];
-            toIndex[at] = fromIndex[i];
-        }
-        std::swap(fromBits, toBits);
-        std::swap(fromIndex, toIndex);
+        const int shift = 32 + pass * 8;
+        for (int i = 0; i < n; ++i) to[offsets[(from[i] >> shift) & 255]++] = from[i];
+        std::swap(from, to);
     }
-    // An even number of passes leaves the result in bits and index.
+    // An even number of passes leaves the result in `entries`.
     for (int i = 1; i < n; ++i)
-        if (bits[i] == bits[i - 1]) return false;
+        if (KeyBits(entries[i]) == KeyBits(entries[i - 1])) return false;
     return true;
 }
 
@@ -229,8 +227,7 @@ void ObjectParticles::ReleasePool() {
         std::vector<float>().swap(*v);
     std::vector<uint8_t>().swap(alive);
     std::vector<int>().swap(sortIndex);
-    std::vector<uint32_t>().swap(radixBits);
-    std::vector<int>().swap(radixIndex);
+    std::vector<uint64_t>().swap(sortEntries);
     std::vector<glm::vec3>().swap(emitDir);
     std::vector<glm::vec3>().swap(randomDir);
 }
@@ -246,8 +243,7 @@ void ObjectParticles::ResizePool(int newCount) {
     Refill(emitDir, n, glm::vec3(0.0f));
     Refill(randomDir, n, glm::vec3(0.0f));
     Refill(sortIndex, n, 0);
-    Refill(radixBits, n * 2, 0u);
-    Refill(radixIndex, n, 0);
+    Refill(sortEntries, n * 2, uint64_t{0});
     Refill(quadPositions, n * 12, 0.0f);
     Refill(quadColors, n * 16, 0.0f);
     // Every quad has the same texture coordinates: written once here.
@@ -317,36 +313,36 @@ void ObjectParticles::Update(float frameSeconds) {
         }
         age[s] += dt;
         const float t = LifeFraction(i);
-        const float gx = CurveAt(gravityXLife, t) * dt / 100;
-        const float gy = CurveAt(gravityYLife, t) * dt / 100;
-        const float gz = CurveAt(gravityZLife, t) * dt / 100;
+        const float gx = gravityXLife.Evaluate(t) * dt / 100;
+        const float gy = gravityYLife.Evaluate(t) * dt / 100;
+        const float gz = gravityZLife.Evaluate(t) * dt / 100;
         const float x = posX[s] + offset.x, y = posY[s] + offset.y, z = posZ[s] + offset.z;
-        const float wx = CurveAt(noiseXLife, t) / 100 + baseNoise;
-        const float wy = CurveAt(noiseYLife, t) / 100 + baseNoise;
-        const float wz = CurveAt(noiseZLife, t) / 100 + baseNoise;
-        colR[s] = CurveAt(redLife, t);
-        colG[s] = CurveAt(greenLife, t);
-        colB[s] = CurveAt(blueLife, t);
-        colA[s] = CurveAt(alphaLife, t);
+        const float wx = noiseXLife.Evaluate(t) / 100 + baseNoise;
+        const float wy = noiseYLife.Evaluate(t) / 100 + baseNoise;
+        const float wz = noiseZLife.Evaluate(t) / 100 + baseNoise;
+        colR[s] = redLife.Evaluate(t);
+        colG[s] = greenLife.Evaluate(t);
+        colB[s] = blueLife.Evaluate(t);
+        colA[s] = alphaLife.Evaluate(t);
         // A zero weight adds nothing: the sample (always finite) is skipped.
         posX[s] += (wx != 0 ? noise.Sample(y, z) * wx * k : 0.0f) + (windStep.x + gx);
         posY[s] += (wy != 0 ? noise.Sample(x, z) * wy * k : 0.0f) + (windStep.y + gy);
         posZ[s] += (wz != 0 ? noise.Sample(x, y) * wz * k : 0.0f) + (windStep.z + gz);
 
-        const float a = (CurveAt(normalVelocityLife, t) + normalSpeed) * k;
+        const float a = (normalVelocityLife.Evaluate(t) + normalSpeed) * k;
         if (a != 0) {
             posX[s] += emitDir[s].x * a / 10;
             posY[s] += emitDir[s].y * a / 10;
             posZ[s] += emitDir[s].z * a / 10;
         }
-        const float b = (CurveAt(randomVelocityLife, t) + randomSpeed) * k;
+        const float b = (randomVelocityLife.Evaluate(t) + randomSpeed) * k;
         if (b != 0) {
             posX[s] += randomDir[s].x * b / 10;
             posY[s] += randomDir[s].y * b / 10;
             posZ[s] += randomDir[s].z * b / 10;
         }
         if (age[s] >= lifetime[s]) alive[s] = 0;
-        const float r = CurveAt(rotationLife, t) * k;
+        const float r = rotationLife.Evaluate(t) * k;
         if (r > 0) {
             rotX[s] += spin.x * r;
             rotY[s] += spin.y * r;
@@ -370,10 +366,10 @@ void ObjectParticles::Emit(int slot) {
     rotY[s] = Uniform() * rr;
     rotZ[s] = Uniform() * rr;
 
-    colR[s] = CurveAt(redLife, 0);
-    colG[s] = CurveAt(greenLife, 0);
-    colB[s] = CurveAt(blueLife, 0);
-    colA[s] = CurveAt(alphaLife, 0);
+    colR[s] = redLife.Evaluate(0);
+    colG[s] = greenLife.Evaluate(0);
+    colB[s] = blueLife.Evaluate(0);
+    colA[s] = alphaLife.Evaluate(0);
 
     // Separate statements: the draws must happen in x, y, z order.
     const float rx = Uniform() - 0.5f;
@@ -473,7 +469,7 @@ int ObjectParticles::BuildQuads(const glm::vec3& cameraRotation, const glm::vec3
             const size_t s = static_cast<size_t>(i);
             if (!alive[s]) continue;
             const float key = glm::dot(glm::vec3(posX[s], posY[s], posZ[s]) + ownerPosition, axis);
-            const float f = CurveAt(sizeLife, LifeFraction(i)) * s0;
+            const float f = sizeLife.Evaluate(LifeFraction(i)) * s0;
             // Whatever is not finite stays off the GPU (and out of the sort).
             if (!Finite(key) || !Finite(f) || !Finite(posX[s]) || !Finite(posY[s]) || !Finite(posZ[s]) ||
                 !Finite(colR[s] + colG[s] + colB[s] + colA[s]))
@@ -487,13 +483,18 @@ int ObjectParticles::BuildQuads(const glm::vec3& cameraRotation, const glm::vec3
     };
     const int n = gather();
     // Distinct keys have one ascending order, which a radix sort finds in
-    // linear time. Equal keys are ordered as the middle-pivot quicksort
-    // leaves them, so that case sorts again the classic way.
-    if (n > 1 && !RadixSortDistinct(sortKeys.data(), sortIndex.data(), n, radixBits.data(),
-                                    radixBits.data() + n, radixIndex.data())) {
-        gather();
-        QuickSort(sortKeys.data(), sortIndex.data(), 0, n - 1);
+    // linear time. Equal keys are left in the order the middle-pivot
+    // quicksort gives them, so that case sorts again the classic way.
+    uint64_t* entries = sortEntries.data();
+    auto pack = [&] {
+        for (int q = 0; q < n; ++q) entries[q] = SortEntry(sortKeys[static_cast<size_t>(q)], sortIndex[static_cast<size_t>(q)]);
+    };
+    pack();
+    if (n > 1 && !RadixSortDistinct(entries, entries + n, n)) {
+        pack();
+        QuickSort(entries, 0, n - 1);
     }
+    for (int q = 0; q < n; ++q) sortIndex[static_cast<size_t>(q)] = static_cast<int>(static_cast<uint32_t>(entries[q]));
 
     float* positions = quadPositions.data();
     float* colors = quadColors.data();
@@ -541,15 +542,64 @@ void ObjectParticles::DeleteGLBuffers() {
     InitGLBuffers();
 }
 
-void ObjectParticles::DrawModels(ShaderProgram* /*program*/, const glm::mat4& /*projection*/,
-                                 const glm::mat4& /*view*/) {
-    // Hook: needs the owner's render state (objects do not carry one yet).
-    // The instances to draw are those of ForEachModelInstance.
+void ObjectParticles::DrawModels(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view) {
+    if (drawMode != DrawModeModel || count == 0 || !program || program->program == 0) return;
+    Mesh* mesh = owner.model.Evaluate();
+    if (!mesh) return;
+    renderState.mesh = mesh;
+    renderState.position = owner.position.Evaluate();
+    renderState.rotation = owner.rotation.Evaluate();
+    renderState.scale = owner.scale.Evaluate();
+    renderState.Apply(program, projection, view, owner.id);
+    const GLint modelScale = program->UniformLocation("modelScale");
+    const GLenum primitiveMode = Renderer::Instance().primitiveMode;
+    ForEachModelInstance(renderState.position, renderState.rotation, renderState.scale,
+                         [&](const ParticleModelInstance& instance) {
+                             glUniform3fv(modelScale, 1, &instance.modelScale.x);
+                             renderState.ApplyInstance(program, projection, view, instance.matrix);
+                             mesh->Draw(primitiveMode);
+                         });
 }
 
-void ObjectParticles::DrawQuads(ShaderProgram* /*program*/, const glm::mat4& /*projection*/,
-                                const glm::mat4& /*view*/) {
-    // Hook: needs the owner's render state for "M" and the material. The
-    // vertex data is BuildQuads's; the buffers follow the pool size through
-    // DeleteGLBuffers when glBufferCount differs from count.
+void ObjectParticles::DrawQuads(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view) {
+    if (!updated || drawMode != DrawModeQuads || count == 0 ||
+        quadPositions.size() < static_cast<size_t>(count) * 12)
+        return;
+    if (glBufferCount != count) DeleteGLBuffers();
+    const glm::vec3 ownerPosition = owner.position.Evaluate();
+    const int n = BuildQuads(Renderer::Instance().cameraRotation, ownerPosition);
+
+    glUseProgram(0);
+    // Only what this frame wrote; the rest of each buffer is not drawn.
+    const size_t quads = static_cast<size_t>(n);
+    const std::tuple<GLuint, const float*, size_t> uploads[] = {{quadPositionBuffer, quadPositions.data(), quads * 48},
+                                                                {quadUvBuffer, quadUvs.data(), quads * 32},
+                                                                {quadColorBuffer, quadColors.data(), quads * 64}};
+    for (const auto& [buffer, data, bytes] : uploads) {
+        glBindBuffer(GL_ARRAY_BUFFER, buffer);
+        if (bytes) glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(bytes), data);
+    }
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    // A program that did not build draws nothing rather than fixed-function quads.
+    if (n == 0 || !program || program->program == 0) return;
+
+    renderState.position = ownerPosition;
+    renderState.rotation = owner.rotation.Evaluate();
+    renderState.scale = owner.scale.Evaluate();
+    renderState.Apply(program, projection, view, owner.id);
+
+    glEnable(GL_BLEND);
+    glBlendEquation(GL_FUNC_ADD);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glColor4f(1, 1, 1, 0.25f);
+    const std::pair<GLuint, GLint> attributes[] = {{quadPositionBuffer, 3}, {quadUvBuffer, 2}, {quadColorBuffer, 4}};
+    for (GLuint location = 0; location < 3; ++location) {
+        glEnableVertexAttribArray(location);
+        glBindBuffer(GL_ARRAY_BUFFER, attributes[location].first);
+        glVertexAttribPointer(location, attributes[location].second, GL_FLOAT, GL_FALSE, 0, nullptr);
+    }
+    glDrawArrays(GL_QUADS, 0, 4 * n);
+    for (GLuint location = 0; location < 3; ++location) glDisableVertexAttribArray(location);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glDisable(GL_BLEND);
 }

@@ -10,6 +10,7 @@
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 
+#include "render/ObjectRenderState.h"
 #include "scene/Property.h"
 
 namespace pugi {
@@ -108,19 +109,23 @@ public:
     std::vector<float> quadPositions;  // 4 vertices x xyz per quad
     std::vector<float> quadUvs;        // 4 x uv, the same for every quad
     std::vector<float> quadColors;     // 4 x rgba
-    std::vector<float> sortKeys;
-    std::vector<int> sortIndex;
+    std::vector<float> sortKeys;       // in slot order of the alive particles
+    std::vector<int> sortIndex;        // slots, back to front after BuildQuads
     std::vector<float> quadSizes;      // per slot: the size found while keying the sort
-    std::vector<uint32_t> radixBits;   // sort scratch: 2 x count
-    std::vector<int> radixIndex;       // sort scratch: count
+    std::vector<uint64_t> sortEntries; // key and slot packed for the sort, 2 x count (half is scratch)
     int quadCount = 0;                 // quads written by the last BuildQuads
     GLuint quadPositionBuffer = 0, quadUvBuffer = 0, quadColorBuffer = 0;
     int glBufferCount = -1;            // pool size the GL buffers were made for; -1: none
+    // The owner's transform for both draws. Objects do not carry their
+    // render state yet; until they do, the particles draw through this one,
+    // with the default textures instead of the owner's material.
+    ObjectRenderState renderState;
 
     // Reads the properties from the owner's "Particles" element.
     void LoadXml(const pugi::xml_node& element);
 
-    // One simulation step of the renderer's frameDelta.
+    // One simulation step of the renderer's frameDelta; the overload takes
+    // the step in seconds, for tests and tools.
     void Update();
     void Update(float frameSeconds);
 
@@ -155,11 +160,15 @@ public:
     // The three stream buffers for the current pool size, without data.
     void InitGLBuffers();
     // Deletes the buffers, then makes new ones for the current pool size.
+    // The update only resizes the CPU arrays (it runs without a context in
+    // tests and tools); the quad draw calls this when the sizes differ.
     void DeleteGLBuffers();
-    // "draw.model": copies of the owner's mesh through the owner's render
-    // state. Not wired yet: objects carry no render state so far.
+    // "draw.model": a copy of the owner's mesh per emitted particle, alive or
+    // dead; for the object draw of every pass.
     void DrawModels(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view);
-    // "draw.quads": the sorted quads, alpha-blended over the lit picture.
+    // "draw.quads": streams the sorted quads and draws them alpha-blended,
+    // depth-tested, over the lit picture. A null program or one that did not
+    // build uploads but draws nothing.
     void DrawQuads(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view);
 
 private:

@@ -302,6 +302,34 @@ TEST(ParticleDraw, QuadsSortBackToFrontAlongTheCameraAxis) {
     EXPECT_LT(turned[1], turned[2]);
 }
 
+TEST(ParticleDraw, LargePoolsWithEqualKeysStillSortAscending) {
+    auto object = Load(R"(<PCount value="3000"/><EmitRate value="0"/>)");
+    ObjectParticles& p = *object->particles;
+    p.Update(kFrame);
+    SeedRand(5);
+    for (int i = 0; i < p.count; ++i) {
+        p.alive[i] = 1;
+        p.lifetime[i] = 1;
+        // Every third particle shares its depth with another one.
+        p.posZ[i] = i % 3 == 0 ? static_cast<float>(i % 7) : static_cast<float>(Rand()) / 100.0f - 150.0f;
+        p.posX[i] = static_cast<float>(i);
+    }
+    for (bool ties : {true, false}) {
+        if (!ties)  // a shuffled 0..2999
+            for (int i = 0; i < p.count; ++i) p.posZ[i] = static_cast<float>((i * 7919) % 3000) - 1500.0f;
+        ASSERT_EQ(p.BuildQuads(glm::vec3(0), glm::vec3(0)), p.count);
+        std::vector<bool> seen(p.count);
+        float previous = -INFINITY;
+        for (int q = 0; q < p.count; ++q) {
+            int slot = static_cast<int>(p.quadPositions[q * 12] + 0.5f);  // x was the slot number
+            ASSERT_FALSE(seen[slot]);
+            seen[slot] = true;
+            EXPECT_GE(p.posZ[slot], previous) << q << (ties ? " with ties" : "");
+            previous = p.posZ[slot];
+        }
+    }
+}
+
 TEST(ParticleUpdate, OneParticleAfterManyStepsMatchesTheFormulas) {
     auto object = Load(R"(<PCount value="1"/><EmitRate value="120"/><LifeMin value="9"/><LifeMax value="11"/>
         <EmitterType type="sphere.volume"/><EmitterSize x="1" y="2" z="3"/><EmitterPos x="0.5"/>

@@ -412,9 +412,15 @@ void Renderer::RebuildPrograms() {
         program->Build(program->vertexPath, program->fragmentPath);
 }
 
-void Renderer::ShadowPass(Scene* /*scene*/, GLuint /*target*/) {
-    // The depth map from the scene's spot light; until it is drawn the map
-    // keeps its initial content and "DepthBiasMVP" stays the identity.
+void Renderer::ShadowPass(Scene* /*scene*/, GLuint target) {
+    // The depth map from the scene's spot light. Cleared to the far plane,
+    // it shadows nothing until the casters are drawn into it.
+    glBindFramebuffer(GL_FRAMEBUFFER, target);
+    SetViewport(shadowSize, shadowSize);
+    glEnable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
 void Renderer::UpdateCubeMaps(Scene* scene) {

@@ -83,7 +83,10 @@ void main() {
     if (texel.a < alphaThreshold) discard;
     vec3 albedo = texel.rgb * COLOR;
 
-    vec3 n = normalize(gl_FrontFacing ? viewNormal : -viewNormal);
+    // Which winding counts as front changes from pass to pass, so the side
+    // is told by the eye: a surface seen from behind shows its other side.
+    bool seenFromBehind = dot(viewNormal, viewPosition) > 0.0;
+    vec3 n = normalize(seenFromBehind ? -viewNormal : viewNormal);
     vec3 t = viewTangent - n * dot(n, viewTangent);
     float tangentLength = length(t);
     if (tangentLength > 1e-5) {
@@ -97,7 +100,7 @@ void main() {
     }
 
     if (useCubemap != 0) {
-        vec3 wn = normalize(gl_FrontFacing ? worldNormal : -worldNormal);
+        vec3 wn = normalize(seenFromBehind ? -worldNormal : worldNormal);
         vec3 lit = albedo * 0.25;
         for (int i = 0; i < usedLights && i < 16; ++i) {
             vec3 toLight = lightsPos[i].xyz - worldPosition;

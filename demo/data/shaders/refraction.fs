@@ -41,7 +41,8 @@ layout(location = 3) out vec4 outPosition;
 layout(location = 4) out vec4 outProperties;
 
 void main() {
-    vec3 n = normalize(gl_FrontFacing ? viewNormal : -viewNormal);
+    // The side facing the eye, whichever winding this draw counts as front.
+    vec3 n = normalize(dot(viewNormal, viewPosition) > 0.0 ? -viewNormal : viewNormal);
     vec3 t = viewTangent - n * dot(n, viewTangent);
     if (dot(t, t) > 1e-10) {
         t = normalize(t);

@@ -1,0 +1,317 @@
+// The frame pipeline end to end: small scenes rendered at 160 x 90 with the
+// production's shaders, read back from the render targets.
+
+#include <GL/glew.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <glm/glm.hpp>
+
+#include "platform/Music.h"
+#include "playback/Timeline.h"
+#include "render/Renderer.h"
+#include "resources/NameHash.h"
+#include "resources/ResourceManager.h"
+#include "scene/Scene.h"
+#include "tests/ContentFolder.h"
+#include "tests/GlContext.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kWidth = 160;
+constexpr int kHeight = 90;
+
+const char* const kMaterials = R"(<Materials>
+  <Material name="white"><Color r="1" g="1" b="1"/><ReflectionAmount value="0"/></Material>
+  <Material name="greenglass"><Color r="0" g="1" b="0"/><ReflectionAmount value="0"/>
+    <Glass value="yes" refraction="0.3"/></Material>
+</Materials>)";
+
+class StepClock : public MusicClock {
+public:
+    double t = 0;
+    double PositionSeconds() const override { return t; }
+};
+
+// One working folder for the process (ContentRoot), filled once: the
+// production's shaders and models, a material library; set-up runs there.
+class PipelineTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!HaveGlContext()) return;
+        static bool ready = false;
+        if (ready) return;
+        ready = true;
+        const fs::path demo = fs::path(DEMO_SOURCE_DIR) / "demo" / "data";
+        const fs::path data = fs::path(ContentRoot()) / "data";
+        fs::create_directories(data / "models");
+        fs::create_directories(data / "scenes");
+        fs::copy(demo / "shaders", data / "shaders", fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        fs::copy_file(demo / "models" / "cube.obj", data / "models" / "cube.obj",
+                      fs::copy_options::overwrite_existing);
+        WriteFile("data/materials.xml", kMaterials);
+
+        ResourceManager& resources = ResourceManager::Instance();
+        resources.ReloadMaterials();
+        resources.AddModel({NameHash("cube.obj"), "cube.obj", 0});
+
+        Renderer& renderer = Renderer::Instance();
+        renderer.screenWidth = kWidth;
+        renderer.screenHeight = kHeight;
+        renderer.glowWidth = kWidth / 6;
+        renderer.glowHeight = kHeight / 6;
+        renderer.Init();
+    }
+
+    void SetUp() override {
+        if (!HaveGlContext()) GTEST_SKIP() << GlContextError();
+        while (glGetError() != GL_NO_ERROR) {
+        }
+        Renderer& renderer = Renderer::Instance();
+        renderer.frameStart = renderer.frameEnd = 0;
+        renderer.progress = 0;
+    }
+
+    static void WriteFile(const std::string& relative, const std::string& text) {
+        std::ofstream out(fs::path(ContentRoot()) / relative, std::ios::trunc);
+        out << text;
+    }
+
+    // A scene made from `objects` (Object elements) seen by camera "cam" at
+    // (0, 0, 8) looking down -Z with a 40-degree field of view.
+    static std::unique_ptr<Scene> MakeScene(const std::string& objects) {
+        auto scene = std::make_unique<Scene>("inline.xml");
+        const std::string xml = "<Scene>" + objects +
+                                R"(<Camera name="cam"><Position x="0" y="0" z="8"/><FOV value="40"/></Camera>
+                                   <ShadowMap><RenderCubemap value="0"/></ShadowMap></Scene>)";
+        EXPECT_TRUE(scene->LoadDocument(xml.data(), xml.size()));
+        return scene;
+    }
+
+    // Draws one frame of `scene` through its camera "cam".
+    static void Draw(Scene& scene) {
+        Renderer& renderer = Renderer::Instance();
+        renderer.currentScene = &scene;
+        renderer.currentCamera = scene.FindCamera(NameHash("cam"));
+        renderer.DrawFrame();
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    }
+
+    // Attachment 0 of `framebuffer` at pixel (x, y).
+    static glm::vec3 Pixel(GLuint framebuffer, int x, int y) {
+        glm::vec3 rgb(0.0f);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+        if (framebuffer) glReadBuffer(GL_COLOR_ATTACHMENT0);
+        glReadPixels(x, y, 1, 1, GL_RGB, GL_FLOAT, &rgb[0]);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        return rgb;
+    }
+
+    // Where the current frame's matrices put a world position, in pixels.
+    static glm::ivec2 Project(const glm::vec3& world) {
+        const Renderer& r = Renderer::Instance();
+        glm::vec4 clip = r.projection * r.view * glm::vec4(world, 1.0f);
+        glm::vec2 ndc = glm::vec2(clip) / clip.w;
+        return glm::ivec2((ndc * 0.5f + 0.5f) * glm::vec2(kWidth, kHeight));
+    }
+
+    static std::string Box(const char* x, const char* material = "white") {
+        return std::string(R"(<Object name="box"><RenderObj model="cube.obj" material=")") + material +
+               R"("/><Position x=")" + x +
+               R"(" y="0" z="0"/><Scale x="0.6" y="0.6" z="0.6"/><Color r="1" g="1" b="1"/></Object>)";
+    }
+};
+
+const char* const kWhiteLight =
+    R"(<Object name="light"><Position x="0" y="2" z="6"/><Color r="1" g="1" b="1"/><LightSource value="1"/></Object>)";
+const char* const kRedLight =
+    R"(<Object name="light"><Position x="0" y="2" z="6"/><Color r="1" g="0" b="0"/><LightSource value="1"/></Object>)";
+
+float Brightness(const glm::vec3& c) { return c.r + c.g + c.b; }
+
+TEST_F(PipelineTest, ObjectAppearsWhereItsCameraAndPositionPutIt) {
+    for (const char* x : {"1.5", "-1.5"}) {
+        auto scene = MakeScene(Box(x) + kWhiteLight);
+        Draw(*scene);
+        Renderer& r = Renderer::Instance();
+        const float px = std::stof(x);
+        const glm::ivec2 at = Project({px, 0, 0});
+        const glm::ivec2 mirrored = Project({-px, 0, 0});
+        EXPECT_GT(Brightness(Pixel(r.combined2Target, at.x, at.y)), 0.3f) << "box at x = " << x;
+        EXPECT_LT(Brightness(Pixel(r.combined2Target, mirrored.x, mirrored.y)), 0.02f) << "box at x = " << x;
+        // The G-buffer holds the box's albedo there, and its view-space depth.
+        EXPECT_NEAR(Pixel(r.gBuffer, at.x, at.y).r, 1.0f, 0.01f);
+    }
+}
+
+TEST_F(PipelineTest, ChildrenFollowTheirParentAndHiddenModelsStayHidden) {
+    Renderer& r = Renderer::Instance();
+    // The parent has no model; its child at +1.5 is drawn at -1.5. A box
+    // with "EnableRender" off is not drawn, but its own child is.
+    auto scene = MakeScene(R"(<Object name="parent"><Position x="-3" y="0" z="0"/>)" + Box("1.5") +
+                           R"(</Object><Object name="hidden"><RenderObj model="cube.obj" material="white"/>
+                                <Position x="1.5" y="0" z="0"/><Scale x="0.6" y="0.6" z="0.6"/>
+                                <EnableRender value="0"/></Object>)" +
+                           kWhiteLight);
+    Draw(*scene);
+    const glm::ivec2 child = Project({-1.5f, 0, 0});
+    const glm::ivec2 hidden = Project({1.5f, 0, 0});
+    EXPECT_GT(Brightness(Pixel(r.combined2Target, child.x, child.y)), 0.3f);
+    EXPECT_LT(Brightness(Pixel(r.combined2Target, hidden.x, hidden.y)), 0.02f);
+    // The offset holds for the child's draw only.
+    EXPECT_EQ(scene->objects[0]->children[0]->position.baseValue, glm::vec3(1.5f, 0, 0));
+}
+
+TEST_F(PipelineTest, TheSceneFileIsPolledOutsideTheCubeRenderAtMostEvery500Ms) {
+    const std::string camera = R"(<Camera name="cam"><Position x="0" y="0" z="8"/></Camera>)";
+    WriteFile("data/scenes/poll.xml", "<Scene>" + Box("0") + camera + "</Scene>");
+    Scene scene("poll.xml");
+    ASSERT_EQ(scene.objects.size(), 1u);
+    Renderer::Instance().currentScene = &scene;
+    const glm::mat4 identity(1.0f);
+    ShaderProgram* program = Renderer::Instance().geometryProgram.get();
+    // Whatever the poll clock says now, one poll catches up with the file.
+    std::this_thread::sleep_for(std::chrono::milliseconds(550));
+    scene.DrawObjects(program, identity, identity, false, false, false, false);
+
+    WriteFile("data/scenes/poll.xml", "<Scene>" + Box("0") + Box("1") + camera + "</Scene>");
+    fs::last_write_time(fs::path(ContentRoot()) / "data/scenes/poll.xml",
+                        fs::file_time_type::clock::now() + std::chrono::seconds(10));
+    scene.DrawObjects(program, identity, identity, false, false, false, false);
+    EXPECT_EQ(scene.objects.size(), 1u);  // polled less than 500 ms ago
+    std::this_thread::sleep_for(std::chrono::milliseconds(550));
+    scene.DrawObjects(program, identity, identity, true, false, false, false);
+    EXPECT_EQ(scene.objects.size(), 1u);  // the cube render never reloads
+    scene.DrawObjects(program, identity, identity, false, false, false, false);
+    EXPECT_EQ(scene.objects.size(), 2u);
+    scene.ReleaseRetired();
+    Renderer::Instance().currentScene = nullptr;
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(PipelineTest, RedLightTintsAWhiteObjectAndNoLightLeavesItUnlit) {
+    Renderer& r = Renderer::Instance();
+    auto lit = MakeScene(Box("0") + kRedLight);
+    Draw(*lit);
+    const glm::ivec2 centre = Project({0, 0, 0});
+    const glm::vec3 red = Pixel(r.combined2Target, centre.x, centre.y);
+    EXPECT_GT(red.r, 0.4f);
+    EXPECT_GT(red.r, 3.0f * red.g);
+    EXPECT_GT(red.r, 3.0f * red.b);
+
+    auto dark = MakeScene(Box("0"));
+    Draw(*dark);
+    const glm::vec3 unlit = Pixel(r.combined2Target, centre.x, centre.y);
+    EXPECT_LT(Brightness(unlit), 0.6f);
+    EXPECT_LT(unlit.r, red.r * 0.5f);
+    // Ambient light only: no colour of its own.
+    EXPECT_NEAR(unlit.r, unlit.g, 0.05f);
+}
+
+TEST_F(PipelineTest, LightsAreTheFirstSixteenThatAreOnAtTheCurrentFrame) {
+    std::string objects =
+        R"(<Object name="off"><Color r="1" g="1" b="1"/>
+             <LightSource value="1"><Key frame="0" value="0"/><Key frame="10" value="1"/></LightSource></Object>)";
+    for (int i = 0; i < 17; ++i)
+        objects += "<Object><Position x=\"" + std::to_string(i) +
+                   R"(" y="0" z="0"/><Color r="1" g="0" b="0"/><LightSource value="1"/></Object>)";
+    auto scene = MakeScene(objects);
+    scene->UploadLights(nullptr);
+    ASSERT_EQ(scene->lightCount, 16);
+    EXPECT_EQ(scene->lightPositions[0], glm::vec4(0, 0, 0, 1));  // the switched-off light takes no slot
+    EXPECT_EQ(scene->lightPositions[15], glm::vec4(15, 0, 0, 1));
+    EXPECT_EQ(scene->lightColors[15], glm::vec4(1, 0, 0, 1));
+
+    Renderer::Instance().frameStart = Renderer::Instance().frameEnd = 20;
+    scene->UploadLights(nullptr);
+    EXPECT_EQ(scene->lightCount, 16);
+    EXPECT_EQ(scene->lightColors[0], glm::vec4(1, 1, 1, 1));  // now it is on, and first
+    EXPECT_EQ(scene->lightPositions[15], glm::vec4(14, 0, 0, 1));
+}
+
+TEST_F(PipelineTest, GlassShowsTheLitPictureBehindItTintedAndStaysOutOfTheOpaqueLayer) {
+    Renderer& r = Renderer::Instance();
+    const std::string pane =
+        R"(<Object name="pane"><RenderObj model="cube.obj" material="greenglass"/><Position x="0" y="0" z="2"/>
+             <Scale x="1.5" y="1.5" z="0.05"/><Color r="1" g="1" b="1"/></Object>)";
+    // Drawn once, on the pane's first frame: glass must not depend on an earlier draw.
+    auto scene = MakeScene(Box("0") + pane + kWhiteLight);
+    Draw(*scene);
+    const glm::ivec2 centre = Project({0, 0, 0});
+    const glm::vec3 seen = Pixel(r.combined2Target, centre.x, centre.y);
+    EXPECT_GT(seen.g, 0.2f);               // the lit box, through the pane
+    EXPECT_GT(seen.g, 3.0f * seen.r);      // tinted by the glass
+    EXPECT_NEAR(Pixel(r.gBuffer, centre.x, centre.y).r, 1.0f, 0.01f);  // the box's albedo, not the pane's
+    // Beside the box the pane shows the black background, with no more than
+    // a highlight of its own.
+    const glm::ivec2 side = Project({1.1f, 1.1f, 2.0f});
+    EXPECT_LT(Brightness(Pixel(r.combined2Target, side.x, side.y)), 0.5f * Brightness(seen));
+}
+
+TEST_F(PipelineTest, ProgramsThatDidNotBuildSkipTheirPassesWithoutErrors) {
+    Renderer& r = Renderer::Instance();
+    auto scene = MakeScene(Box("0") + kWhiteLight);
+    ShaderProgram* programs[] = {r.ssaoProgram.get(),    r.copyProgram.get(),     r.deferredProgram.get(),
+                                 r.ssaoBlurProgram.get(), r.reflectProgram.get(), r.geometryProgram.get(),
+                                 r.simpleProgram.get(),   r.refractionProgram.get()};
+    unsigned saved[std::size(programs)];
+    for (size_t i = 0; i < std::size(programs); ++i) {
+        saved[i] = programs[i]->program;
+        programs[i]->program = 0;
+    }
+    Draw(*scene);
+    Draw(*scene);
+    for (size_t i = 0; i < std::size(programs); ++i) programs[i]->program = saved[i];
+    Draw(*scene);
+    const glm::ivec2 centre = Project({0, 0, 0});
+    EXPECT_GT(Brightness(Pixel(r.combined2Target, centre.x, centre.y)), 0.3f);
+}
+
+TEST_F(PipelineTest, AGapInTheTimelineDrawsAClearedFrame) {
+    Renderer& r = Renderer::Instance();
+    WriteFile("data/scenes/shot.xml",
+              "<Scene>" + Box("0") + kWhiteLight +
+                  R"(<Camera name="cam"><Position x="0" y="0" z="8"/><FOV value="40"/></Camera></Scene>)");
+    ResourceManager::Instance().AddScene({NameHash("shot.xml"), "shot.xml", 0});
+    WriteFile("data/timeline.xml", R"(<TimeLine><TimeLineObject scene="shot" camera="cam">
+        <TimeStart value="10"/><Duration value="10"/><FrameStart value="0"/><FrameEnd value="10"/>
+      </TimeLineObject></TimeLine>)");
+    Timeline::Instance().Load("data/timeline.xml");
+
+    StepClock clock;
+    r.musicClock = &clock;
+    r.playing = true;
+
+    // The window shows what the pipeline composed; at 64 x 64 only its lower left.
+    clock.t = 15;
+    r.RenderFrame(nullptr);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    ASSERT_NE(r.currentScene, nullptr);
+    const glm::ivec2 corner(20, 20);
+    const glm::vec3 shown = Pixel(0, corner.x, corner.y);
+    const glm::vec3 composed = Pixel(r.combined2Target, corner.x, corner.y);
+    EXPECT_NEAR(shown.r, composed.r, 0.01f);
+    EXPECT_NEAR(shown.g, composed.g, 0.01f);
+
+    // Something else on screen, then a frame in the gap before the shot.
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glClearColor(1, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    clock.t = 5;
+    r.RenderFrame(nullptr);
+    EXPECT_LT(Brightness(Pixel(0, corner.x, corner.y)), 0.01f);
+    EXPECT_LT(Brightness(Pixel(0, 60, 60)), 0.01f);
+
+    r.playing = false;
+    r.musicClock = nullptr;
+}
+
+}  // namespace

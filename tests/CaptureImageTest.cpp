@@ -1,0 +1,180 @@
+// Pictures of small productions written here, rendered by democapture and
+// checked where the camera's projection says things must appear. Tolerances,
+// not exact values: the rasteriser may differ between machines.
+
+#include <gtest/gtest.h>
+#include <stb/stb_image.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+
+#include "tests/ProcessHarness.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 180;
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgba;
+    // Mean colour of a small square around (x, y), y from the top.
+    std::array<float, 3> At(int x, int y, int radius = 2) const {
+        std::array<float, 3> sum{0, 0, 0};
+        int n = 0;
+        for (int j = y - radius; j <= y + radius; ++j)
+            for (int i = x - radius; i <= x + radius; ++i) {
+                if (i < 0 || j < 0 || i >= width || j >= height) continue;
+                const unsigned char* p = &rgba[(static_cast<size_t>(j) * width + i) * 4];
+                for (int c = 0; c < 3; ++c) sum[c] += p[c];
+                ++n;
+            }
+        for (float& c : sum) c /= static_cast<float>(n ? n : 1);
+        return sum;
+    }
+    float Brightness(int x, int y) const {
+        auto c = At(x, y);
+        return (c[0] + c[1] + c[2]) / 3;
+    }
+    int MaxValue() const {
+        int m = 0;
+        for (size_t i = 0; i < rgba.size(); i += 4) m = std::max({m, int(rgba[i]), int(rgba[i + 1]), int(rgba[i + 2])});
+        return m;
+    }
+};
+
+// Where a point lands on screen for the test camera: at (0, 0, 5), unturned,
+// 40 degrees of vertical view, 16:9. Worked from the pinhole formulas, not
+// from the renderer's code.
+void Project(float x, float y, float z, int& px, int& py) {
+    const float f = 1.0f / std::tan(40.0f * 0.5f * 3.14159265f / 180.0f);
+    const float aspect = static_cast<float>(kWidth) / kHeight;
+    const float depth = 5.0f - z;
+    const float ndcX = f / aspect * x / depth;
+    const float ndcY = f * y / depth;
+    px = static_cast<int>(std::lround((ndcX + 1) * 0.5f * kWidth));
+    py = static_cast<int>(std::lround((1 - ndcY) * 0.5f * kHeight));
+}
+
+const char* kCube =
+    "v -1 -1 -1\nv 1 -1 -1\nv 1 1 -1\nv -1 1 -1\nv -1 -1 1\nv 1 -1 1\nv 1 1 1\nv -1 1 1\n"
+    "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
+    "vn 0 0 -1\nvn 0 0 1\nvn -1 0 0\nvn 1 0 0\nvn 0 -1 0\nvn 0 1 0\n"
+    "f 1/1/1 4/4/1 3/3/1 2/2/1\nf 5/1/2 6/2/2 7/3/2 8/4/2\nf 1/1/3 5/2/3 8/3/3 4/4/3\n"
+    "f 2/1/4 3/4/4 7/3/4 6/2/4\nf 1/1/5 2/2/5 6/3/5 5/4/5\nf 4/1/6 8/2/6 7/3/6 3/4/6\n";
+
+class CaptureImage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!harness::HaveDisplay()) GTEST_SKIP() << "no X display";
+        fs::create_directories(folder / "data/shaders");
+        fs::copy(fs::path(DEMO_SOURCE_DIR) / "demo/data/shaders", folder / "data/shaders", fs::copy_options::recursive);
+        harness::WriteFile(folder / "data/models/cube.obj", kCube);
+        harness::WriteFile(folder / "data/materials.xml",
+                           "<Materials><Material name='white'><Color r='1' g='1' b='1'/><ReflectionAmount value='0'/></Material>"
+                           "<Material name='textured'><Color r='1' g='1' b='1'/><ReflectionAmount value='0'/>"
+                           "<ColorMap texture='missing.png'/><NormalMap texture='missing_n.png'/></Material></Materials>");
+        // One shot from 0 s to 4 s over key frames 0 to 100, then nothing.
+        harness::WriteFile(folder / "data/timeline.xml",
+                           "<TimeLine><TimeLineObject scene='shot' camera='cam'><TimeStart value='0'/>"
+                           "<Duration value='4'/><FrameStart value='0'/><FrameEnd value='100'/></TimeLineObject></TimeLine>");
+    }
+    void Scene(const std::string& objects) {
+        harness::WriteFile(folder / "data/scenes/shot.xml",
+                           "<Scene>" + objects +
+                               "<Camera name='cam'><Position z='5'/><FOV value='40'/></Camera>"
+                               "<ShadowMap enabled='0'><RenderCubemap value='0'/></ShadowMap></Scene>");
+    }
+    // Renders the given music times and loads the pictures.
+    std::vector<Picture> Capture(const std::vector<double>& times) {
+        std::vector<std::string> args{"--size", std::to_string(kWidth) + "x" + std::to_string(kHeight), "--out", "shots"};
+        for (double t : times) {
+            args.push_back("--at");
+            args.push_back(std::to_string(t));
+        }
+        harness::ProcessOptions options;
+        options.workingFolder = folder.Path();
+        options.stderrPath = folder / "stderr.txt";
+        harness::Process tool(DEMOCAPTURE_PATH, args, options);
+        EXPECT_TRUE(tool.Wait(120s));
+        EXPECT_EQ(tool.ExitStatus(), 0) << harness::ReadFile(folder / "stderr.txt");
+        std::vector<Picture> pictures;
+        for (double t : times) {
+            char name[64];
+            std::snprintf(name, sizeof(name), "shots/capture-%09.3f.png", t);
+            Picture picture;
+            int channels = 0;
+            unsigned char* data = stbi_load((folder / name).c_str(), &picture.width, &picture.height, &channels, 4);
+            EXPECT_NE(data, nullptr) << name;
+            if (data) {
+                picture.rgba.assign(data, data + static_cast<size_t>(picture.width) * picture.height * 4);
+                stbi_image_free(data);
+            }
+            pictures.push_back(std::move(picture));
+        }
+        return pictures;
+    }
+
+    harness::TempFolder folder;
+};
+
+const char* kWhiteLight = "<Object name='light'><Position x='0' y='0' z='4'/><Color r='1' g='1' b='1'/><LightSource value='1'/></Object>";
+
+}  // namespace
+
+TEST_F(CaptureImage, AnObjectAppearsWhereItsCameraPutsIt) {
+    Scene(std::string("<Object name='box'><RenderObj model='cube.obj' material='white'/>"
+                      "<Position x='1.2' y='0.4'/><Scale x='0.3' y='0.3' z='0.3'/><Color r='1' g='1' b='1'/></Object>") +
+          kWhiteLight);
+    auto pictures = Capture({1.0});
+    ASSERT_EQ(pictures[0].width, kWidth);
+    int x = 0, y = 0, mx = 0, my = 0;
+    Project(1.2f, 0.4f, 0.3f, x, y);   // the middle of the face towards the camera
+    Project(-1.2f, -0.4f, 0.3f, mx, my);  // the same point mirrored through the centre
+    EXPECT_GT(pictures[0].Brightness(x, y), 60) << x << "," << y;
+    EXPECT_LT(pictures[0].Brightness(mx, my), 10);
+    EXPECT_LT(pictures[0].Brightness(3, 3), 10);
+}
+
+TEST_F(CaptureImage, ARedLightTintsUntilItIsSwitchedOffAtItsKeyFrame) {
+    Scene("<Object name='box'><RenderObj model='cube.obj' material='white'/><Scale x='0.8' y='0.8' z='0.8'/>"
+          "<Color r='1' g='1' b='1'/></Object>"
+          "<Object name='red'><Position x='0' y='0' z='3'/><Color r='1' g='0' b='0'/>"
+          "<LightSource value='1'><Key frame='0' value='1'/><Key frame='50' value='0'/></LightSource></Object>");
+    // Key frame 25 (light on), key frame 75 (off), and a moment after the shot.
+    auto pictures = Capture({1.0, 3.0, 5.0});
+    int x = 0, y = 0;
+    Project(0, 0, 0.8f, x, y);
+    auto lit = pictures[0].At(x, y);
+    EXPECT_GT(lit[0], 60);
+    EXPECT_GT(lit[0], 3 * lit[1] + 10);
+    EXPECT_GT(lit[0], 3 * lit[2] + 10);
+    // Switched off: only the faint grey ambient is left, no red.
+    auto unlit = pictures[1].At(x, y);
+    EXPECT_LT(unlit[0], lit[0] / 2);
+    EXPECT_NEAR(unlit[0], unlit[1], 8);
+    EXPECT_NEAR(unlit[0], unlit[2], 8);
+    EXPECT_EQ(pictures[2].MaxValue(), 0);           // no shot covers 5 s: a cleared frame
+}
+
+TEST_F(CaptureImage, AMissingTextureRendersWhiteWithAFlatNormal) {
+    // Two boxes placed symmetrically about the light and the camera: one
+    // plain white, one whose textures are not there.
+    Scene(std::string("<Object name='plain'><RenderObj model='cube.obj' material='white'/><Position x='-1'/>"
+                      "<Scale x='0.5' y='0.5' z='0.5'/><Color r='1' g='1' b='1'/></Object>"
+                      "<Object name='textured'><RenderObj model='cube.obj' material='textured'/><Position x='1'/>"
+                      "<Scale x='0.5' y='0.5' z='0.5'/><Color r='1' g='1' b='1'/></Object>") +
+          kWhiteLight);
+    auto pictures = Capture({1.0});
+    int px = 0, py = 0, tx = 0, ty = 0;
+    Project(-1, 0, 0.5f, px, py);
+    Project(1, 0, 0.5f, tx, ty);
+    auto plain = pictures[0].At(px, py);
+    auto textured = pictures[0].At(tx, ty);
+    EXPECT_GT(plain[0], 40);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(textured[c], plain[c], 12) << "channel " << c;
+}

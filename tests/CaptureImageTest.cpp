@@ -67,6 +67,10 @@ const char* kCube =
     "f 1/1/1 4/4/1 3/3/1 2/2/1\nf 5/1/2 6/2/2 7/3/2 8/4/2\nf 1/1/3 5/2/3 8/3/3 4/4/3\n"
     "f 2/1/4 3/4/4 7/3/4 6/2/4\nf 1/1/5 2/2/5 6/3/5 5/4/5\nf 4/1/6 8/2/6 7/3/6 3/4/6\n";
 
+const char* kPlane =
+    "v -1 0 -1\nv 1 0 -1\nv 1 0 1\nv -1 0 1\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvn 0 1 0\n"
+    "f 1/1/1 4/4/1 3/3/1 2/2/1\n";
+
 class CaptureImage : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -74,10 +78,15 @@ protected:
         fs::create_directories(folder / "data/shaders");
         fs::copy(fs::path(DEMO_SOURCE_DIR) / "demo/data/shaders", folder / "data/shaders", fs::copy_options::recursive);
         harness::WriteFile(folder / "data/models/cube.obj", kCube);
+        harness::WriteFile(folder / "data/models/plane.obj", kPlane);
         harness::WriteFile(folder / "data/materials.xml",
                            "<Materials><Material name='white'><Color r='1' g='1' b='1'/><ReflectionAmount value='0'/></Material>"
                            "<Material name='textured'><Color r='1' g='1' b='1'/><ReflectionAmount value='0'/>"
-                           "<ColorMap texture='missing.png'/><NormalMap texture='missing_n.png'/></Material></Materials>");
+                           "<ColorMap texture='missing.png'/><NormalMap texture='missing_n.png'/></Material>"
+                           "<Material name='mirror'><Color r='0.5' g='0.5' b='0.5'/><ReflectionAmount value='1'/>"
+                           "<BlurrinessMultiplier value='0'/></Material>"
+                           "<Material name='matte'><Color r='0.5' g='0.5' b='0.5'/><ReflectionAmount value='0'/></Material>"
+                           "</Materials>");
         // One shot from 0 s to 4 s over key frames 0 to 100, then nothing.
         harness::WriteFile(folder / "data/timeline.xml",
                            "<TimeLine><TimeLineObject scene='shot' camera='cam'><TimeStart value='0'/>"
@@ -177,4 +186,47 @@ TEST_F(CaptureImage, AMissingTextureRendersWhiteWithAFlatNormal) {
     auto textured = pictures[0].At(tx, ty);
     EXPECT_GT(plain[0], 40);
     for (int c = 0; c < 3; ++c) EXPECT_NEAR(textured[c], plain[c], 12) << "channel " << c;
+}
+
+TEST_F(CaptureImage, AReflectiveFloorMirrorsTheObjectAboveIt) {
+    // A bright box just above a floor, seen from the front: the floor point
+    // where the box's mirror image lands shows it only when it reflects.
+    auto scene = [&](const char* floorMaterial) {
+        Scene(std::string("<Object name='box'><RenderObj model='cube.obj' material='white'/><Position y='-0.55'/>"
+                          "<Scale x='0.35' y='0.35' z='0.35'/><Color r='1' g='1' b='1'/></Object>"
+                          "<Object name='floor'><RenderObj model='plane.obj' material='") +
+              floorMaterial +
+              "'/><Position y='-1'/><Scale x='6' y='1' z='6'/><Color r='1' g='1' b='1'/></Object>" + kWhiteLight);
+    };
+    scene("matte");
+    auto matte = Capture({1.0});
+    scene("mirror");
+    auto mirror = Capture({1.0});
+    int bx = 0, by = 0, rx = 0, ry = 0, fx = 0, fy = 0;
+    Project(0, -0.55f, 0.35f, bx, by);  // the box's front face
+    Project(0, -1.45f, 0.35f, rx, ry);  // its mirror image through the floor
+    Project(2.5f, -1.0f, 3.0f, fx, fy); // bare floor off to the side, near the camera
+    ASSERT_GT(matte[0].Brightness(bx, by), 60);
+    const float gain = mirror[0].Brightness(rx, ry) - matte[0].Brightness(rx, ry);
+    const float elsewhere = mirror[0].Brightness(fx, fy) - matte[0].Brightness(fx, fy);
+    EXPECT_GT(gain, 15) << "mirror " << mirror[0].Brightness(rx, ry) << " matte " << matte[0].Brightness(rx, ry);
+    EXPECT_GT(gain, elsewhere + 10);
+}
+
+TEST_F(CaptureImage, AmbientOcclusionDarkensTheCornerWhereTwoWallsMeet) {
+    // A back wall meeting the floor, lit from far away so that light falls
+    // alike along the wall: only occlusion tells the corner from the open wall.
+    Scene("<Object name='wall'><RenderObj model='cube.obj' material='white'/><Position z='-2'/>"
+          "<Scale x='6' y='6' z='0.1'/><Color r='1' g='1' b='1'/></Object>"
+          "<Object name='floor'><RenderObj model='plane.obj' material='matte'/><Position y='-1'/>"
+          "<Scale x='6' y='1' z='6'/><Color r='1' g='1' b='1'/></Object>"
+          "<Object name='sun'><Position x='0' y='30' z='40'/><Color r='1' g='1' b='1'/><LightSource value='1'/></Object>");
+    auto pictures = Capture({1.0});
+    int cx = 0, cy = 0, ox = 0, oy = 0;
+    Project(0, -0.97f, -1.9f, cx, cy);  // on the wall, just above the floor
+    Project(0, -0.3f, -1.9f, ox, oy);   // on the wall, well away from it
+    const float corner = pictures[0].Brightness(cx, cy - 1);
+    const float open = pictures[0].Brightness(ox, oy);
+    ASSERT_GT(open, 20);
+    EXPECT_LT(corner, open * 0.9f) << "corner " << corner << " open wall " << open;
 }

@@ -546,6 +546,8 @@ void ObjectParticles::DrawModels(ShaderProgram* program, const glm::mat4& projec
     if (drawMode != DrawModeModel || count == 0 || !program || program->program == 0) return;
     Mesh* mesh = owner.model.Evaluate();
     if (!mesh) return;
+    // Copies look like their owner: its material as the owner's draw applied it.
+    renderState = owner.renderState;
     renderState.mesh = mesh;
     renderState.position = owner.position.Evaluate();
     renderState.rotation = owner.rotation.Evaluate();
@@ -583,6 +585,8 @@ void ObjectParticles::DrawQuads(ShaderProgram* program, const glm::mat4& project
     // A program that did not build draws nothing rather than fixed-function quads.
     if (n == 0 || !program || program->program == 0) return;
 
+    // Sprites take the owner's colour texture where its material has one.
+    renderState = owner.renderState;
     renderState.position = ownerPosition;
     renderState.rotation = owner.rotation.Evaluate();
     renderState.scale = owner.scale.Evaluate();

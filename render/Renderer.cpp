@@ -612,8 +612,19 @@ void Renderer::ReflectionPass(GLuint target, GLuint colorInput) {
     DrawFullScreenQuad();
 }
 
-void Renderer::ParticlePass(Scene& /*scene*/) {
-    // Quad particles of every object, blended into combined2Target.
+void Renderer::ParticlePass(Scene& scene) {
+    // combined2Target shares the G-buffer's depth, so the scene hides the
+    // particles behind it; the quads are sorted, so they do not write depth.
+    if (!particleProgram || particleProgram->program == 0) return;
+    glBindFramebuffer(GL_FRAMEBUFFER, combined2Target);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glDepthMask(GL_FALSE);
+    glDisable(GL_CULL_FACE);
+    glUseProgram(particleProgram->program);
+    for (const auto& object : scene.objects) object->DrawParticles(particleProgram.get(), projection, view);
+    glDepthMask(GL_TRUE);
+    glDisable(GL_BLEND);
 }
 
 void Renderer::GlowPass(Scene& /*scene*/, ShaderProgram* /*program*/, GLuint /*tmpTarget*/, GLuint /*sceneImage*/,

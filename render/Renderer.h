@@ -54,7 +54,11 @@ public:
     // The glow chain's two targets at glowWidth x glowHeight.
     GLuint lensDirtTarget = 0, lensDirtTmpTarget = 0, lensDirtTex = 0, lensDirtTmpTex = 0;
     GLuint combinedTarget = 0, combinedTex = 0;    // the lit picture
-    GLuint combined2Target = 0, combined2Tex = 0;  // after reflections: what is shown
+    GLuint combined2Target = 0, combined2Tex = 0;  // after reflections and particles
+    // The lens-dirt mix writes here, reading combined2Tex: a pass never
+    // samples the texture it renders into.
+    GLuint mixTarget = 0, mixTex = 0;
+    GLuint shownTex = 0;  // what FinalBlit shows this frame: combined2Tex or mixTex
     GLuint combinedGlassTarget = 0;                // on glassColorTex
     // The G-buffer's textures, and the copies the glass pass saves of them.
     GLuint glassColorTex = 0, finalColorTex = 0, depthTex = 0, positionTex = 0, tangentTex = 0, colorTex = 0,
@@ -154,6 +158,7 @@ public:
     void SetViewport(int width, int height);
 
     Scene* lastCubeScene = nullptr;  // the scene the environment cube shows
+    int cubeRenders = 0;             // cube renders since start, for tests and profiles
 
     // Where frame times come from: null for the steady clock (the player),
     // a stepped clock for the capture tool. Render thread.

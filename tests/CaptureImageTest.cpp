@@ -230,3 +230,27 @@ TEST_F(CaptureImage, AmbientOcclusionDarkensTheCornerWhereTwoWallsMeet) {
     ASSERT_GT(open, 20);
     EXPECT_LT(corner, open * 0.9f) << "corner " << corner << " open wall " << open;
 }
+
+TEST_F(CaptureImage, QuadParticlesShowOverTheSceneButBehindWhatIsInFront) {
+    // A slab of bright sprites around the origin, and a dark board close to
+    // the camera covering part of them.
+    auto scene = [&](int count) {
+        Scene(std::string("<Object name='board'><RenderObj model='cube.obj' material='matte'/>"
+                          "<Position x='-1.2' z='2'/><Scale x='0.6' y='1.5' z='0.05'/><Color r='0.2' g='0.2' b='0.2'/></Object>"
+                          "<Object name='smoke'><Scale x='1' y='1' z='1'/><Particles><PCount value='") +
+              std::to_string(count) +
+              "'/><EmitRate value='400'/><LifeMin value='50'/><LifeMax value='60'/>"
+              "<EmitterType type='cube.volume'/><EmitterSize x='2.5' y='1' z='0.2'/><Size value='0.5'/>"
+              "<DrawMode type='draw.quads'/></Particles></Object>" +
+              kWhiteLight);
+    };
+    scene(0);
+    auto without = Capture({1.0});
+    scene(300);
+    auto with = Capture({1.0});
+    int ox = 0, oy = 0, bx = 0, by = 0;
+    Project(1.0f, 0.0f, 0.0f, ox, oy);    // open view into the sprites
+    Project(-1.2f, 0.0f, 2.05f, bx, by);  // the board in front of them
+    EXPECT_GT(with[0].Brightness(ox, oy), without[0].Brightness(ox, oy) + 30);
+    EXPECT_NEAR(with[0].Brightness(bx, by), without[0].Brightness(bx, by), 4);
+}

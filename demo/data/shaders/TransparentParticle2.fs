@@ -1,7 +1,7 @@
 #version 330 compatibility
 #extension GL_ARB_shading_language_420pack : require
-// Particles: the owner's colour map tinted by the particle colour and the
-// material colour, blended over the picture.
+// Particles: soft round sprites tinted by the particle colour, through the
+// owner's colour map (white where it has none).
 
 in vec2 UV;
 in vec4 particleColor;
@@ -13,5 +13,10 @@ layout(location = 0) out vec4 outColor;
 
 void main() {
     vec4 texel = texture(colorMap, UV);
-    outColor = vec4(texel.rgb * COLOR * particleColor.rgb, texel.a * particleColor.a);
+    // 1 in the middle of the quad, fading smoothly to 0 at its inscribed circle.
+    float radius = length(UV * 2.0 - 1.0);
+    float soft = 1.0 - smoothstep(0.35, 1.0, radius);
+    float alpha = texel.a * particleColor.a * soft;
+    if (alpha <= 0.002) discard;
+    outColor = vec4(texel.rgb * COLOR * particleColor.rgb, alpha);
 }

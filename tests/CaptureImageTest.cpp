@@ -254,3 +254,27 @@ TEST_F(CaptureImage, QuadParticlesShowOverTheSceneButBehindWhatIsInFront) {
     EXPECT_GT(with[0].Brightness(ox, oy), without[0].Brightness(ox, oy) + 30);
     EXPECT_NEAR(with[0].Brightness(bx, by), without[0].Brightness(bx, by), 4);
 }
+
+TEST_F(CaptureImage, ModelParticlesAreLitCopiesOfTheOwnersMesh) {
+    auto scene = [&](int count) {
+        Scene(std::string("<Object name='swarm'><RenderObj model='cube.obj' material='white'/>"
+                          "<Scale x='0.08' y='0.08' z='0.08'/><Color r='1' g='1' b='1'/><Particles><PCount value='") +
+              std::to_string(count) +
+              "'/><EmitRate value='400'/><LifeMin value='50'/><LifeMax value='60'/>"
+              "<EmitterType type='cube.volume'/><EmitterSize x='2.5' y='1.2' z='0.5'/><Size value='1'/>"
+              "<DrawMode type='draw.model'/></Particles></Object>" +
+              kWhiteLight);
+    };
+    auto litPixels = [](const Picture& picture) {
+        int n = 0;
+        for (int y = 0; y < picture.height; ++y)
+            for (int x = 0; x < picture.width; ++x) n += picture.At(x, y, 0)[0] + picture.At(x, y, 0)[1] > 80 ? 1 : 0;
+        return n;
+    };
+    scene(0);
+    auto without = Capture({1.0});
+    scene(60);
+    auto with = Capture({1.0});
+    // Sixty small lit boxes spread over the view, where there was only the owner.
+    EXPECT_GT(litPixels(with[0]), litPixels(without[0]) + 200);
+}

@@ -278,3 +278,49 @@ TEST_F(CaptureImage, ModelParticlesAreLitCopiesOfTheOwnersMesh) {
     // Sixty small lit boxes spread over the view, where there was only the owner.
     EXPECT_GT(litPixels(with[0]), litPixels(without[0]) + 200);
 }
+
+TEST_F(CaptureImage, GlassShowsTheBackgroundThroughItDisplaced) {
+    harness::WriteFile(folder / "data/materials.xml",
+                       "<Materials><Material name='white'><Color r='1' g='1' b='1'/><ReflectionAmount value='0'/></Material>"
+                       "<Material name='matte'><Color r='0.2' g='0.2' b='0.2'/><ReflectionAmount value='0'/></Material>"
+                       "<Material name='flat'><Color r='1' g='1' b='1'/><Glass value='yes' refraction='0'/></Material>"
+                       "<Material name='bent'><Color r='1' g='1' b='1'/><Glass value='yes' refraction='0.3'/></Material>"
+                       "</Materials>");
+    // A bright upright bar on a dark wall, seen through a pane of glass turned
+    // away from the camera (a pane square to the view bends nothing), lit
+    // from the side so that no highlight sits on the bar.
+    auto scene = [&](const char* glass) {
+        Scene(std::string("<Object name='wall'><RenderObj model='cube.obj' material='matte'/><Position z='-2'/>"
+                          "<Scale x='6' y='6' z='0.1'/><Color r='1' g='1' b='1'/></Object>"
+                          "<Object name='bar'><RenderObj model='cube.obj' material='white'/><Position z='-1.8'/>"
+                          "<Scale x='0.06' y='2' z='0.05'/><Color r='1' g='1' b='1'/></Object>"
+                          "<Object name='pane'><RenderObj model='cube.obj' material='") +
+              glass +
+              "'/><Position x='0.1' z='1'/><Rotation y='35'/><Scale x='0.6' y='0.6' z='0.05'/>"
+              "<Color r='1' g='1' b='1'/></Object>"
+              "<Object name='light'><Position x='-3' y='-2' z='2'/><Color r='1' g='1' b='1'/><LightSource value='1'/></Object>");
+    };
+    // The column of the brightest pixel along a row through the pane.
+    auto barColumn = [](const Picture& picture, int row) {
+        int best = 0;
+        float brightest = -1;
+        for (int x = 0; x < picture.width; ++x) {
+            float b = picture.Brightness(x, row);
+            if (b > brightest) brightest = b, best = x;
+        }
+        return best;
+    };
+    scene("flat");
+    auto flat = Capture({1.0});
+    scene("bent");
+    auto bent = Capture({1.0});
+    int bx = 0, by = 0;
+    Project(0, 0.1f, -1.75f, bx, by);
+    // Undisplaced through flat glass; moved by the refracting one.
+    EXPECT_NEAR(barColumn(flat[0], by), bx, 2);
+    EXPECT_GE(std::abs(barColumn(bent[0], by) - bx), 3) << "bar at " << barColumn(bent[0], by) << ", expected away from " << bx;
+    // Outside the pane both pictures agree.
+    int ax = 0, ay = 0;
+    Project(0, 1.5f, -1.75f, ax, ay);
+    EXPECT_NEAR(barColumn(bent[0], ay), barColumn(flat[0], ay), 1);
+}

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <glm/gtc/matrix_transform.hpp>
+
 #include "app/Log.h"
 
 #include "platform/Music.h"
@@ -89,6 +91,52 @@ void BindCube(ShaderProgram& program, const char* name, GLuint texture, int unit
     glActiveTexture(GL_TEXTURE0 + unit);
     glUniform1i(program.UniformLocation(name), unit);
     glBindTexture(GL_TEXTURE_CUBE_MAP, texture);
+}
+
+// The six faces of an environment cube in render order, each with the
+// direction it looks along and its up vector (the cube-map convention puts
+// -Y up on the side faces).
+struct CubeFace {
+    GLenum target;
+    glm::vec3 direction;
+    glm::vec3 up;
+};
+const CubeFace kCubeFaces[6] = {
+    {GL_TEXTURE_CUBE_MAP_POSITIVE_Y, {0, 1, 0}, {0, 0, 1}},
+    {GL_TEXTURE_CUBE_MAP_NEGATIVE_Y, {0, -1, 0}, {0, 0, -1}},
+    {GL_TEXTURE_CUBE_MAP_POSITIVE_X, {1, 0, 0}, {0, -1, 0}},
+    {GL_TEXTURE_CUBE_MAP_NEGATIVE_X, {-1, 0, 0}, {0, -1, 0}},
+    {GL_TEXTURE_CUBE_MAP_POSITIVE_Z, {0, 0, 1}, {0, -1, 0}},
+    {GL_TEXTURE_CUBE_MAP_NEGATIVE_Z, {0, 0, -1}, {0, -1, 0}},
+};
+
+constexpr float kDefaultSpotSize = 45.0f;
+
+// The shadow camera's field of view. A spot size whose half angle has no
+// positive tangent (zero, negative, NaN) would give an infinite or mirrored
+// projection and poison every shadow lookup; it takes the scene default.
+float ShadowFieldOfView(float spotSize) {
+    const float tanHalf = std::tan(spotSize * 0.5f);
+    if (!std::isfinite(tanHalf) || tanHalf < 1e-4f) return kDefaultSpotSize;
+    return spotSize;
+}
+
+// The shadow camera's view. A source on its own target (as in a scene that
+// sets neither) looks straight down; a view along the up axis takes -Z as up,
+// so the matrix is never NaN.
+glm::mat4 ShadowView(const glm::vec3& eye, glm::vec3 target) {
+    if (!(glm::length(target - eye) > 1e-5f)) target = eye + glm::vec3(0, -1, 0);
+    const glm::vec3 direction = glm::normalize(target - eye);
+    glm::vec3 up(0, 1, 0);
+    if (glm::length(glm::cross(direction, up)) < 1e-5f) up = glm::vec3(0, 0, -1);
+    return glm::lookAt(eye, target, up);
+}
+
+// The active camera for the effect levels: the shot's camera, when the
+// scene has any camera at all.
+const Camera* EffectCamera(const Renderer& renderer) {
+    if (!renderer.currentCamera || !renderer.currentScene || renderer.currentScene->cameras.empty()) return nullptr;
+    return renderer.currentCamera;
 }
 
 // The intermediate targets start every frame from black with alpha 1
@@ -202,6 +250,9 @@ void Renderer::Init() {
     AttachColor(0, combined2Tex);
     CheckTarget(1, kFiveBuffers, "DrawBuffersCombined2");
     combinedGlassTarget = NewColorTarget(glassColorTex, "DrawBuffersCombinedGlass");
+    mixTex = CreateTargetTexture(RGB16F, W, H);
+    mixTarget = NewColorTarget(mixTex, "DrawBuffersLensDirtMix");
+    shownTex = combined2Tex;
 
     // The two glass layers.
     glassGBuffer = NewGBufferLayer(depthTex, {glassColorTex, normalTex, tangentTex, savedPositionTex, savedPropertiesTex});
@@ -325,10 +376,7 @@ void Renderer::DrawFrame() {
     glDisable(GL_CULL_FACE);
     glColor4f(1, 1, 1, 1);
     // The cube render sets its own projection and view, so it runs before the camera's.
-    {
-        ProfileScope scope(profiler, "cube map");
-        UpdateCubeMaps(&scene);
-    }
+    UpdateCubeMaps(&scene);
     // The camera's matrices serve every pass from here on.
     glUseProgram(0);
     glBindFramebuffer(GL_FRAMEBUFFER, gBuffer);
@@ -385,9 +433,10 @@ void Renderer::DrawFrame() {
     }
     // Lens dirt, fades and colour filter come last, over everything.
     SetViewport(W, H);
+    shownTex = combined2Tex;
     if (Texture* dirt = LensDirtTexture()) {
         ProfileScope scope(profiler, "lens dirt");
-        LensDirtPass(lensDirtMixProgram.get(), combined2Target, lensDirtTex, combined2Tex, dirt);
+        if (LensDirtPass(lensDirtMixProgram.get(), mixTarget, lensDirtTex, combined2Tex, dirt)) shownTex = mixTex;
     }
     // The composed picture on screen.
     {
@@ -412,7 +461,7 @@ void Renderer::RebuildPrograms() {
         program->Build(program->vertexPath, program->fragmentPath);
 }
 
-void Renderer::ShadowPass(Scene* /*scene*/, GLuint target) {
+void Renderer::ShadowPass(Scene* scene, GLuint target) {
     // The depth map from the scene's spot light. Cleared to the far plane,
     // it shadows nothing until the casters are drawn into it.
     glBindFramebuffer(GL_FRAMEBUFFER, target);
@@ -420,16 +469,42 @@ void Renderer::ShadowPass(Scene* /*scene*/, GLuint target) {
     glEnable(GL_CULL_FACE);
     glCullFace(GL_BACK);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (scene) {
+        // The matrices are kept even when the program is missing: the
+        // lookups of the other passes stay consistent with an empty map.
+        scene->depthProjection =
+            glm::perspective(ShadowFieldOfView(scene->shadowSpotSize.Evaluate()), 1.0f, 1.0f, 200.0f);
+        scene->depthView = ShadowView(scene->shadowSourcePos.Evaluate(), scene->shadowLookAt.Evaluate());
+        const glm::mat4 identity(1.0f);
+        scene->depthBiasMvp = scene->biasMatrix * (scene->depthProjection * scene->depthView * identity);
+        ShaderProgram* program = shadowProgram.get();
+        if (Use(program)) {
+            // Objects draw both sides unless they ask for culling, so lit
+            // faces are in the map themselves. A depth offset that grows with
+            // the slope seen from the light keeps them from shadowing
+            // themselves (acne) without lifting shadows off their casters.
+            glEnable(GL_POLYGON_OFFSET_FILL);
+            glPolygonOffset(2.0f, 4.0f);
+            // Opaque casters first, then glass, which casts like any other.
+            scene->DrawObjects(program, scene->depthProjection, scene->depthView, false, false, true, false);
+            scene->DrawObjects(program, scene->depthProjection, scene->depthView, false, true, true, false);
+            glDisable(GL_POLYGON_OFFSET_FILL);
+        }
+    }
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
 void Renderer::UpdateCubeMaps(Scene* scene) {
     if (scene == lastCubeScene && !scene->renderCubemap.Evaluate()) return;
     lastCubeScene = scene;
-    RenderCubeMap(scene, cube256);
+    {
+        ProfileScope scope(profiler, "cube render");
+        RenderCubeMap(scene, cube256);
+    }
     glColor4f(1, 1, 1, 1);
     glUseProgram(0);
     glActiveTexture(GL_TEXTURE0);
+    ProfileScope scope(profiler, "cube blur");
     // Sharp, then ever wider blurs for rougher surfaces.
     BlurCubeMap(cube128a, cube256, cubeSize / 2, 2.0f, false);
     BlurCubeMap(cube128b, cube128a, cubeSize / 2, 2.0f, true);
@@ -441,13 +516,70 @@ void Renderer::UpdateCubeMaps(Scene* scene) {
     BlurCubeMap(cube128a, cube85a, cubeSize / 2, 10.0f, true);
 }
 
-void Renderer::RenderCubeMap(Scene* /*scene*/, CubeMap& /*cube*/) {
+void Renderer::RenderCubeMap(Scene* scene, CubeMap& cube) {
     // The scene seen from its cube-map origin, face by face.
+    if (!scene) return;
+    ++cubeRenders;
+    glm::vec3 eye(0, 5, 0);
+    for (const auto& object : scene->objects) {
+        if (object->cubeMapOrigin) {
+            eye = object->position.Evaluate();
+            break;
+        }
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, cube.framebuffer);
+    ShaderProgram* program = geometryProgram.get();
+    if (Use(program)) {
+        scene->UploadLights(program);
+        glUseProgram(program->program);
+        glUniform1i(program->UniformLocation("useCubemap"), 1);
+        // The cube shading reads neither, but a shadow sampler must never
+        // see a colour texture left on its unit.
+        program->SetTextureName("shadowMap", shadowDepthTex, 4);
+        BindShadowMask(*program, scene, 6);
+        glActiveTexture(GL_TEXTURE0);
+        glEnable(GL_DEPTH_TEST);
+        projection = glm::perspective(1.5707964f, 1.0f, 0.1f, 1000.0f);
+        SetViewport(cube.edge, cube.edge);
+        for (const CubeFace& face : kCubeFaces) {
+            glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, face.target, cube.texture, 0);
+            // Whatever clear colour the previous frame left would become the
+            // sky of every reflection; the environment starts from black.
+            ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+            view = glm::lookAt(eye, eye + face.direction, face.up);
+            mvp = projection * view * model;
+            scene->DrawObjects(program, projection, view, true, true, false, false);
+        }
+        SetViewport(screenWidth, screenHeight);
+    }
+    glBindTexture(GL_TEXTURE_CUBE_MAP, cube.texture);
+    glGenerateMipmap(GL_TEXTURE_CUBE_MAP);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
-void Renderer::BlurCubeMap(CubeMap& /*destination*/, const CubeMap& /*source*/, int /*edge*/, float /*strength*/,
-                           bool /*horizontal*/) {
-    // One separable blur step of the environment chain.
+void Renderer::BlurCubeMap(CubeMap& destination, const CubeMap& source, int edge, float strength, bool horizontal) {
+    // One separable blur step of the environment chain. Source and
+    // destination are always different cubes, so no face reads itself.
+    ShaderProgram* program = cubeBlurProgram.get();
+    if (!Use(program) || &destination == &source) return;
+    glBindFramebuffer(GL_FRAMEBUFFER, destination.framebuffer);
+    glUniform1i(program->UniformLocation("horizontal"), horizontal ? 1 : 0);
+    glUniform1f(program->UniformLocation("blurStrength"), strength);
+    glClearColor(1.0f, 0.0f, 0.0f, 0.0f);
+    glActiveTexture(GL_TEXTURE0);
+    glUniform1i(program->UniformLocation("cubeMap"), 0);
+    glBindTexture(GL_TEXTURE_CUBE_MAP, source.texture);
+    SetViewport(edge, edge);
+    const GLint faceLocation = program->UniformLocation("face");
+    for (int step = 0; step < 6; ++step) {
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, kCubeFaces[step].target, destination.texture, 0);
+        glUniform1i(faceLocation, step);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        DrawFullScreenQuad();
+    }
+    glBindTexture(GL_TEXTURE_CUBE_MAP, destination.texture);
+    glGenerateMipmap(GL_TEXTURE_CUBE_MAP);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
 void Renderer::GeometryPass(Scene& scene) {
@@ -627,14 +759,68 @@ void Renderer::ParticlePass(Scene& scene) {
     glDisable(GL_BLEND);
 }
 
-void Renderer::GlowPass(Scene& /*scene*/, ShaderProgram* /*program*/, GLuint /*tmpTarget*/, GLuint /*sceneImage*/,
-                        GLuint /*target*/, GLuint /*tmpImage*/, GLuint /*positionImage*/) {
+void Renderer::GlowPass(Scene& scene, ShaderProgram* program, GLuint tmpTarget, GLuint sceneImage, GLuint target,
+                        GLuint tmpImage, GLuint positionImage) {
     // Anamorphic streaks, flares and lens reflections of the bright parts.
+    float anamorphic = scene.anamorphicGlow.Evaluate();
+    float flare = scene.lensFlare.Evaluate();
+    float reflect = scene.lensReflect.Evaluate();
+    if (const Camera* camera = EffectCamera(*this)) {
+        anamorphic = camera->anamorphicGlow.Evaluate();
+        flare = camera->lensFlare.Evaluate();
+        reflect = camera->lensReflect.Evaluate();
+    }
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    // Both targets are cleared first: without the program the mix adds no
+    // glow rather than last frame's.
+    glBindFramebuffer(GL_FRAMEBUFFER, target);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glBindFramebuffer(GL_FRAMEBUFFER, tmpTarget);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (!Use(program)) return;
+    glUniform1f(program->UniformLocation("uAnamorphicIntensity"), anamorphic);
+    glUniform1f(program->UniformLocation("uLensFlareIntensity"), flare);
+    glUniform1f(program->UniformLocation("uRadialReflectIntensity"), reflect);
+    glUniform1i(program->UniformLocation("isHorizontal"), 1);
+    program->SetTextureName("texture", sceneImage, 0);
+    program->SetTextureName("texturePosition", positionImage, 1);
+    DrawFullScreenQuad();
+
+    glBindFramebuffer(GL_FRAMEBUFFER, target);
+    glUniform1i(program->UniformLocation("isHorizontal"), 0);
+    program->SetTextureName("texture", tmpImage, 0);
+    program->SetTextureName("texturePosition", positionImage, 1);
+    DrawFullScreenQuad();
+    glActiveTexture(GL_TEXTURE0);
 }
 
-void Renderer::LensDirtPass(ShaderProgram* /*program*/, GLuint /*target*/, GLuint /*glowImage*/,
-                            GLuint /*sceneImage*/, Texture* /*dirtTexture*/) {
+bool Renderer::LensDirtPass(ShaderProgram* program, GLuint target, GLuint glowImage, GLuint sceneImage,
+                            Texture* dirtTexture) {
     // The glow through the lens dirt, the fades and the colour filter.
+    glBindFramebuffer(GL_FRAMEBUFFER, target);
+    float dirt = 1.0f, clean = 1.0f, black = 0.0f, white = 0.0f, filter = 0.0f;
+    glm::vec3 filterColor(1.0f);
+    if (const Camera* camera = EffectCamera(*this)) {
+        dirt = camera->lensDirtIntensity.Evaluate();
+        clean = camera->lensDirtCleanIntensity.Evaluate();
+        black = camera->fadeBlack.Evaluate();
+        white = camera->fadeWhite.Evaluate();
+        filter = camera->colorFilterIntensity.Evaluate();
+        filterColor = camera->colorFilterColor.Evaluate();
+    }
+    if (!Use(program) || !dirtTexture) return false;
+    glUniform1f(program->UniformLocation("uLensDirtIntensity"), dirt);
+    glUniform1f(program->UniformLocation("uLensDirtIntensityClean"), clean);
+    glUniform1f(program->UniformLocation("uFadeToBlack"), black);
+    glUniform1f(program->UniformLocation("uFadeToWhite"), white);
+    glUniform1f(program->UniformLocation("uColorFilterIntensity"), filter);
+    glUniform3f(program->UniformLocation("uColorFilterColor"), filterColor.x, filterColor.y, filterColor.z);
+    program->SetTextureName("texLensDirtIntensity", glowImage, 0);
+    program->SetTextureName("texScene", sceneImage, 1);
+    program->SetTexture("texLensDirt", dirtTexture, 2);
+    DrawFullScreenQuad();
+    glActiveTexture(GL_TEXTURE0);
+    return true;
 }
 
 void Renderer::FinalBlit() {
@@ -643,7 +829,7 @@ void Renderer::FinalBlit() {
     ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     ShaderProgram* program = simpleProgram.get();
     if (!Use(program)) return;
-    program->SetTextureName("renderedTexture", combined2Tex, 0);
+    program->SetTextureName("renderedTexture", shownTex ? shownTex : combined2Tex, 0);
     DrawFullScreenQuad();
 }
 

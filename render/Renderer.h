@@ -146,7 +146,9 @@ public:
     void ParticlePass(Scene& scene);
     void GlowPass(Scene& scene, ShaderProgram* program, GLuint tmpTarget, GLuint sceneImage, GLuint target,
                   GLuint tmpImage, GLuint positionImage);
-    void LensDirtPass(ShaderProgram* program, GLuint target, GLuint glowImage, GLuint sceneImage,
+    // Mixes into `target`, which must not hold `glowImage` or `sceneImage`.
+    // False when nothing was drawn (no program, no dirt texture).
+    bool LensDirtPass(ShaderProgram* program, GLuint target, GLuint glowImage, GLuint sceneImage,
                       Texture* dirtTexture);
     // The composed picture to the default framebuffer.
     void FinalBlit();

@@ -1,11 +1,16 @@
 #include "scene/Array.h"
 
+#include <GL/glew.h>
 #include <pugixml.hpp>
 
 #include <cmath>
 
 #include <glm/gtc/matrix_transform.hpp>
 
+#include "render/Mesh.h"
+#include "render/ObjectRenderState.h"
+#include "render/Renderer.h"
+#include "resources/ShaderProgram.h"
 #include "scene/Object.h"
 
 namespace {
@@ -21,7 +26,7 @@ glm::mat4 RotateXYZ(const glm::vec3& degrees) {
 struct ChainWalk {
     glm::mat4 owner;
     glm::vec3 scale;
-    std::vector<ArrayInstance> out;
+    std::vector<ArrayInstance>& out;
     // Every visited instance of every level counts, so that large counts over
     // empty inner arrays cannot stall either.
     size_t visitsLeft = kMaxArrayInstances;
@@ -85,12 +90,36 @@ glm::mat4 Array::InstanceMatrix(int i) const {
 }
 
 std::vector<ArrayInstance> ArrayInstances(const Array& first) {
+    std::vector<ArrayInstance> out;
+    ArrayInstances(first, out);
+    return out;
+}
+
+void ArrayInstances(const Array& first, std::vector<ArrayInstance>& out) {
+    out.clear();
     const Array* last = &first;
     while (last->next) last = last->next;
-    ChainWalk walk;
     // The owner's own copy-transform source is not taken into account.
-    walk.owner = ModelMatrix(first.owner.position.Evaluate(), first.owner.rotation.Evaluate());
-    walk.scale = first.owner.scale.Evaluate() * last->scaleMultiplier.Evaluate();
+    ChainWalk walk{ModelMatrix(first.owner.position.Evaluate(), first.owner.rotation.Evaluate()),
+                   first.owner.scale.Evaluate() * last->scaleMultiplier.Evaluate(), out};
     walk.Walk(first, nullptr, 1.0f);
-    return walk.out;
+}
+
+void Array::Draw(ShaderProgram* drawProgram, const glm::mat4& drawProjection, const glm::mat4& drawView) {
+    for (Array* array = this; array; array = array->next) {
+        array->program = drawProgram;
+        array->projection = drawProjection;
+        array->view = drawView;
+    }
+    ObjectRenderState& state = owner.renderState;
+    state.Apply(drawProgram, drawProjection, drawView, owner.id);
+    if (!drawProgram || drawProgram->program == 0) return;
+    ArrayInstances(*this, drawn);
+    const GLint scaleLocation = drawProgram->UniformLocation("modelScale");
+    const GLenum mode = Renderer::Instance().primitiveMode;
+    for (const ArrayInstance& instance : drawn) {
+        state.ApplyInstance(drawProgram, drawProjection, drawView, instance.matrix);
+        glUniform3f(scaleLocation, instance.modelScale.x, instance.modelScale.y, instance.modelScale.z);
+        if (state.mesh) state.mesh->Draw(mode);
+    }
 }

@@ -13,6 +13,7 @@ class xml_node;
 }
 class Object;
 class ShaderProgram;
+struct ArrayInstance;
 
 // Copies of an object's mesh along a procedural pattern. Instance i moves by
 // i x translate, swings about the array origin by i x rotateCenter and spins
@@ -41,8 +42,18 @@ public:
 
     void LoadXml(const pugi::xml_node& element);
 
+    // Draws every copy of the chain that starts here: the owner's render
+    // state is applied once, then each leaf copy gets its matrices,
+    // "modelScale" and a draw of the owner's mesh. Called on the first
+    // array of the owner; without a usable program nothing is drawn.
+    void Draw(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view);
+
     // The local matrix of instance i at the current frame: C x P x R.
     glm::mat4 InstanceMatrix(int i) const;
+
+private:
+    // Refilled by every Draw; keeps its capacity so frames do not allocate.
+    std::vector<ArrayInstance> drawn;
 };
 
 // One copy drawn by a chain of arrays.
@@ -62,3 +73,5 @@ constexpr size_t kMaxArrayInstances = 1 << 16;
 // draw order. A negative or NaN count draws nothing; a count of c draws
 // floor(c) + 1 instances, the last one weighted by the fraction of c.
 std::vector<ArrayInstance> ArrayInstances(const Array& first);
+// The same into `out`, which is emptied first and keeps its capacity.
+void ArrayInstances(const Array& first, std::vector<ArrayInstance>& out);

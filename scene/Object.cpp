@@ -187,6 +187,7 @@ void Object::Draw(ShaderProgram* program, const glm::mat4& projection, const glm
     glUseProgram(0);
 
     if (particles) particles->DrawModels(program, projection, view);
+    if (!arrays.empty()) arrays.front()->Draw(program, projection, view);
 
     for (auto& child : children) {
         ParentOffset offset(*this, *child);

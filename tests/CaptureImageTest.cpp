@@ -95,8 +95,12 @@ protected:
     void Scene(const std::string& objects) {
         harness::WriteFile(folder / "data/scenes/shot.xml",
                            "<Scene>" + objects +
-                               "<Camera name='cam'><Position z='5'/><FOV value='40'/></Camera>"
-                               "<ShadowMap enabled='0'><RenderCubemap value='0'/></ShadowMap></Scene>");
+                               "<Camera name='cam'><Position z='5'/><FOV value='40'/>"
+                               // No glow or lens effects: the tests look at lighting.
+                               "<Anamorphic value='0'/><LensFlare value='0'/><LensReflect value='0'/>"
+                               "<LensDirt value='0'/><LensDirtClean value='0'/></Camera>"
+                               // The environment follows the lights on every frame.
+                               "<ShadowMap enabled='0'><RenderCubemap value='1'/></ShadowMap></Scene>");
     }
     // Renders the given music times and loads the pictures.
     std::vector<Picture> Capture(const std::vector<double>& times) {

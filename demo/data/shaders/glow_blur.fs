@@ -1,9 +1,12 @@
 #version 330 compatibility
 #extension GL_ARB_shading_language_420pack : require
-// The glow chain at a sixth of the screen. Horizontal pass: the bright part
-// of the picture smeared into long anamorphic streaks, plus a lens flare (the
-// picture mirrored through the centre). Vertical pass: a short vertical blur
-// of that, plus radial reflections.
+// The glow chain at a sixth of the screen, in two passes.
+// Horizontal pass, reading the full-size picture: the part brighter than 1
+// smeared into anamorphic streaks whose length and strength follow
+// "uAnamorphicIntensity", plus a lens flare (the bright part mirrored through
+// the centre). Vertical pass, reading that result: a short vertical blur that
+// keeps the streaks thin, plus radial reflections (ghosts of the bright parts
+// along the line through the centre).
 
 in vec2 UV;
 
@@ -22,25 +25,47 @@ vec3 Bright(vec2 uv) {
     return max(c - vec3(1.0), vec3(0.0));
 }
 
+// The bright part over the width of one output texel: the input is six times
+// larger, and a small light between two taps must not vanish.
+vec3 BrightTexel(vec2 uv, float texelX) {
+    return (Bright(uv - vec2(texelX / 3.0, 0.0)) + Bright(uv) + Bright(uv + vec2(texelX / 3.0, 0.0))) / 3.0;
+}
+
+// Outside the picture a ghost shows nothing, not the stretched edge.
+vec3 Ghost(vec2 uv) {
+    if (any(lessThan(uv, vec2(0.0))) || any(greaterThan(uv, vec2(1.0)))) return vec3(0.0);
+    return texture2D(texture, uv).rgb;
+}
+
 void main() {
     vec3 sum = vec3(0.0);
     if (isHorizontal != 0) {
-        for (int i = -12; i <= 12; ++i) {
-            float w = exp(-abs(float(i)) * 0.18);
-            sum += Bright(UV + vec2(float(i) * 0.012, 0.0)) * w;
+        float texelX = 6.0 / float(textureSize(texture, 0).x);
+        float level = max(uAnamorphicIntensity, 0.0);
+        if (level > 0.0) {
+            // Fall-off length in output texels grows with the level.
+            float reach = 1.0 + 8.0 * level;
+            for (int i = -32; i <= 32; ++i) {
+                float w = exp(-abs(float(i)) / reach);
+                if (w < 0.01) continue;
+                sum += BrightTexel(UV + vec2(float(i) * texelX, 0.0), texelX) * w;
+            }
+            sum *= level * 0.5;
         }
-        sum *= uAnamorphicIntensity * 0.1;
-        sum += Bright(vec2(1.0) - UV) * uLensFlareIntensity * 0.5;
+        sum += BrightTexel(vec2(1.0) - UV, texelX) * max(uLensFlareIntensity, 0.0) * 0.5;
     } else {
+        float texelY = 1.0 / float(textureSize(texture, 0).y);
         float total = 0.0;
-        for (int i = -4; i <= 4; ++i) {
-            float w = exp(-float(i * i) * 0.2);
-            sum += texture2D(texture, UV + vec2(0.0, float(i) * 0.004)).rgb * w;
+        for (int i = -2; i <= 2; ++i) {
+            float w = exp(-float(i * i) * 0.5);
+            sum += texture2D(texture, UV + vec2(0.0, float(i) * texelY)).rgb * w;
             total += w;
         }
         sum /= total;
         vec2 fromCentre = UV - 0.5;
-        sum += texture2D(texture, 0.5 - fromCentre * 0.6).rgb * uRadialReflectIntensity * 0.3;
+        vec3 ghosts = Ghost(0.5 - fromCentre * 0.6) * 0.5 + Ghost(0.5 - fromCentre * 1.5) * 0.3 +
+                      Ghost(0.5 + fromCentre * 0.35) * 0.2;
+        sum += ghosts * max(uRadialReflectIntensity, 0.0) * 0.6;
     }
     outColor = vec4(sum, 1.0);
 }

@@ -1,0 +1,381 @@
+// Shadow map, environment cube, arrays and the post effects, rendered at
+// 160 x 90 with the production's shaders and read back from the targets.
+
+#include <GL/glew.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <glm/glm.hpp>
+
+#include "render/Renderer.h"
+#include "resources/NameHash.h"
+#include "resources/ResourceManager.h"
+#include "scene/Array.h"
+#include "scene/Scene.h"
+#include "tests/ContentFolder.h"
+#include "tests/GlContext.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kWidth = 160;
+constexpr int kHeight = 90;
+
+const char* const kMaterials = R"(<Materials>
+  <Material name="white"><Color r="1" g="1" b="1"/><ReflectionAmount value="0"/></Material>
+  <Material name="glowing"><Color r="1" g="1" b="1"/><ReflectionAmount value="0"/><Shadeless value="1"/></Material>
+</Materials>)";
+
+const char* const kLight =
+    R"(<Object name="light"><Position x="0" y="6" z="6"/><Color r="1" g="1" b="1"/><LightSource value="1"/></Object>)";
+
+std::string Box(const glm::vec3& at, float size, const char* material = "white", const std::string& extra = "",
+                const char* color = R"(r="1" g="1" b="1")") {
+    return R"(<Object name="box"><RenderObj model="cube.obj" material=")" + std::string(material) +
+           R"("/><Position x=")" + std::to_string(at.x) + R"(" y=")" + std::to_string(at.y) + R"(" z=")" +
+           std::to_string(at.z) + R"("/><Scale x=")" + std::to_string(size) + R"(" y=")" + std::to_string(size) +
+           R"(" z=")" + std::to_string(size) + R"("/><Color )" + color + "/>" + extra + "</Object>";
+}
+
+// A 2 x 2 white bitmap; the decoder goes by content, not by the file's name.
+std::string WhiteBitmap() {
+    std::string bmp(70, '\0');
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
+    };
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    put32(2, 70);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 2);
+    put32(22, 2);
+    bmp[26] = 1;
+    bmp[28] = 24;
+    put32(34, 16);
+    for (int row = 0; row < 2; ++row)
+        for (int i = 0; i < 6; ++i) bmp[54 + row * 8 + i] = static_cast<char>(0xff);
+    return bmp;
+}
+
+class PostEffectsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!HaveGlContext()) return;
+        static bool ready = false;
+        if (ready) return;
+        ready = true;
+        const fs::path demo = fs::path(DEMO_SOURCE_DIR) / "demo" / "data";
+        const fs::path data = fs::path(ContentRoot()) / "data";
+        fs::create_directories(data / "models");
+        fs::create_directories(data / "textures");
+        fs::copy(demo / "shaders", data / "shaders", fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        for (const char* model : {"cube.obj", "plane.obj"})
+            fs::copy_file(demo / "models" / model, data / "models" / model, fs::copy_options::overwrite_existing);
+        WriteFile("data/materials.xml", kMaterials);
+
+        ResourceManager& resources = ResourceManager::Instance();
+        resources.ReloadMaterials();
+        resources.AddModel({NameHash("cube.obj"), "cube.obj", 0});
+        resources.AddModel({NameHash("plane.obj"), "plane.obj", 0});
+
+        Renderer& renderer = Renderer::Instance();
+        renderer.screenWidth = kWidth;
+        renderer.screenHeight = kHeight;
+        renderer.glowWidth = kWidth / 6;
+        renderer.glowHeight = kHeight / 6;
+        renderer.Init();
+    }
+
+    void SetUp() override {
+        if (!HaveGlContext()) GTEST_SKIP() << GlContextError();
+        while (glGetError() != GL_NO_ERROR) {
+        }
+        SetFrame(0);
+        // An earlier test's scene may have been freed and its address reused.
+        Renderer::Instance().lastCubeScene = nullptr;
+    }
+
+    static void SetFrame(int frame) {
+        Renderer& renderer = Renderer::Instance();
+        renderer.frameStart = renderer.frameEnd = frame;
+        renderer.progress = 0;
+    }
+
+    static void WriteFile(const std::string& relative, const std::string& text) {
+        std::ofstream out(fs::path(ContentRoot()) / relative, std::ios::trunc | std::ios::binary);
+        out << text;
+    }
+
+    // `objects` seen by camera "cam" (extra elements `camera`) at (0, 0, 8)
+    // looking down -Z, 40 degrees; `shadow` is the content of "ShadowMap".
+    static std::unique_ptr<Scene> MakeScene(const std::string& objects, const std::string& camera = "",
+                                            const std::string& shadow = R"(<RenderCubemap value="0"/>)") {
+        auto scene = std::make_unique<Scene>("inline.xml");
+        const std::string xml = "<Scene>" + objects +
+                                R"(<Camera name="cam"><Position x="0" y="0" z="8"/><FOV value="40"/>)" + camera +
+                                "</Camera><ShadowMap>" + shadow + "</ShadowMap></Scene>";
+        EXPECT_TRUE(scene->LoadDocument(xml.data(), xml.size()));
+        return scene;
+    }
+
+    static void Draw(Scene& scene) {
+        Renderer& renderer = Renderer::Instance();
+        renderer.currentScene = &scene;
+        renderer.currentCamera = scene.FindCamera(NameHash("cam"));
+        renderer.DrawFrame();
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    }
+
+    // Colour attachment `attachment` of `framebuffer` at pixel (x, y).
+    static glm::vec4 Pixel(GLuint framebuffer, int x, int y, int attachment = 0) {
+        glm::vec4 rgba(0.0f);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+        if (framebuffer) glReadBuffer(GL_COLOR_ATTACHMENT0 + attachment);
+        glReadPixels(x, y, 1, 1, GL_RGBA, GL_FLOAT, &rgba[0]);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        return rgba;
+    }
+
+    // Where the test camera puts a world position, in pixels; worked from
+    // the pinhole formulas.
+    static glm::ivec2 Project(const glm::vec3& p) {
+        const float f = 1.0f / std::tan(glm::radians(20.0f));
+        const float depth = 8.0f - p.z;
+        const glm::vec2 ndc(f / (static_cast<float>(kWidth) / kHeight) * p.x / depth, f * p.y / depth);
+        return glm::ivec2((ndc * 0.5f + 0.5f) * glm::vec2(kWidth, kHeight));
+    }
+
+    // Level 0 of one face of a cube, RGB rows; `edge` receives its size.
+    static std::vector<float> Face(GLuint cube, GLenum face, GLint& edge) {
+        glBindTexture(GL_TEXTURE_CUBE_MAP, cube);
+        glGetTexLevelParameteriv(face, 0, GL_TEXTURE_WIDTH, &edge);
+        std::vector<float> texels(static_cast<size_t>(edge) * edge * 3);
+        glGetTexImage(face, 0, GL_RGB, GL_FLOAT, texels.data());
+        return texels;
+    }
+
+    static glm::vec3 FaceCentre(GLuint cube, GLenum face) {
+        GLint edge = 0;
+        const std::vector<float> texels = Face(cube, face, edge);
+        const size_t at = (static_cast<size_t>(edge / 2) * edge + edge / 2) * 3;
+        return {texels[at], texels[at + 1], texels[at + 2]};
+    }
+
+    // The share of a face's texels that show some red.
+    static float RedShare(GLuint cube, GLenum face) {
+        GLint edge = 0;
+        const std::vector<float> texels = Face(cube, face, edge);
+        size_t red = 0;
+        for (size_t i = 0; i < texels.size(); i += 3) red += texels[i] > 0.05f;
+        return static_cast<float>(red) / static_cast<float>(edge * edge);
+    }
+};
+
+float Brightness(const glm::vec4& c) { return c.r + c.g + c.b; }
+
+TEST_F(PostEffectsTest, ACasterShadowsTheFloorWhereTheSpotLightPutsItUntilShadowCastGoesOff) {
+    Renderer& r = Renderer::Instance();
+    const std::string floor =
+        R"(<Object name="floor"><RenderObj model="plane.obj" material="white"/><Position x="0" y="-1" z="0"/>
+             <Scale x="6" y="1" z="6"/><Color r="1" g="1" b="1"/></Object>)";
+    const glm::vec3 source(0, 10, 1), caster(0, 0.5f, 0);
+    auto scene = MakeScene(floor +
+                               Box(caster, 0.5f, "white",
+                                   R"(<ShadowCast value="1"><Key frame="0" value="1"/>
+                                        <Key frame="10" value="0"/></ShadowCast>)") +
+                               kLight,
+                           "", R"(<Position x="0" y="10" z="1"/><LookAt x="0" y="0" z="0"/>
+                                  <SpotSize value="0.8"/><RenderCubemap value="0"/>)");
+    // The ray from the light through the caster's centre meets the floor here.
+    const glm::vec3 ray = caster - source;
+    const glm::vec3 shadowed = source + ray * ((-1.0f - source.y) / ray.y);
+    const glm::ivec2 inShadow = Project(shadowed);
+    const glm::ivec2 open = Project({2.5f, -1, shadowed.z});
+    const glm::ivec2 beside = Project({0.9f, -1, shadowed.z});  // just outside the shadow's edge
+
+    Draw(*scene);
+    // Visibility as the geometry pass stored it, and the light it leaves.
+    EXPECT_LT(Pixel(r.gBuffer, inShadow.x, inShadow.y, 4).a, 0.2f);
+    EXPECT_GT(Pixel(r.gBuffer, open.x, open.y, 4).a, 0.95f);    // no acne on the lit floor
+    EXPECT_GT(Pixel(r.gBuffer, beside.x, beside.y, 4).a, 0.95f);  // no shadow where no caster is
+    // The caster's own faces towards the light, even one it grazes, are lit.
+    const glm::ivec2 face = Project({0.1f, 0.6f, 0.5f});
+    EXPECT_GT(Pixel(r.gBuffer, face.x, face.y, 4).a, 0.95f);
+    const float dark = Brightness(Pixel(r.combined2Target, inShadow.x, inShadow.y));
+    EXPECT_LT(dark, 0.6f * Brightness(Pixel(r.combined2Target, open.x, open.y)));
+
+    SetFrame(20);
+    Draw(*scene);
+    EXPECT_GT(Pixel(r.gBuffer, inShadow.x, inShadow.y, 4).a, 0.95f);
+    EXPECT_GT(Brightness(Pixel(r.combined2Target, inShadow.x, inShadow.y)), 1.5f * dark);
+}
+
+TEST_F(PostEffectsTest, ScenesWithoutShadowSourceCameraOrOriginRenderWithDefaults) {
+    Renderer& r = Renderer::Instance();
+    const std::string content = Box({0, 0, 0}, 0.6f) + kLight;
+    for (const char* shadow : {"", R"(<SpotSize value="0"/>)", R"(<SpotSize value="-1"/>)",
+                               R"(<Position x="0" y="10" z="0"/><LookAt x="0" y="0" z="0"/>)"}) {
+        auto scene = MakeScene(content, "", shadow);
+        Draw(*scene);
+        Draw(*scene);
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j) EXPECT_TRUE(std::isfinite(scene->depthBiasMvp[i][j])) << shadow;
+        const glm::ivec2 centre = Project({0, 0, 0});
+        EXPECT_GT(Brightness(Pixel(r.combined2Target, centre.x, centre.y)), 0.3f) << shadow;
+    }
+    // No camera at all: the scene's own glow levels, nothing else changes.
+    auto bare = std::make_unique<Scene>("bare.xml");
+    const std::string xml = "<Scene>" + content + "</Scene>";
+    ASSERT_TRUE(bare->LoadDocument(xml.data(), xml.size()));
+    r.currentScene = bare.get();
+    r.currentCamera = nullptr;
+    r.DrawFrame();
+    r.DrawFrame();
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    r.currentScene = nullptr;
+}
+
+TEST_F(PostEffectsTest, ABrightLightGrowsAHorizontalStreakThatFollowsTheAnamorphicLevel) {
+    Renderer& r = Renderer::Instance();
+    const glm::ivec2 centre(r.glowWidth / 2, r.glowHeight / 2);
+    // Glow pixels of the centre row and column above a small threshold.
+    auto extent = [&](const char* level, int& across, int& down) {
+        auto scene = MakeScene(Box({0, 0, 0}, 0.15f, "glowing", "", R"(r="20" g="20" b="20")"),
+                               std::string(R"(<Anamorphic value=")") + level +
+                                   R"("/><LensFlare value="0"/><LensReflect value="0"/>)");
+        Draw(*scene);
+        across = down = 0;
+        for (int x = 0; x < r.glowWidth; ++x) across += Brightness(Pixel(r.lensDirtTarget, x, centre.y)) > 0.3f;
+        for (int y = 0; y < r.glowHeight; ++y) down += Brightness(Pixel(r.lensDirtTarget, centre.x, y)) > 0.3f;
+    };
+    int weakAcross = 0, weakDown = 0, strongAcross = 0, strongDown = 0, offAcross = 0, offDown = 0;
+    extent("0", offAcross, offDown);
+    extent("0.3", weakAcross, weakDown);
+    extent("3", strongAcross, strongDown);
+    EXPECT_EQ(offAcross, 0);
+    EXPECT_GT(weakAcross, 0);
+    EXPECT_GT(strongAcross, weakAcross + 2);
+    EXPECT_GT(strongAcross, 2 * strongDown);  // a streak, not a blob
+}
+
+TEST_F(PostEffectsTest, TheMixFadesAndFiltersOnlyWithADirtTextureAndNeverWritesWhatItReads) {
+    Renderer& r = Renderer::Instance();
+    // The window is 64 x 64: the box sits where it shows.
+    const glm::vec3 shownAt(-3.1f, -0.84f, 0);
+    const glm::ivec2 centre = Project(shownAt);
+    ASSERT_LT(centre.x, 64);
+    ASSERT_LT(centre.y, 64);
+    const std::string content = Box(shownAt, 0.8f) + kLight;
+
+    // Nothing registered: the mix is skipped, a fade has no effect.
+    auto fading = MakeScene(content, R"(<FadeToBlack value="1"/>)");
+    Draw(*fading);
+    EXPECT_EQ(r.shownTex, r.combined2Tex);
+    EXPECT_GT(Brightness(Pixel(0, centre.x, centre.y)), 0.3f);
+
+    WriteFile("data/textures/lensdirt.jpg", WhiteBitmap());
+    ResourceManager::Instance().AddTexture({NameHash("lensdirt.jpg"), "lensdirt.jpg", 0});
+    ASSERT_NE(r.LensDirtTexture(), nullptr);
+
+    Draw(*fading);
+    EXPECT_EQ(r.shownTex, r.mixTex);
+    EXPECT_LT(Brightness(Pixel(0, centre.x, centre.y)), 0.01f);
+    EXPECT_LT(Brightness(Pixel(0, 5, 5)), 0.01f);
+    // The picture before the mix is still there.
+    EXPECT_GT(Brightness(Pixel(r.combined2Target, centre.x, centre.y)), 0.3f);
+
+    auto white = MakeScene(content, R"(<FadeToWhite value="1"/>)");
+    Draw(*white);
+    for (const glm::ivec2& at : {centre, glm::ivec2(5, 5)}) {
+        const glm::vec4 c = Pixel(0, at.x, at.y);
+        EXPECT_GT(std::min({c.r, c.g, c.b}), 0.99f);
+    }
+
+    auto red = MakeScene(content, R"(<ColorFilterIntensity value="1" x="1" y="0" z="0"/>)");
+    Draw(*red);
+    const glm::vec4 filtered = Pixel(0, centre.x, centre.y);
+    EXPECT_GT(filtered.r, 0.2f);
+    EXPECT_LT(filtered.g + filtered.b, 0.01f);
+
+    // Plain camera: glow added on a clean lens, the picture otherwise kept.
+    auto plain = MakeScene(content, R"(<Anamorphic value="0"/><LensFlare value="0"/><LensReflect value="0"/>)");
+    Draw(*plain);
+    const glm::vec4 before = Pixel(r.combined2Target, centre.x, centre.y);
+    const glm::vec4 shown = Pixel(0, centre.x, centre.y);
+    EXPECT_NEAR(shown.r, std::min(before.r, 1.0f), 0.02f);
+    EXPECT_NEAR(shown.g, std::min(before.g, 1.0f), 0.02f);
+}
+
+TEST_F(PostEffectsTest, ArraysDrawTheirOwnersCopiesEvenWithTheOwnersModelHidden) {
+    Renderer& r = Renderer::Instance();
+    // Copies at x = -2 and 0, and a zero-sized one at x = 2.
+    auto scene = MakeScene(Box({-2, 0, 0}, 0.5f, "white",
+                               R"(<EnableRender value="0"/><Array><Count value="2"/><Translate x="2" y="0" z="0"/>
+                                    <ScaleMultiplier x="1" y="1" z="1"/></Array>)") +
+                           kLight);
+    Draw(*scene);
+    for (float x : {-2.0f, 0.0f}) {
+        const glm::ivec2 at = Project({x, 0, 0});
+        EXPECT_NEAR(Pixel(r.gBuffer, at.x, at.y).r, 1.0f, 0.01f) << x;
+    }
+    const glm::ivec2 empty = Project({2, 0, 0});
+    EXPECT_LT(Brightness(Pixel(r.combined2Target, empty.x, empty.y)), 0.02f);
+    // The per-frame form refills its buffer rather than appending to it.
+    std::vector<ArrayInstance> buffer;
+    ArrayInstances(*scene->objects[0]->arrays[0], buffer);
+    ArrayInstances(*scene->objects[0]->arrays[0], buffer);
+    EXPECT_EQ(buffer.size(), 3u);
+}
+
+TEST_F(PostEffectsTest, TheCubeRendersOnASceneSwitchAndEveryFrameOnlyWhenAsked) {
+    Renderer& r = Renderer::Instance();
+    // A red box on the +X side of the cube's origin at (0, 0, 0).
+    const std::string content = R"(<Object name="origin" isCubeMap="1"><Position x="0" y="0" z="0"/></Object>)" +
+                                Box({3, 0, 0}, 0.8f, "glowing", "", R"(r="1" g="0" b="0")");
+    auto still = MakeScene(content);
+    auto other = MakeScene(content);
+    auto asking = MakeScene(content, "", R"(<RenderCubemap value="1"/>)");
+
+    const int start = r.cubeRenders;
+    Draw(*still);
+    Draw(*still);
+    EXPECT_EQ(r.cubeRenders, start + 1);
+    const glm::vec3 seen = FaceCentre(r.cube256.texture, GL_TEXTURE_CUBE_MAP_POSITIVE_X);
+    EXPECT_GT(seen.r, 0.9f);
+    EXPECT_LT(seen.g, 0.1f);
+    EXPECT_LT(FaceCentre(r.cube256.texture, GL_TEXTURE_CUBE_MAP_NEGATIVE_X).r, 0.1f);
+    // The blur chain spreads it ever wider: light, medium, strongest.
+    float share = RedShare(r.cube256.texture, GL_TEXTURE_CUBE_MAP_POSITIVE_X);
+    for (GLuint blurred : {r.cube128b.texture, r.cube85b.texture, r.cube128a.texture}) {
+        EXPECT_GT(FaceCentre(blurred, GL_TEXTURE_CUBE_MAP_POSITIVE_X).r, 0.2f);
+        const float wider = RedShare(blurred, GL_TEXTURE_CUBE_MAP_POSITIVE_X);
+        EXPECT_GT(wider, share);
+        share = wider;
+    }
+
+    Draw(*other);
+    Draw(*other);
+    Draw(*still);
+    EXPECT_EQ(r.cubeRenders, start + 3);
+    Draw(*asking);
+    Draw(*asking);
+    Draw(*asking);
+    EXPECT_EQ(r.cubeRenders, start + 6);
+
+    // Without an origin the cube is seen from (0, 5, 0): the box lies below.
+    auto unmarked = MakeScene(Box({3, 0, 0}, 0.8f, "glowing", "", R"(r="1" g="0" b="0")"));
+    Draw(*unmarked);
+    EXPECT_LT(FaceCentre(r.cube256.texture, GL_TEXTURE_CUBE_MAP_POSITIVE_X).r, 0.1f);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+}  // namespace

@@ -92,15 +92,16 @@ protected:
                            "<TimeLine><TimeLineObject scene='shot' camera='cam'><TimeStart value='0'/>"
                            "<Duration value='4'/><FrameStart value='0'/><FrameEnd value='100'/></TimeLineObject></TimeLine>");
     }
-    void Scene(const std::string& objects) {
+    void Scene(const std::string& objects,
+               const std::string& shadow = "<ShadowMap enabled='0'><RenderCubemap value='1'/></ShadowMap>") {
         harness::WriteFile(folder / "data/scenes/shot.xml",
                            "<Scene>" + objects +
                                "<Camera name='cam'><Position z='5'/><FOV value='40'/>"
                                // No glow or lens effects: the tests look at lighting.
                                "<Anamorphic value='0'/><LensFlare value='0'/><LensReflect value='0'/>"
                                "<LensDirt value='0'/><LensDirtClean value='0'/></Camera>"
-                               // The environment follows the lights on every frame.
-                               "<ShadowMap enabled='0'><RenderCubemap value='1'/></ShadowMap></Scene>");
+                               // By default the environment follows the lights on every frame.
+                               + shadow + "</Scene>");
     }
     // Renders the given music times and loads the pictures.
     std::vector<Picture> Capture(const std::vector<double>& times) {
@@ -327,4 +328,40 @@ TEST_F(CaptureImage, GlassShowsTheBackgroundThroughItDisplaced) {
     int ax = 0, ay = 0;
     Project(0, 1.5f, -1.75f, ax, ay);
     EXPECT_NEAR(barColumn(bent[0], ay), barColumn(flat[0], ay), 1);
+}
+
+TEST_F(CaptureImage, ModelParticlesCastShadows) {
+    // A swarm of boxes above a floor, with the light and the shadow camera
+    // overhead: the floor under the swarm darkens only when there are copies.
+    auto scene = [&](int count) {
+        Scene(std::string("<Object name='swarm'><RenderObj model='cube.obj' material='white'/><Position y='0.3'/>"
+                          "<Scale x='0.1' y='0.1' z='0.1'/><Color r='1' g='1' b='1'/><Particles><PCount value='") +
+                  std::to_string(count) +
+                  "'/><EmitRate value='400'/><LifeMin value='50'/><LifeMax value='60'/>"
+                  "<EmitterType type='cube.volume'/><EmitterSize x='1.2' y='0.2' z='1.2'/><Size value='1.5'/>"
+                  "<DrawMode type='draw.model'/></Particles></Object>"
+                  "<Object name='floor'><RenderObj model='plane.obj' material='matte'/><Position y='-1'/>"
+                  "<Scale x='6' y='1' z='6'/><Color r='1' g='1' b='1'/></Object>"
+                  "<Object name='sun'><Position x='0' y='6' z='0.5'/><Color r='1' g='1' b='1'/><LightSource value='1'/></Object>",
+              "<ShadowMap enabled='0'><Position x='0' y='6' z='0.5'/><LookAt x='0' y='-1' z='0'/>"
+              "<SpotSize value='0.9'/><RenderCubemap value='1'/></ShadowMap>");
+    };
+    scene(0);
+    auto without = Capture({1.0});
+    scene(80);
+    auto with = Capture({1.0});
+    // Mean brightness of the floor under the swarm.
+    auto floorUnder = [](const Picture& picture) {
+        float sum = 0;
+        int n = 0;
+        for (float x = -0.6f; x <= 0.6f; x += 0.1f) {
+            int px = 0, py = 0;
+            Project(x, -1.0f, 0.0f, px, py);  // the floor right below the swarm
+            sum += picture.Brightness(px, py);
+            ++n;
+        }
+        return sum / static_cast<float>(n);
+    };
+    EXPECT_LT(floorUnder(with[0]), floorUnder(without[0]) - 5)
+        << "with " << floorUnder(with[0]) << " without " << floorUnder(without[0]);
 }

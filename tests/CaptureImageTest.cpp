@@ -365,3 +365,44 @@ TEST_F(CaptureImage, ModelParticlesCastShadows) {
     EXPECT_LT(floorUnder(with[0]), floorUnder(without[0]) - 5)
         << "with " << floorUnder(with[0]) << " without " << floorUnder(without[0]);
 }
+
+TEST_F(CaptureImage, AReflectiveMaterialShowsItsEnvironmentSharperWhenLessBlurry) {
+    harness::WriteFile(folder / "data/materials.xml",
+                       "<Materials><Material name='lamp'><Color r='1' g='1' b='1'/><Shadeless value='1'/>"
+                       "<ReflectionAmount value='0'/></Material>"
+                       "<Material name='sharp'><Color r='0.1' g='0.1' b='0.1'/><ReflectionAmount value='1'/>"
+                       "<BlurrinessMultiplier value='0'/></Material>"
+                       "<Material name='soft'><Color r='0.1' g='0.1' b='0.1'/><ReflectionAmount value='1'/>"
+                       "<BlurrinessMultiplier value='1'/></Material></Materials>");
+    // A mirror box facing the camera, and glowing bars behind the camera that
+    // only its environment cube, taken from the box, can show.
+    auto scene = [&](const char* material) {
+        std::string bars;
+        for (int i = -3; i <= 3; ++i)
+            bars += "<Object><RenderObj model='cube.obj' material='lamp'/><Position x='" + std::to_string(i * 0.8) +
+                    "' z='8'/><Scale x='0.15' y='3' z='0.1'/><Color r='1' g='1' b='1'/></Object>";
+        Scene(std::string("<Object name='mirror' isCubeMap='1'><RenderObj model='cube.obj' material='") + material +
+              "'/><Scale x='0.9' y='0.9' z='0.9'/><Color r='1' g='1' b='1'/><RenderToCubeMap value='0'/></Object>" +
+              bars + kWhiteLight);
+    };
+    // Fine detail across the mirror's face: each pixel against the mean of its
+    // neighbours 4 pixels away, which the smooth highlight hardly changes.
+    auto detail = [](const Picture& picture) {
+        int left = 0, right = 0, y = 0, unused = 0;
+        Project(-0.7f, 0, 0.9f, left, y);
+        Project(0.7f, 0, 0.9f, right, unused);
+        float sum = 0;
+        for (int row = y - 10; row <= y + 10; row += 5)
+            for (int x = left; x < right; ++x) {
+                auto green = [&](int at) { return picture.At(at, row, 0)[1]; };
+                sum += std::abs(green(x) - (green(x - 4) + green(x + 4)) / 2);
+            }
+        return sum;
+    };
+    scene("sharp");
+    auto sharp = Capture({1.0});
+    scene("soft");
+    auto soft = Capture({1.0});
+    EXPECT_GT(detail(sharp[0]), 3 * detail(soft[0]) + 100)
+        << "sharp " << detail(sharp[0]) << " soft " << detail(soft[0]);
+}

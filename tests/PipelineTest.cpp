@@ -19,15 +19,11 @@
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
 #include "scene/Scene.h"
-#include "tests/ContentFolder.h"
-#include "tests/GlContext.h"
+#include "tests/FrameFixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kWidth = 160;
-constexpr int kHeight = 90;
 
 const char* const kMaterials = R"(<Materials>
   <Material name="white"><Color r="1" g="1" b="1"/><ReflectionAmount value="0"/></Material>
@@ -41,69 +37,9 @@ public:
     double PositionSeconds() const override { return t; }
 };
 
-// One working folder for the process (ContentRoot), filled once: the
-// production's shaders and models, a material library; set-up runs there.
-class PipelineTest : public ::testing::Test {
+class PipelineTest : public FrameFixture {
 protected:
-    static void SetUpTestSuite() {
-        if (!HaveGlContext()) return;
-        static bool ready = false;
-        if (ready) return;
-        ready = true;
-        const fs::path demo = fs::path(DEMO_SOURCE_DIR) / "demo" / "data";
-        const fs::path data = fs::path(ContentRoot()) / "data";
-        fs::create_directories(data / "models");
-        fs::create_directories(data / "scenes");
-        fs::copy(demo / "shaders", data / "shaders", fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-        fs::copy_file(demo / "models" / "cube.obj", data / "models" / "cube.obj",
-                      fs::copy_options::overwrite_existing);
-        WriteFile("data/materials.xml", kMaterials);
-
-        ResourceManager& resources = ResourceManager::Instance();
-        resources.ReloadMaterials();
-        resources.AddModel({NameHash("cube.obj"), "cube.obj", 0});
-
-        Renderer& renderer = Renderer::Instance();
-        renderer.screenWidth = kWidth;
-        renderer.screenHeight = kHeight;
-        renderer.glowWidth = kWidth / 6;
-        renderer.glowHeight = kHeight / 6;
-        renderer.Init();
-    }
-
-    void SetUp() override {
-        if (!HaveGlContext()) GTEST_SKIP() << GlContextError();
-        while (glGetError() != GL_NO_ERROR) {
-        }
-        Renderer& renderer = Renderer::Instance();
-        renderer.frameStart = renderer.frameEnd = 0;
-        renderer.progress = 0;
-    }
-
-    static void WriteFile(const std::string& relative, const std::string& text) {
-        std::ofstream out(fs::path(ContentRoot()) / relative, std::ios::trunc);
-        out << text;
-    }
-
-    // A scene made from `objects` (Object elements) seen by camera "cam" at
-    // (0, 0, 8) looking down -Z with a 40-degree field of view.
-    static std::unique_ptr<Scene> MakeScene(const std::string& objects) {
-        auto scene = std::make_unique<Scene>("inline.xml");
-        const std::string xml = "<Scene>" + objects +
-                                R"(<Camera name="cam"><Position x="0" y="0" z="8"/><FOV value="40"/></Camera>
-                                   <ShadowMap><RenderCubemap value="0"/></ShadowMap></Scene>)";
-        EXPECT_TRUE(scene->LoadDocument(xml.data(), xml.size()));
-        return scene;
-    }
-
-    // Draws one frame of `scene` through its camera "cam".
-    static void Draw(Scene& scene) {
-        Renderer& renderer = Renderer::Instance();
-        renderer.currentScene = &scene;
-        renderer.currentCamera = scene.FindCamera(NameHash("cam"));
-        renderer.DrawFrame();
-        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-    }
+    static void SetUpTestSuite() { PrepareRenderer(kMaterials); }
 
     // Attachment 0 of `framebuffer` at pixel (x, y).
     static glm::vec3 Pixel(GLuint framebuffer, int x, int y) {

@@ -19,15 +19,11 @@
 #include "resources/ResourceManager.h"
 #include "scene/Array.h"
 #include "scene/Scene.h"
-#include "tests/ContentFolder.h"
-#include "tests/GlContext.h"
+#include "tests/FrameFixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kWidth = 160;
-constexpr int kHeight = 90;
 
 const char* const kMaterials = R"(<Materials>
   <Material name="white"><Color r="1" g="1" b="1"/><ReflectionAmount value="0"/></Material>
@@ -66,74 +62,9 @@ std::string WhiteBitmap() {
     return bmp;
 }
 
-class PostEffectsTest : public ::testing::Test {
+class PostEffectsTest : public FrameFixture {
 protected:
-    static void SetUpTestSuite() {
-        if (!HaveGlContext()) return;
-        static bool ready = false;
-        if (ready) return;
-        ready = true;
-        const fs::path demo = fs::path(DEMO_SOURCE_DIR) / "demo" / "data";
-        const fs::path data = fs::path(ContentRoot()) / "data";
-        fs::create_directories(data / "models");
-        fs::create_directories(data / "textures");
-        fs::copy(demo / "shaders", data / "shaders", fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-        for (const char* model : {"cube.obj", "plane.obj"})
-            fs::copy_file(demo / "models" / model, data / "models" / model, fs::copy_options::overwrite_existing);
-        WriteFile("data/materials.xml", kMaterials);
-
-        ResourceManager& resources = ResourceManager::Instance();
-        resources.ReloadMaterials();
-        resources.AddModel({NameHash("cube.obj"), "cube.obj", 0});
-        resources.AddModel({NameHash("plane.obj"), "plane.obj", 0});
-
-        Renderer& renderer = Renderer::Instance();
-        renderer.screenWidth = kWidth;
-        renderer.screenHeight = kHeight;
-        renderer.glowWidth = kWidth / 6;
-        renderer.glowHeight = kHeight / 6;
-        renderer.Init();
-    }
-
-    void SetUp() override {
-        if (!HaveGlContext()) GTEST_SKIP() << GlContextError();
-        while (glGetError() != GL_NO_ERROR) {
-        }
-        SetFrame(0);
-        // An earlier test's scene may have been freed and its address reused.
-        Renderer::Instance().lastCubeScene = nullptr;
-    }
-
-    static void SetFrame(int frame) {
-        Renderer& renderer = Renderer::Instance();
-        renderer.frameStart = renderer.frameEnd = frame;
-        renderer.progress = 0;
-    }
-
-    static void WriteFile(const std::string& relative, const std::string& text) {
-        std::ofstream out(fs::path(ContentRoot()) / relative, std::ios::trunc | std::ios::binary);
-        out << text;
-    }
-
-    // `objects` seen by camera "cam" (extra elements `camera`) at (0, 0, 8)
-    // looking down -Z, 40 degrees; `shadow` is the content of "ShadowMap".
-    static std::unique_ptr<Scene> MakeScene(const std::string& objects, const std::string& camera = "",
-                                            const std::string& shadow = R"(<RenderCubemap value="0"/>)") {
-        auto scene = std::make_unique<Scene>("inline.xml");
-        const std::string xml = "<Scene>" + objects +
-                                R"(<Camera name="cam"><Position x="0" y="0" z="8"/><FOV value="40"/>)" + camera +
-                                "</Camera><ShadowMap>" + shadow + "</ShadowMap></Scene>";
-        EXPECT_TRUE(scene->LoadDocument(xml.data(), xml.size()));
-        return scene;
-    }
-
-    static void Draw(Scene& scene) {
-        Renderer& renderer = Renderer::Instance();
-        renderer.currentScene = &scene;
-        renderer.currentCamera = scene.FindCamera(NameHash("cam"));
-        renderer.DrawFrame();
-        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-    }
+    static void SetUpTestSuite() { PrepareRenderer(kMaterials); }
 
     // Colour attachment `attachment` of `framebuffer` at pixel (x, y).
     static glm::vec4 Pixel(GLuint framebuffer, int x, int y, int attachment = 0) {

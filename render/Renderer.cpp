@@ -531,7 +531,6 @@ void Renderer::RenderCubeMap(Scene* scene, CubeMap& cube) {
     ShaderProgram* program = geometryProgram.get();
     if (Use(program)) {
         scene->UploadLights(program);
-        glUseProgram(program->program);
         glUniform1i(program->UniformLocation("useCubemap"), 1);
         // The cube shading reads neither, but a shadow sampler must never
         // see a colour texture left on its unit.
@@ -633,7 +632,6 @@ void Renderer::LightingPass(GLuint target) {
     if (!Use(program)) return;
     if (currentScene) currentScene->UploadLights(program);
     BindShadowMask(*program, currentScene, 11);
-    glUseProgram(program->program);
     const glm::mat4 depthBias = currentScene ? currentScene->depthBiasMvp : glm::mat4(1.0f);
     UploadMatrix(*program, "MVP", mvp);
     UploadMatrix(*program, "V", view);
@@ -680,7 +678,6 @@ void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage
         glUniform1i(refraction->UniformLocation("useCubemap"), 0);
         BindCube(*refraction, "cubeMap", cube256.texture, 3);
         currentScene->UploadLights(refraction);
-        glUseProgram(refraction->program);
         glUniform2fv(refraction->UniformLocation("viewportResolution"), 1, resolution);
         // "backgroundImage" (2D) and "cubeMapBlur" (cube) share unit 5; the
         // shader samples only the first.
@@ -716,7 +713,6 @@ void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage
     glDrawBuffers(5, kFiveBuffers);
     if (Use(refraction) && currentScene) {
         currentScene->UploadLights(refraction);
-        glUseProgram(refraction->program);
         glUniform1i(refraction->UniformLocation("isFaceInverted"), 1);
         refraction->SetTextureName("backgroundImage", glassColorTex, 4);
         currentScene->DrawObjects(refraction, projection, view, false, true, false, false);

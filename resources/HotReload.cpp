@@ -109,7 +109,11 @@ void ResourceManager::ReloadResource(const FileRecord& record) {
 }
 
 std::optional<FileTime> ResourceManager::GetFileStamp(const std::string& path) const {
-    if (auto time = LastWriteTime(MatchFileCase(path))) return time;
+    if (auto time = LastWriteTime(path)) return time;
     if (IsInPack(path)) return ReadFileTime(PackPath());
+    // Shader stamps are read every frame while shaders are watched: the
+    // folder listing of the case-insensitive match comes last, only for a
+    // file that is in neither place under its own name.
+    if (auto time = LastWriteTime(MatchFileCase(path))) return time;
     return std::nullopt;
 }

@@ -11,6 +11,8 @@ JOBS="$(nproc)"
 "$ROOT/scripts/deps.sh"
 
 export SDL_AUDIODRIVER=dummy
+# No shader cache on disk: tests build from a clean slate and leave nothing behind.
+export MESA_SHADER_CACHE_DISABLE=true
 export LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"

@@ -2,6 +2,12 @@
 
 #include "platform/Window.h"
 
+#include <gtest/gtest.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace {
 
 struct Context {
@@ -22,6 +28,21 @@ Context& TheContext() {
     static Context* context = new Context;
     return *context;
 }
+
+// The leak check runs once every test has finished and while the driver's
+// worker threads are parked, not at exit: there the driver tears its threads
+// down while the checker suspends them, and the checker can fall over.
+class LeakCheckBeforeExit : public ::testing::Environment {
+public:
+    void TearDown() override {
+#if defined(__SANITIZE_ADDRESS__)
+        __lsan_do_leak_check();
+#endif
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const leakCheck =
+    ::testing::AddGlobalTestEnvironment(new LeakCheckBeforeExit);
 
 }  // namespace
 

@@ -181,7 +181,14 @@ ObjectParticles::ObjectParticles(Object& owner) : owner(owner) {
                   &randomVelocityLife, &randomVelocity, &billboard};
 }
 
-ObjectParticles::~ObjectParticles() = default;
+ObjectParticles::~ObjectParticles() {
+    // A scene reload retires its objects on the render thread: their
+    // buffers go with them rather than piling up on the card.
+    if (glBufferCount != -1) {
+        for (GLuint* buffer : {&quadPositionBuffer, &quadUvBuffer, &quadColorBuffer})
+            if (*buffer) glDeleteBuffers(1, buffer);
+    }
+}
 
 void ObjectParticles::LoadXml(const pugi::xml_node& element) {
     countProperty.LoadXml("PCount", element, 50);
@@ -266,8 +273,11 @@ void ObjectParticles::Update(float frameSeconds) {
             Log(3, "Particle count %g is more than %d; the pool keeps %d", static_cast<double>(requested),
                 kMaxParticles, kMaxParticles);
         previousCount = count;
-        // Every slot starts empty; the GL buffers follow at the next draw.
+        // Every slot starts empty. The update runs on the render thread, so
+        // the GL buffers follow at once; where GL was never loaded (a
+        // simulation without a window) the first quad draw makes them.
         ResizePool(count);
+        if (GlLoaded()) DeleteGLBuffers();
     }
 
     const glm::vec3 windStep = wind.Evaluate() * dt;
@@ -515,6 +525,11 @@ int ObjectParticles::BuildQuads(const glm::vec3& cameraRotation, const glm::vec3
     }
     quadCount = n;
     return n;
+}
+
+bool ObjectParticles::GlLoaded() {
+    // The entry points are resolved once a context was made current.
+    return glGenBuffers != nullptr;
 }
 
 void ObjectParticles::InitGLBuffers() {

@@ -116,9 +116,8 @@ public:
     int quadCount = 0;                 // quads written by the last BuildQuads
     GLuint quadPositionBuffer = 0, quadUvBuffer = 0, quadColorBuffer = 0;
     int glBufferCount = -1;            // pool size the GL buffers were made for; -1: none
-    // The owner's transform for both draws. Objects do not carry their
-    // render state yet; until they do, the particles draw through this one,
-    // with the default textures instead of the owner's material.
+    // The owner's render state (material and textures as its own draw
+    // applied them) with the owner's transform, for both draws.
     ObjectRenderState renderState;
 
     // Reads the properties from the owner's "Particles" element.
@@ -163,6 +162,7 @@ public:
     // The update only resizes the CPU arrays (it runs without a context in
     // tests and tools); the quad draw calls this when the sizes differ.
     void DeleteGLBuffers();
+    static bool GlLoaded();
     // "draw.model": a copy of the owner's mesh per emitted particle, alive or
     // dead; for the object draw of every pass.
     void DrawModels(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view);

@@ -54,8 +54,20 @@ bool Window::Create(const WindowConfig& config, std::string& error) {
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN;
-    if (config.maximised) flags |= SDL_WINDOW_MAXIMIZED;
-    SDL_Window* window = SDL_CreateWindow(config.title, 0, 0, config.width, config.height, flags);
+    int width = config.width, height = config.height;
+    if (config.maximised) {
+        flags |= SDL_WINDOW_MAXIMIZED;
+        // A window manager maximises a new window only after it is mapped,
+        // later than the render targets are sized, and a bare X server never
+        // does: asking for the display's usable area gives the maximised
+        // size at once either way.
+        SDL_Rect usable;
+        if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0) {
+            width = usable.w;
+            height = usable.h;
+        }
+    }
+    SDL_Window* window = SDL_CreateWindow(config.title, 0, 0, width, height, flags);
     if (!window) {
         error = std::string("cannot create the window: ") + SDL_GetError();
         return false;

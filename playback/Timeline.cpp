@@ -8,6 +8,7 @@
 #include "resources/FileBuffer.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
+#include "resources/XmlValue.h"
 #include "scene/Scene.h"
 
 namespace {
@@ -19,7 +20,7 @@ float ValueOf(const pugi::xml_node& parent, const char* name, float fallback) {
     if (!child) return fallback;
     pugi::xml_attribute value = child.attribute("value");
     if (!value) return fallback;
-    return static_cast<float>(std::strtod(value.value(), nullptr));
+    return ParseFloat(value.value());
 }
 
 }  // namespace

@@ -479,16 +479,9 @@ void Renderer::ShadowPass(Scene* scene, GLuint target) {
         scene->depthBiasMvp = scene->biasMatrix * (scene->depthProjection * scene->depthView * identity);
         ShaderProgram* program = shadowProgram.get();
         if (Use(program)) {
-            // Objects draw both sides unless they ask for culling, so lit
-            // faces are in the map themselves. A depth offset that grows with
-            // the slope seen from the light keeps them from shadowing
-            // themselves (acne) without lifting shadows off their casters.
-            glEnable(GL_POLYGON_OFFSET_FILL);
-            glPolygonOffset(2.0f, 4.0f);
             // Opaque casters first, then glass, which casts like any other.
             scene->DrawObjects(program, scene->depthProjection, scene->depthView, false, false, true, false);
             scene->DrawObjects(program, scene->depthProjection, scene->depthView, false, true, true, false);
-            glDisable(GL_POLYGON_OFFSET_FILL);
         }
     }
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -742,16 +735,16 @@ void Renderer::ReflectionPass(GLuint target, GLuint colorInput) {
 
 void Renderer::ParticlePass(Scene& scene) {
     // combined2Target shares the G-buffer's depth, so the scene hides the
-    // particles behind it; the quads are sorted, so they do not write depth.
+    // particles behind it. The quads write depth too: a system drawn later
+    // stays behind the sprites of one drawn before it.
     if (!particleProgram || particleProgram->program == 0) return;
     glBindFramebuffer(GL_FRAMEBUFFER, combined2Target);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LESS);
-    glDepthMask(GL_FALSE);
+    glDepthMask(GL_TRUE);
     glDisable(GL_CULL_FACE);
     glUseProgram(particleProgram->program);
     for (const auto& object : scene.objects) object->DrawParticles(particleProgram.get(), projection, view);
-    glDepthMask(GL_TRUE);
     glDisable(GL_BLEND);
 }
 

@@ -109,11 +109,12 @@ void ResourceManager::ReloadResource(const FileRecord& record) {
 }
 
 std::optional<FileTime> ResourceManager::GetFileStamp(const std::string& path) const {
+    // The same order as a load: a loose file, whatever the case of its
+    // name, wins over the pack, or an edit to "Timeline.xml" beside a pack
+    // holding "timeline.xml" would be read but never noticed. Where the
+    // folder is gone (a packed release) the case match fails at once.
     if (auto time = LastWriteTime(path)) return time;
-    if (IsInPack(path)) return ReadFileTime(PackPath());
-    // Shader stamps are read every frame while shaders are watched: the
-    // folder listing of the case-insensitive match comes last, only for a
-    // file that is in neither place under its own name.
     if (auto time = LastWriteTime(MatchFileCase(path))) return time;
+    if (IsInPack(path)) return ReadFileTime(PackPath());
     return std::nullopt;
 }

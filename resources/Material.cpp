@@ -8,6 +8,7 @@
 
 #include "app/Log.h"
 #include "resources/NameHash.h"
+#include "resources/XmlValue.h"
 
 namespace {
 
@@ -15,21 +16,10 @@ uint32_t TextureHash(const pugi::xml_node& element, const char* name) {
     return NameHash(element.child(name).attribute("texture").value());
 }
 
-// True when the first character is one of 1, t, T, y, Y.
-bool Flag(const pugi::xml_attribute& attribute) {
-    const char c = attribute.value()[0];
-    return c == '1' || c == 't' || c == 'T' || c == 'y' || c == 'Y';
-}
+bool Flag(const pugi::xml_attribute& attribute) { return ParseBool(attribute.value()); }
 
-// strtod in the C locale (the player never sets another), narrowed to float;
-// text that is no number gives 0.
 float Number(const pugi::xml_attribute& attribute, float missing) {
-    if (!attribute) return missing;
-    const double value = std::strtod(attribute.value(), nullptr);
-    // A finite double beyond float's range has no float value; say infinity.
-    if (value > FLT_MAX) return INFINITY;
-    if (value < -FLT_MAX) return -INFINITY;
-    return static_cast<float>(value);
+    return attribute ? ParseFloat(attribute.value()) : missing;
 }
 
 float Value(const pugi::xml_node& element, const char* name, float missing) {

@@ -7,6 +7,7 @@
 
 #include <glm/gtc/matrix_transform.hpp>
 
+#include "app/Log.h"
 #include "render/Mesh.h"
 #include "render/ObjectRenderState.h"
 #include "render/Renderer.h"
@@ -30,6 +31,7 @@ struct ChainWalk {
     // Every visited instance of every level counts, so that large counts over
     // empty inner arrays cannot stall either.
     size_t visitsLeft = kMaxArrayInstances;
+    bool cut = false;
 
     void Walk(const Array& array, const glm::mat4* parent, float factor) {
         float c = array.count.Evaluate();
@@ -38,11 +40,17 @@ struct ChainWalk {
         if (f < 0.0f) return;
         int n = f >= static_cast<float>(kMaxArrayInstances) ? static_cast<int>(kMaxArrayInstances)
                                                             : static_cast<int>(f);
+        if (f > static_cast<float>(kMaxArrayInstances)) cut = true;
         for (int i = 0; i <= n; ++i) {
-            if (visitsLeft == 0) return;
+            if (visitsLeft == 0) {
+                cut = true;
+                return;
+            }
             --visitsLeft;
             float weight = i < n ? 1.0f : c - f;
-            float v = array.scaleOverIndex.Evaluate(static_cast<float>(i) / c) * weight;
+            // The extra copy of a whole count has no size; at a count of 0
+            // its place on the curve (0 / 0) is not asked for.
+            float v = weight == 0.0f ? 0.0f : array.scaleOverIndex.Evaluate(static_cast<float>(i) / c) * weight;
             glm::mat4 m = array.InstanceMatrix(i);
             if (parent) m = *parent * m;
             if (array.next) {
@@ -103,6 +111,11 @@ void ArrayInstances(const Array& first, std::vector<ArrayInstance>& out) {
     ChainWalk walk{ModelMatrix(first.owner.position.Evaluate(), first.owner.rotation.Evaluate()),
                    first.owner.scale.Evaluate() * last->scaleMultiplier.Evaluate(), out};
     walk.Walk(first, nullptr, 1.0f);
+    if (walk.cut && !first.cutLogged) {
+        Log(3, "Array of %s: more than %zu copies, the rest are not drawn", first.owner.name.c_str(),
+            kMaxArrayInstances);
+        first.cutLogged = true;
+    }
 }
 
 void Array::Draw(ShaderProgram* drawProgram, const glm::mat4& drawProjection, const glm::mat4& drawView) {

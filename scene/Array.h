@@ -39,6 +39,9 @@ public:
     glm::mat4 view{1.0f};
     ShaderProgram* program = nullptr;
     Array* next = nullptr;  // the following array of the owner's chain
+    // Whether a cut at kMaxArrayInstances was logged for the chain starting
+    // here: once, not every frame.
+    mutable bool cutLogged = false;
 
     void LoadXml(const pugi::xml_node& element);
 

@@ -18,7 +18,7 @@
 #include "scene/Array.h"
 #include "scene/ObjectParticles.h"
 #include "scene/Scene.h"
-#include "scene/XmlValue.h"
+#include "resources/XmlValue.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "render/Renderer.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
-#include "scene/XmlValue.h"
+#include "resources/XmlValue.h"
 
 namespace {
 
@@ -230,9 +230,9 @@ uint32_t PropertyMaterial::HashAt(float c) const {
 }
 
 std::shared_ptr<const Material> PropertyMaterial::Evaluate() const {
-    uint32_t hash = HashAt(CurrentFrame());
-    if (hash == 0) return nullptr;
-    return ResourceManager::Instance().FindMaterial(hash);
+    // Hash 0 is looked up like any other: a material saved without a name
+    // is registered under it and dresses every object that names none.
+    return ResourceManager::Instance().FindMaterial(HashAt(CurrentFrame()));
 }
 
 void PropertyMaterial::LoadXml(const pugi::xml_node& parent) {
@@ -258,9 +258,7 @@ uint32_t PropertyModel::HashAt(float c) const {
 }
 
 Mesh* PropertyModel::Evaluate() const {
-    uint32_t hash = HashAt(CurrentFrame());
-    if (hash == 0) return nullptr;
-    return ResourceManager::Instance().FindModel(hash);
+    return ResourceManager::Instance().FindModel(HashAt(CurrentFrame()));
 }
 
 void PropertyModel::LoadXml(const char* elementName, const pugi::xml_node& parent) {

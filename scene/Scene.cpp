@@ -15,7 +15,7 @@
 #include "resources/Material.h"
 #include "resources/ResourceManager.h"
 #include "resources/ShaderProgram.h"
-#include "scene/XmlValue.h"
+#include "resources/XmlValue.h"
 
 namespace {
 constexpr size_t kExtensionLength = 4;  // ".xml"

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "scene/Object.h"
+#include "tests/StdoutCapture.h"
 
 namespace {
 
@@ -99,6 +100,13 @@ TEST(Array, FractionalNegativeAndAbsurdCounts) {
     copies = ArrayInstances(*zero->arrays[0]);
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_EQ(copies[0].weight, 0.0f);
+    // The sizeless copy stays sizeless along a curve too, never NaN.
+    auto zeroCurve = Load(R"(<Object><Array><Count value="0"/>
+        <ScaleOverIndex><Point time="0" value="1"/><Point time="1" value="0"/></ScaleOverIndex></Array></Object>)");
+    copies = ArrayInstances(*zeroCurve->arrays[0]);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(copies[0].weight, 0.0f);
+    EXPECT_EQ(copies[0].modelScale, glm::vec3(0.0f));
 
     auto bare = Load(R"(<Object><Array/></Object>)");  // count 5 by default
     EXPECT_EQ(ArrayInstances(*bare->arrays[0]).size(), 6u);
@@ -108,5 +116,11 @@ TEST(Array, FractionalNegativeAndAbsurdCounts) {
     for (int i = 0; i < 40; ++i) chain += R"(<Array><Count value="1e30"/></Array>)";
     auto big = Load(chain + "</Object>");
     EXPECT_EQ(big->arrays.size(), ObjectLoadLimits::kMaxArrays);
+    StdoutCapture capture;
     EXPECT_LE(ArrayInstances(*big->arrays[0]).size(), kMaxArrayInstances);
+    EXPECT_LE(ArrayInstances(*big->arrays[0]).size(), kMaxArrayInstances);
+    const std::string log = capture.Text();
+    const size_t said = log.find("the rest are not drawn");
+    EXPECT_NE(said, std::string::npos) << log;
+    EXPECT_EQ(log.find("the rest are not drawn", said + 1), std::string::npos) << "logged once";
 }

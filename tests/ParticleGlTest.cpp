@@ -36,11 +36,10 @@ TEST(ParticleGl, BuffersFollowThePoolSizeAndReceiveOnlyTheWrittenQuads) {
     Object object;
     object.LoadXml(doc.child("Object"));
     ObjectParticles& p = *object.particles;
-    p.Update(1.0f / 60);  // three particles
-
     StdoutCapture capture;
-    p.DrawQuads(nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
+    p.Update(1.0f / 60);  // three particles; the buffers are made for ten
     std::string log = capture.Text();
+    p.DrawQuads(nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
     size_t deleted = log.find("ObjectParticles::deleteGLBuffers()");
     ASSERT_NE(deleted, std::string::npos) << log;
     EXPECT_NE(log.find("ObjectParticles::initGLBuffers()", deleted), std::string::npos) << log;
@@ -54,16 +53,21 @@ TEST(ParticleGl, BuffersFollowThePoolSizeAndReceiveOnlyTheWrittenQuads) {
         EXPECT_EQ(positions[i], i < 3 * 12 ? p.quadPositions[i] : 0.0f) << i;
     EXPECT_EQ(BufferFloats(p.quadUvBuffer, 8), (std::vector<float>{0, 0, 1, 0, 1, 1, 0, 1}));
 
-    // A new count replaces the buffers at the next draw; the same count keeps them.
+    // A new count replaces the buffers in its update; the same count keeps them.
     const GLuint before = p.quadPositionBuffer;
-    p.Update(1.0f / 60);
     StdoutCapture quiet;
+    p.Update(1.0f / 60);
     p.DrawQuads(nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
     EXPECT_EQ(quiet.Text().find("initGLBuffers"), std::string::npos);
     EXPECT_EQ(p.quadPositionBuffer, before);
     p.countProperty.baseValue = 4;
     p.Update(1.0f / 60);
-    p.DrawQuads(nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
     EXPECT_EQ(BufferSize(p.quadPositionBuffer), 4 * 48);
+    p.DrawQuads(nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+
+    // A retired system gives its buffers back.
+    const GLuint last = p.quadPositionBuffer;
+    object.particles.reset();
+    EXPECT_EQ(glIsBuffer(last), GL_FALSE);
 }

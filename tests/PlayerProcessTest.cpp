@@ -32,6 +32,32 @@ TEST_F(Player, OpensItsWindowAndEscapeEndsIt) {
     EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
 }
 
+TEST_F(Player, TheOtherVariantsOpenMaximisedAndAt1080p) {
+    int screenWidth = 0, screenHeight = 0;
+    ASSERT_TRUE(harness::ScreenSize(screenWidth, screenHeight));
+    const struct {
+        const char* path;
+        int width, height;
+    } variants[] = {{DEMOPLAYER_MAXIMISED_PATH, screenWidth, screenHeight}, {DEMOPLAYER_1080P_PATH, 1920, 1080}};
+    for (const auto& variant : variants) {
+        SCOPED_TRACE(variant.path);
+        Process player(variant.path, {}, Options());
+        unsigned long window = harness::FindWindow(kPlayerTitle, 20s);
+        ASSERT_NE(window, 0u) << Stderr();
+        // The targets are sized once the window has its size: it must not
+        // change afterwards.
+        std::this_thread::sleep_for(300ms);
+        int width = 0, height = 0;
+        ASSERT_TRUE(harness::WindowSize(window, width, height));
+        EXPECT_EQ(width, variant.width);
+        EXPECT_EQ(height, variant.height);
+        harness::RequestClose(window);
+        ASSERT_TRUE(player.Wait(5s));
+        EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
+        ASSERT_TRUE(harness::WaitFor([&] { return harness::FindWindow(kPlayerTitle, 0ms) == 0; }, 2s));
+    }
+}
+
 TEST_F(Player, ClosingTheWindowEndsIt) {
     Process player(DEMOPLAYER_PATH, {}, Options());
     unsigned long window = harness::FindWindow(kPlayerTitle, 20s);

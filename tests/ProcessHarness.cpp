@@ -164,6 +164,15 @@ bool WindowSize(unsigned long window, int& width, int& height) {
     return ok;
 }
 
+bool ScreenSize(int& width, int& height) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return false;
+    width = DisplayWidth(d, DefaultScreen(d));
+    height = DisplayHeight(d, DefaultScreen(d));
+    XCloseDisplay(d);
+    return true;
+}
+
 void RequestClose(unsigned long window) {
     Display* d = XOpenDisplay(nullptr);
     if (!d) return;

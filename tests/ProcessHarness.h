@@ -56,6 +56,8 @@ bool HaveDisplay();
 // The top-level window with this exact title, or 0 after the time-out.
 unsigned long FindWindow(const std::string& title, std::chrono::milliseconds timeout);
 bool WindowSize(unsigned long window, int& width, int& height);
+// Size of the default screen of the display.
+bool ScreenSize(int& width, int& height);
 // Sends the close request a user's click on the close button sends.
 void RequestClose(unsigned long window);
 // Types a key (xdotool key NAME) to the focused window.

@@ -252,4 +252,16 @@ TEST(PropertyLoad, MaterialsAndModelsResolveThroughTheRegistries) {
 
     manager.materials.Publish(std::make_shared<MaterialSet>());
     EXPECT_EQ(m.Evaluate(), nullptr);  // resolved again on every call
+
+    // A material saved without a name lives under hash 0, which is also what
+    // a property naming no material holds: it dresses those objects.
+    PropertyMaterial none;
+    none.LoadXml(Root(doc, "<B/>"));
+    EXPECT_EQ(none.Evaluate(), nullptr);
+    auto nameless = std::make_shared<MaterialSet>();
+    nameless->byHash[0] = Material{"", 0};
+    manager.materials.Publish(nameless);
+    ASSERT_TRUE(none.Evaluate());
+    EXPECT_EQ(none.Evaluate()->nameHash, 0u);
+    manager.materials.Publish(std::make_shared<MaterialSet>());
 }

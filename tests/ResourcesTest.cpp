@@ -341,4 +341,16 @@ TEST_F(Manager, AFileSavedWithCapitalsIsFoundByItsLowerCaseName) {
     EXPECT_FALSE(buffer->fromPack);
     EXPECT_EQ(m.GetFileStamp("data/textures/wood.png"), TimeOf("data/textures/WOOD.PNG"));
     EXPECT_EQ(LoadFile("data/textures/wood.pn"), nullptr);
+
+    // Beside a pack holding the lower-case name, the loose file still wins
+    // for both the load and the stamp, so its edits are seen.
+    Write("data.pack", PackOf({{"data/timeline.xml", "<TimeLine/>"}}));
+    Write("data/Timeline.xml", "<TimeLine>");
+    Touch("data.pack", -100);
+    ResourceManager& again = Make();
+    auto timeline = LoadFile("data/timeline.xml");
+    ASSERT_NE(timeline, nullptr);
+    EXPECT_FALSE(timeline->fromPack);
+    EXPECT_EQ(again.GetFileStamp("data/timeline.xml"), TimeOf("data/Timeline.xml"));
+    EXPECT_NE(TimeOf("data/Timeline.xml"), TimeOf("data.pack"));
 }

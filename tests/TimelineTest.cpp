@@ -1,6 +1,8 @@
 #include "playback/Timeline.h"
 
 #include <gtest/gtest.h>
+
+#include <limits>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,8 +12,12 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/Music.h"
+#include "render/FrameClock.h"
+#include "render/Renderer.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
+#include "scene/Property.h"
 #include "scene/Scene.h"
 #include "tests/StdoutCapture.h"
 
@@ -88,11 +94,14 @@ TEST(TimelineParse, ValuesReadLikeTheCLibrary) {
     EXPECT_EQ(entries[0].loopTimes, 1.0f);    // no value attribute
     EXPECT_EQ(entries[0].cameraName, "c");
 
+    // Beyond float's range (1e39) as well as double's (1e400): infinities.
     auto huge = Parsed(R"(<TimeLine><TimeLineObject scene="a"><Duration value="1e400"/>
-        <TimeStart value="nan"/></TimeLineObject></TimeLine>)");
+        <TimeStart value="nan"/><FrameStart value="1e39"/><FrameEnd value="-1e39"/></TimeLineObject></TimeLine>)");
     ASSERT_EQ(huge.size(), 1u);
     EXPECT_TRUE(std::isinf(huge[0].duration));
     EXPECT_TRUE(std::isnan(huge[0].timeStart));
+    EXPECT_EQ(huge[0].frameStart, std::numeric_limits<float>::infinity());
+    EXPECT_EQ(huge[0].frameEnd, -std::numeric_limits<float>::infinity());
 }
 
 TEST(TimelineParse, EntriesWithoutASceneAndOtherElementsAreDropped) {
@@ -183,4 +192,54 @@ TEST(Timeline, ReplacingTheListWhileItIsReadIsSafe) {
     }
     watcher.join();
     EXPECT_GT(found, 0);
+}
+
+TEST(FrameDriver, PublishesTheShotUnderTheMusicPosition) {
+    Scenes& scenes = TestScenes();
+    LoadRunningOrder(R"(<TimeLine>
+        <TimeLineObject scene="intro" camera="main"><FrameStart value="-25.9"/><FrameEnd value="50.9"/>
+          <TimeStart value="2"/><Duration value="4"/></TimeLineObject>
+        <TimeLineObject scene="outro" camera="main"><TimeStart value="6"/><Duration value="4"/></TimeLineObject>
+      </TimeLine>)");
+    struct StoppedMusic : MusicClock {
+        double t = 0;
+        double PositionSeconds() const override { return t; }
+    } music;
+    FixedStepClock clock;
+    Renderer& r = Renderer::Instance();
+    r.musicClock = &music;
+    r.frameClock = &clock;
+
+    music.t = 1.0;  // before the first shot: nothing to draw
+    EXPECT_FALSE(r.BeginFrame());
+    EXPECT_EQ(r.currentScene, nullptr);
+    EXPECT_NEAR(r.frameDelta, 1.0f / 60, 1e-4f);  // the first frame counts as one frame
+
+    clock.Advance(20000);
+    music.t = 2.0;  // exactly at the start: progress 0, the first frame of the shot
+    ASSERT_TRUE(r.BeginFrame());
+    EXPECT_FLOAT_EQ(r.frameDelta, 0.02f);
+    EXPECT_EQ(r.currentScene, scenes.intro);
+    EXPECT_EQ(r.currentCamera, scenes.intro->FindCamera(NameHash("main")));
+    EXPECT_EQ(r.frameStart, -25);  // truncated toward zero
+    EXPECT_EQ(r.frameEnd, 50);
+    EXPECT_EQ(r.progress, 0.0f);
+    EXPECT_EQ(CurrentFrame(), -25.0f);
+
+    music.t = 5.0;
+    ASSERT_TRUE(r.BeginFrame());
+    EXPECT_FLOAT_EQ(r.progress, 75.0f);
+
+    music.t = 6.0;  // back to back: the boundary belongs to the second shot
+    ASSERT_TRUE(r.BeginFrame());
+    EXPECT_EQ(r.currentScene, scenes.outro);
+    EXPECT_EQ(r.frameStart, -25);  // the defaults
+    EXPECT_EQ(r.progress, 0.0f);
+
+    music.t = 10.0;  // past the last shot: nothing, and the last shot stays published
+    EXPECT_FALSE(r.BeginFrame());
+    EXPECT_EQ(r.currentScene, scenes.outro);
+
+    r.musicClock = nullptr;
+    r.frameClock = nullptr;
 }

@@ -4,7 +4,8 @@
 #include <cstdlib>
 #include <limits>
 
-// How scene files spell numbers and switches.
+// How the content files (scenes, materials, running order) spell numbers
+// and switches.
 
 // A number read like strtod (text after it ignored, no number gives 0),
 // narrowed to float: values beyond float's range become infinities.

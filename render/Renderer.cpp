@@ -221,7 +221,7 @@ void Renderer::Init() {
 
     // The geometry pass writes attachment i from fragment output i.
     glBindFramebuffer(GL_FRAMEBUFFER, gBuffer);
-    glFramebufferTexture(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, depthTex, 0);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, depthTex, 0);
     const GLuint gBufferColors[5] = {colorTex, normalTex, tangentTex, positionTex, propertiesTex};
     for (int i = 0; i < 5; ++i) glFramebufferTexture(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0 + i, gBufferColors[i], 0);
     CheckTarget(5, kFiveBuffers, "DrawBuffers");

@@ -175,6 +175,13 @@ TEST_F(DemopackTool, ReportsDamagedPacksAndHostileNames) {
     EXPECT_NE(extract.err.find("leaves the target folder"), std::string::npos) << extract.err;
     EXPECT_FALSE(fs::exists("escaped.txt"));
 
+    // Control bytes in a name are shown, not sent to the terminal.
+    Write("control.pack", Header() + Entry("a\x1b[2Jb\rc.txt", "x"));
+    list = Tool({"list", "control.pack"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("a\\x1B[2Jb\\x0Dc.txt"), std::string::npos) << list.out;
+    EXPECT_EQ(list.out.find('\x1b'), std::string::npos);
+
     // Twins differing in case: only the one the player reads comes out.
     Write("twins.pack", Header() + Entry("dir/A.txt", "first") + Entry("DIR/a.txt", "second"));
     extract = Tool({"extract", "twins.pack", "out"});

@@ -34,6 +34,23 @@ int Usage() {
     return 2;
 }
 
+// A stored name as it may reach a terminal: control bytes of a hostile pack
+// (escape sequences, carriage returns) are shown as \xNN, not obeyed.
+std::string Printable(const std::string& name) {
+    std::string out;
+    out.reserve(name.size());
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 int Fail(const std::string& message) {
     std::fprintf(stderr, "demopack: %s\n", message.c_str());
     return 1;
@@ -192,7 +209,8 @@ int List(const std::string& path) {
     std::printf("%12s %12s  %s\n", "size", "compressed", "name");
     for (PackStep step; (step = reader.Next(entry)) != PackStep::end; ++count) {
         if (step == PackStep::damaged || !reader.SkipData(entry)) return Fail(Damaged(path, count));
-        std::printf("%12u %12u  %s\n", entry.uncompressedSize, entry.compressedSize, entry.storedName.c_str());
+        std::printf("%12u %12u  %s\n", entry.uncompressedSize, entry.compressedSize,
+                    Printable(entry.storedName).c_str());
         total += entry.uncompressedSize;
     }
     std::printf("%zu files, %llu bytes\n", count, static_cast<unsigned long long>(total));
@@ -226,14 +244,14 @@ int Extract(const std::string& path, const std::string& folderArgument) {
         // separators alone; so does extract.
         if (!seen.insert(entry.normalizedName).second) {
             std::fprintf(stderr, "demopack: skipping %s: the player never reads it (an earlier entry has its name)\n",
-                         entry.storedName.c_str());
+                         Printable(entry.storedName).c_str());
             if (!reader.SkipData(entry)) return Fail(Damaged(path, count));
             continue;
         }
         fs::path target = ExtractPath(folder, entry.storedName);
-        if (target.empty()) return Fail("entry name leaves the target folder: " + entry.storedName);
+        if (target.empty()) return Fail("entry name leaves the target folder: " + Printable(entry.storedName));
         auto data = reader.ReadData(entry);
-        if (!data) return Fail("damaged data in entry " + entry.storedName);
+        if (!data) return Fail("damaged data in entry " + Printable(entry.storedName));
         if (fs::equivalent(target, path, ec)) return Fail("refusing to overwrite the pack itself: " + target.string());
         fs::create_directories(target.parent_path(), ec);
         if (ec) return Fail("cannot create " + target.parent_path().string() + ": " + ec.message());

@@ -115,6 +115,14 @@ TEST_F(DemopackTool, NamesAreRelativeToTheCurrentFolderByDefault) {
     StdoutCapture quiet;
     ReadPackFileList(PackPath(), files);
     EXPECT_EQ(files, (std::vector<std::string>{"data/scenes/intro.xml", "data/timeline.xml"}));
+
+    // A name differing only in case would never be read: left out, and said so.
+    Write("data/Timeline.xml", "<TimeLine/>");
+    create = Tool({"create", "twins.pack", "data/timeline.xml", "data/Timeline.xml"});
+    ASSERT_EQ(create.status, 0) << create.err;
+    EXPECT_NE(create.err.find("leaving out data/Timeline.xml"), std::string::npos) << create.err;
+    ReadPackFileList("twins.pack", files);
+    EXPECT_EQ(files, (std::vector<std::string>{"data/timeline.xml"}));
 }
 
 TEST_F(DemopackTool, RefusesToOverwriteItsOwnInput) {

@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "resources/ByteSource.h"
+#include "resources/PackFormat.h"
 #include "resources/PackReader.h"
 #include "resources/PackWriter.h"
 
@@ -154,9 +156,17 @@ int Create(const std::vector<std::string>& args) {
     for (const std::string& path : paths)
         if (!Collect(root, path, inputs, error)) return Fail(error);
 
-    // The same file named twice is stored once: the player reads only the first.
-    std::set<std::string> seen;
-    std::erase_if(inputs, [&](const Input& input) { return !seen.insert(input.storedName).second; });
+    // The same file named twice is stored once. Names that differ only in
+    // case or separators look up the same entry, so the player reads only the
+    // first: such a twin is left out, and said so.
+    std::map<std::string, std::string> seen;  // normalised name -> stored name
+    std::erase_if(inputs, [&](const Input& input) {
+        auto [it, added] = seen.emplace(NormalizePackName(input.storedName), input.storedName);
+        if (!added && it->second != input.storedName)
+            std::fprintf(stderr, "demopack: leaving out %s: the player would read %s under its name\n",
+                         input.storedName.c_str(), it->second.c_str());
+        return !added;
+    });
 
     if (fs::is_directory(out, ec)) return Fail(out + " is a folder");
     uint64_t total = 0;

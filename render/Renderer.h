@@ -96,6 +96,7 @@ public:
     int frameStart = 0;
     int frameEnd = 0;
     float frameDelta = 0;
+    int64_t previousTicks = 0;  // tick clock at the previous played frame; 0 before the first
 
     // Frame matrices and the current camera's evaluated values, written by
     // the view set-up; render thread only.
@@ -171,7 +172,6 @@ public:
 
 private:
     Renderer() = default;
-    int64_t previousTicks = 0;
     SteadyFrameClock steadyClock;
     // Made by the first copy, kept for the life of the process.
     GLuint copyFramebuffers[2] = {0, 0};

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 
@@ -40,6 +42,14 @@ private:
         dup2(saved, 1);
         close(saved);
         saved = -1;
+        // The test framework reports failures on standard output too: a
+        // failure while capturing must not vanish with the captured lines.
+        if (::testing::Test::HasFailure()) {
+            std::ifstream in(path, std::ios::binary);
+            std::printf("---- output captured during a failing test:\n");
+            std::fflush(stdout);
+            std::cout << in.rdbuf() << std::flush;
+        }
     }
     std::string path;
     int saved = -1;

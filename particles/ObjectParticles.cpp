@@ -181,14 +181,9 @@ ObjectParticles::ObjectParticles(Object& owner) : owner(owner) {
                   &randomVelocityLife, &randomVelocity, &billboard};
 }
 
-ObjectParticles::~ObjectParticles() {
-    // A scene reload retires its objects on the render thread: their
-    // buffers go with them rather than piling up on the card.
-    if (glBufferCount != -1) {
-        for (GLuint* buffer : {&quadPositionBuffer, &quadUvBuffer, &quadColorBuffer})
-            if (*buffer) glDeleteBuffers(1, buffer);
-    }
-}
+// A scene reload retires its objects on the render thread: their buffers go
+// with them rather than piling up on the card.
+ObjectParticles::~ObjectParticles() { ReleaseGLBuffers(); }
 
 void ObjectParticles::LoadXml(const pugi::xml_node& element) {
     countProperty.LoadXml("PCount", element, 50);
@@ -546,13 +541,17 @@ void ObjectParticles::InitGLBuffers() {
     glBufferCount = count;
 }
 
-void ObjectParticles::DeleteGLBuffers() {
-    Log(3, "ObjectParticles::deleteGLBuffers()");
+void ObjectParticles::ReleaseGLBuffers() {
     for (GLuint* buffer : {&quadPositionBuffer, &quadUvBuffer, &quadColorBuffer}) {
         if (*buffer) glDeleteBuffers(1, buffer);
         *buffer = 0;
     }
     glBufferCount = -1;
+}
+
+void ObjectParticles::DeleteGLBuffers() {
+    Log(3, "ObjectParticles::deleteGLBuffers()");
+    ReleaseGLBuffers();
     // The CPU arrays were sized with the pool by the update.
     InitGLBuffers();
 }

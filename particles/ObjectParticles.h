@@ -159,9 +159,11 @@ public:
     // The three stream buffers for the current pool size, without data.
     void InitGLBuffers();
     // Deletes the buffers, then makes new ones for the current pool size.
-    // The update only resizes the CPU arrays (it runs without a context in
-    // tests and tools); the quad draw calls this when the sizes differ.
+    // The update calls this when the pool size changes; where GL was never
+    // loaded (a simulation without a window) the quad draw does instead.
     void DeleteGLBuffers();
+    // Deletes the buffers, if any, and makes none.
+    void ReleaseGLBuffers();
     static bool GlLoaded();
     // "draw.model": a copy of the owner's mesh per emitted particle, alive or
     // dead; for the object draw of every pass.

@@ -114,7 +114,8 @@ std::optional<FileTime> ResourceManager::GetFileStamp(const std::string& path) c
     // holding "timeline.xml" would be read but never noticed. Where the
     // folder is gone (a packed release) the case match fails at once.
     if (auto time = LastWriteTime(path)) return time;
-    if (auto time = LastWriteTime(MatchFileCase(path))) return time;
+    if (std::string matched = MatchFileCase(path); matched != path)
+        if (auto time = LastWriteTime(matched)) return time;
     if (IsInPack(path)) return ReadFileTime(PackPath());
     return std::nullopt;
 }

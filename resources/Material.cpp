@@ -1,9 +1,5 @@
 #include "resources/Material.h"
 
-#include <cfloat>
-#include <cmath>
-#include <cstdlib>
-
 #include <pugixml.hpp>
 
 #include "app/Log.h"

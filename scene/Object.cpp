@@ -15,10 +15,10 @@
 #include "resources/Material.h"
 #include "resources/ShaderProgram.h"
 #include "resources/NameHash.h"
+#include "resources/XmlValue.h"
 #include "scene/Array.h"
 #include "scene/ObjectParticles.h"
 #include "scene/Scene.h"
-#include "resources/XmlValue.h"
 
 namespace {
 

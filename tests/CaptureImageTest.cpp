@@ -138,6 +138,19 @@ protected:
 
 const char* kWhiteLight = "<Object name='light'><Position x='0' y='0' z='4'/><Color r='1' g='1' b='1'/><LightSource value='1'/></Object>";
 
+// `count` white boxes drawn as model particles of one object, emitted over a
+// box-shaped volume and living longer than any capture. `where` adds to the
+// object ("<Position .../>"), `scale` sizes the boxes, `volume` is the
+// emitter size and `size` the particles' size.
+std::string BoxSwarm(int count, const std::string& where, const char* scale, const char* volume, const char* size) {
+    return "<Object name='swarm'><RenderObj model='cube.obj' material='white'/>" + where + "<Scale x='" + scale +
+           "' y='" + scale + "' z='" + scale + "'/><Color r='1' g='1' b='1'/><Particles><PCount value='" +
+           std::to_string(count) +
+           "'/><EmitRate value='400'/><LifeMin value='50'/><LifeMax value='60'/>"
+           "<EmitterType type='cube.volume'/><EmitterSize " + volume + "/><Size value='" + size +
+           "'/><DrawMode type='draw.model'/></Particles></Object>";
+}
+
 }  // namespace
 
 TEST_F(CaptureImage, AnObjectAppearsWhereItsCameraPutsIt) {
@@ -262,13 +275,7 @@ TEST_F(CaptureImage, QuadParticlesShowOverTheSceneButBehindWhatIsInFront) {
 
 TEST_F(CaptureImage, ModelParticlesAreLitCopiesOfTheOwnersMesh) {
     auto scene = [&](int count) {
-        Scene(std::string("<Object name='swarm'><RenderObj model='cube.obj' material='white'/>"
-                          "<Scale x='0.08' y='0.08' z='0.08'/><Color r='1' g='1' b='1'/><Particles><PCount value='") +
-              std::to_string(count) +
-              "'/><EmitRate value='400'/><LifeMin value='50'/><LifeMax value='60'/>"
-              "<EmitterType type='cube.volume'/><EmitterSize x='2.5' y='1.2' z='0.5'/><Size value='1'/>"
-              "<DrawMode type='draw.model'/></Particles></Object>" +
-              kWhiteLight);
+        Scene(BoxSwarm(count, "", "0.08", "x='2.5' y='1.2' z='0.5'", "1") + kWhiteLight);
     };
     auto litPixels = [](const Picture& picture) {
         int n = 0;
@@ -334,12 +341,7 @@ TEST_F(CaptureImage, ModelParticlesCastShadows) {
     // A swarm of boxes above a floor, with the light and the shadow camera
     // overhead: the floor under the swarm darkens only when there are copies.
     auto scene = [&](int count) {
-        Scene(std::string("<Object name='swarm'><RenderObj model='cube.obj' material='white'/><Position y='0.3'/>"
-                          "<Scale x='0.1' y='0.1' z='0.1'/><Color r='1' g='1' b='1'/><Particles><PCount value='") +
-                  std::to_string(count) +
-                  "'/><EmitRate value='400'/><LifeMin value='50'/><LifeMax value='60'/>"
-                  "<EmitterType type='cube.volume'/><EmitterSize x='1.2' y='0.2' z='1.2'/><Size value='1.5'/>"
-                  "<DrawMode type='draw.model'/></Particles></Object>"
+        Scene(BoxSwarm(count, "<Position y='0.3'/>", "0.1", "x='1.2' y='0.2' z='1.2'", "1.5") +
                   "<Object name='floor'><RenderObj model='plane.obj' material='matte'/><Position y='-1'/>"
                   "<Scale x='6' y='1' z='6'/><Color r='1' g='1' b='1'/></Object>"
                   "<Object name='sun'><Position x='0' y='6' z='0.5'/><Color r='1' g='1' b='1'/><LightSource value='1'/></Object>",

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "app/Input.h"
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "app/Watcher.h"
 #include "platform/Music.h"
 #include "render/Renderer.h"

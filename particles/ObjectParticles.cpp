@@ -12,7 +12,7 @@
 #include <glm/gtc/constants.hpp>
 #include <glm/gtc/matrix_transform.hpp>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "particles/NoiseField.h"
 #include "platform/Rand.h"
 #include "render/Mesh.h"

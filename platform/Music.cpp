@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 
 // How it works
 // ------------

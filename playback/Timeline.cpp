@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "resources/FileBuffer.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"

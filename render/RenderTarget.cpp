@@ -1,6 +1,6 @@
 #include "render/RenderTarget.h"
 
-#include "app/Log.h"
+#include "platform/Log.h"
 
 namespace {
 

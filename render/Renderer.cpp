@@ -8,7 +8,7 @@
 
 #include <glm/gtc/matrix_transform.hpp>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 
 #include "platform/Music.h"
 #include "playback/Timeline.h"

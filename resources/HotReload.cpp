@@ -7,7 +7,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "resources/AsciiCase.h"
 #include "resources/NameHash.h"
 #include "platform/FileCase.h"

@@ -2,7 +2,7 @@
 
 #include <pugixml.hpp>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "resources/NameHash.h"
 #include "resources/XmlValue.h"
 

@@ -2,7 +2,7 @@
 
 #include <pugixml.hpp>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 
 const Material* MaterialSet::Find(uint32_t hash) const {
     auto it = byHash.find(hash);

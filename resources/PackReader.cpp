@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "resources/PackFormat.h"
 
 namespace {

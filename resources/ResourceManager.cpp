@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "app/Player.h"
 #include "playback/Timeline.h"
 #include "resources/AsciiCase.h"

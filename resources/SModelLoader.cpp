@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "resources/FileBuffer.h"
 
 namespace {

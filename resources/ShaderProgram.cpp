@@ -7,7 +7,7 @@
 #include <cstring>
 #include <optional>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "resources/FileBuffer.h"
 #include "resources/ResourceManager.h"
 #include "resources/Texture.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "resources/FileBuffer.h"
 #include "resources/ResourceManager.h"
 

@@ -7,7 +7,7 @@
 
 #include <glm/gtc/matrix_transform.hpp>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "render/Mesh.h"
 #include "render/ObjectRenderState.h"
 #include "render/Renderer.h"

@@ -8,7 +8,7 @@
 
 #include <GL/glew.h>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "render/ApplyMaterial.h"
 #include "render/Mesh.h"
 #include "render/Renderer.h"

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <limits>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "render/Renderer.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"

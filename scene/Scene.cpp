@@ -7,7 +7,7 @@
 #include <chrono>
 #include <optional>
 
-#include "app/Log.h"
+#include "platform/Log.h"
 #include "resources/AsciiCase.h"
 #include "resources/FileBuffer.h"
 #include "resources/NameHash.h"

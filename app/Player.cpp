@@ -8,10 +8,13 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/Input.h"
+#include "platform/Input.h"
 #include "platform/Log.h"
 #include "app/Watcher.h"
+#include "particles/ObjectParticles.h"
 #include "platform/Music.h"
+#include "playback/FrameDriver.h"
+#include "playback/Production.h"
 #include "render/Renderer.h"
 #include "resources/ResourceManager.h"
 
@@ -107,7 +110,7 @@ int RenderThread(const WindowConfig& config) {
         if (!running || musicEnded.load()) break;
 
         glDisable(GL_BLEND);
-        renderer.RenderFrame(&window);
+        RenderFrame(&window);
         SleepMs(1);
         // A persisting error is logged once, and again after a frame without it.
         GLenum glError = glGetError();
@@ -149,7 +152,11 @@ int RunPlayer(const WindowConfig& config) {
     renderer.music = &music;
     renderer.musicClock = &music;
 
-    ResourceManager::Instance().ready = false;
+    ResourceManager& resources = ResourceManager::Instance();
+    resources.ready = false;
+    InstallParticleSystems();
+    ConnectProduction(resources);
+    resources.hooks.startMusic = StartMusic;
 
     Watcher watcher;
     watcher.Start();

@@ -60,10 +60,10 @@ void Exercise(Scene& scene) {
     glm::mat4 view, model;
     for (const auto& camera : scene.cameras) {
         EvaluateAll(camera->properties);
-        renderer.currentCamera = camera.get();
-        SetUpView(view, model);
+        renderer.frame.currentCamera = camera.get();
+        Renderer::Instance().SetUpView(view, model);
     }
-    renderer.currentCamera = nullptr;
+    renderer.frame.currentCamera = nullptr;
     scene.Update();
 }
 
@@ -82,9 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Before, on, between and after typical keys, and far out.
     const int frames[][2] = {{0, 0}, {-10, 10}, {5, 100}, {-2147483647 - 1, 2147483647}};
     for (const auto& [start, end] : frames) {
-        renderer.frameStart = start;
-        renderer.frameEnd = end;
-        renderer.progress = 37.5f;
+        renderer.frame.frameStart = start;
+        renderer.frame.frameEnd = end;
+        renderer.frame.progress = 37.5f;
         Exercise(*scene);
     }
     scene->ReleaseRetired();

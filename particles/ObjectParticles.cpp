@@ -15,10 +15,9 @@
 #include "platform/Log.h"
 #include "particles/NoiseField.h"
 #include "platform/Rand.h"
-#include "render/Mesh.h"
-#include "render/Renderer.h"
-#include "resources/ShaderProgram.h"
+#include "resources/Mesh.h"
 #include "scene/Object.h"
+#include "scene/Scene.h"
 
 namespace {
 
@@ -181,9 +180,9 @@ ObjectParticles::ObjectParticles(Object& owner) : owner(owner) {
                   &randomVelocityLife, &randomVelocity, &billboard};
 }
 
-// A scene reload retires its objects on the render thread: their buffers go
-// with them rather than piling up on the card.
-ObjectParticles::~ObjectParticles() { ReleaseGLBuffers(); }
+// A scene reload retires its objects on the render thread: their GPU buffers
+// go with them (by the renderer's deleter) rather than piling up on the card.
+ObjectParticles::~ObjectParticles() = default;
 
 void ObjectParticles::LoadXml(const pugi::xml_node& element) {
     countProperty.LoadXml("PCount", element, 50);
@@ -221,8 +220,6 @@ void ObjectParticles::LoadXml(const pugi::xml_node& element) {
     billboard.LoadXml("IsQuadBillboard", element, true);
 }
 
-void ObjectParticles::Update() { Update(Renderer::Instance().frameDelta); }
-
 void ObjectParticles::ReleasePool() {
     for (auto* v : {&posX, &posY, &posZ, &colR, &colG, &colB, &colA, &age, &lifetime, &rotX, &rotY, &rotZ,
                     &quadPositions, &quadUvs, &quadColors, &sortKeys, &quadSizes})
@@ -255,24 +252,23 @@ void ObjectParticles::ResizePool(int newCount) {
     quadCount = 0;
 }
 
-void ObjectParticles::Update(float frameSeconds) {
+bool ObjectParticles::Update(float frameSeconds) {
     drawMode = drawModeProperty.Evaluate();
     updated = true;
     dt = frameSeconds;
 
     const float requested = countProperty.Evaluate();
     count = PoolSize(requested);
-    if (count == 0) return;
+    if (count == 0) return false;
+    bool remade = false;
     if (count != previousCount) {
         if (count == kMaxParticles && requested > static_cast<float>(kMaxParticles))
             Log(3, "Particle count %g is more than %d; the pool keeps %d", static_cast<double>(requested),
                 kMaxParticles, kMaxParticles);
         previousCount = count;
-        // Every slot starts empty. The update runs on the render thread, so
-        // the GL buffers follow at once; where GL was never loaded (a
-        // simulation without a window) the first quad draw makes them.
+        // Every slot starts empty; the caller makes the GPU buffers follow.
         ResizePool(count);
-        if (GlLoaded()) DeleteGLBuffers();
+        remade = true;
     }
 
     const glm::vec3 windStep = wind.Evaluate() * dt;
@@ -354,6 +350,7 @@ void ObjectParticles::Update(float frameSeconds) {
             rotZ[s] += spin.z * r;
         }
     }
+    return remade;
 }
 
 void ObjectParticles::Emit(int slot) {
@@ -522,102 +519,25 @@ int ObjectParticles::BuildQuads(const glm::vec3& cameraRotation, const glm::vec3
     return n;
 }
 
-bool ObjectParticles::GlLoaded() {
-    // The entry points are resolved once a context was made current.
-    return glGenBuffers != nullptr;
+namespace {
+
+ObjectParticles* CreateSystem(Object& owner, const pugi::xml_node& element) {
+    auto* system = new ObjectParticles(owner);
+    system->LoadXml(element);
+    return system;
 }
 
-void ObjectParticles::InitGLBuffers() {
-    Log(3, "ObjectParticles::initGLBuffers()");
-    const size_t n = static_cast<size_t>(count);
-    const std::pair<GLuint*, size_t> buffers[] = {
-        {&quadPositionBuffer, n * 48}, {&quadUvBuffer, n * 32}, {&quadColorBuffer, n * 64}};
-    for (const auto& [buffer, bytes] : buffers) {
-        glGenBuffers(1, buffer);
-        glBindBuffer(GL_ARRAY_BUFFER, *buffer);
-        glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(bytes), nullptr, GL_STREAM_DRAW);
-    }
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glBufferCount = count;
+void DestroySystem(ObjectParticles* system) { delete system; }
+
+void UpdateObject(Object& object, float seconds, void (*remade)(ObjectParticles&)) {
+    if (object.particles && object.particles->Update(seconds) && remade) remade(*object.particles);
+    for (auto& child : object.children) UpdateObject(*child, seconds, remade);
 }
 
-void ObjectParticles::ReleaseGLBuffers() {
-    for (GLuint* buffer : {&quadPositionBuffer, &quadUvBuffer, &quadColorBuffer}) {
-        if (*buffer) glDeleteBuffers(1, buffer);
-        *buffer = 0;
-    }
-    glBufferCount = -1;
-}
+}  // namespace
 
-void ObjectParticles::DeleteGLBuffers() {
-    Log(3, "ObjectParticles::deleteGLBuffers()");
-    ReleaseGLBuffers();
-    // The CPU arrays were sized with the pool by the update.
-    InitGLBuffers();
-}
+void InstallParticleSystems() { particleSystemFactory = {&CreateSystem, &DestroySystem}; }
 
-void ObjectParticles::DrawModels(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view) {
-    if (drawMode != DrawModeModel || count == 0 || !program || program->program == 0) return;
-    Mesh* mesh = owner.model.Evaluate();
-    if (!mesh) return;
-    // Copies look like their owner: its material as the owner's draw applied it.
-    renderState = owner.renderState;
-    renderState.mesh = mesh;
-    renderState.position = owner.position.Evaluate();
-    renderState.rotation = owner.rotation.Evaluate();
-    renderState.scale = owner.scale.Evaluate();
-    renderState.Apply(program, projection, view, owner.id);
-    const GLint modelScale = program->UniformLocation("modelScale");
-    const GLenum primitiveMode = Renderer::Instance().primitiveMode;
-    ForEachModelInstance(renderState.position, renderState.rotation, renderState.scale,
-                         [&](const ParticleModelInstance& instance) {
-                             glUniform3fv(modelScale, 1, &instance.modelScale.x);
-                             renderState.ApplyInstance(program, projection, view, instance.matrix);
-                             mesh->Draw(primitiveMode);
-                         });
-}
-
-void ObjectParticles::DrawQuads(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view) {
-    if (!updated || drawMode != DrawModeQuads || count == 0 ||
-        quadPositions.size() < static_cast<size_t>(count) * 12)
-        return;
-    if (glBufferCount != count) DeleteGLBuffers();
-    const glm::vec3 ownerPosition = owner.position.Evaluate();
-    const int n = BuildQuads(Renderer::Instance().cameraRotation, ownerPosition);
-
-    glUseProgram(0);
-    // Only what this frame wrote; the rest of each buffer is not drawn.
-    const size_t quads = static_cast<size_t>(n);
-    const std::tuple<GLuint, const float*, size_t> uploads[] = {{quadPositionBuffer, quadPositions.data(), quads * 48},
-                                                                {quadUvBuffer, quadUvs.data(), quads * 32},
-                                                                {quadColorBuffer, quadColors.data(), quads * 64}};
-    for (const auto& [buffer, data, bytes] : uploads) {
-        glBindBuffer(GL_ARRAY_BUFFER, buffer);
-        if (bytes) glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(bytes), data);
-    }
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    // A program that did not build draws nothing rather than fixed-function quads.
-    if (n == 0 || !program || program->program == 0) return;
-
-    // Sprites take the owner's colour texture where its material has one.
-    renderState = owner.renderState;
-    renderState.position = ownerPosition;
-    renderState.rotation = owner.rotation.Evaluate();
-    renderState.scale = owner.scale.Evaluate();
-    renderState.Apply(program, projection, view, owner.id);
-
-    glEnable(GL_BLEND);
-    glBlendEquation(GL_FUNC_ADD);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glColor4f(1, 1, 1, 0.25f);
-    const std::pair<GLuint, GLint> attributes[] = {{quadPositionBuffer, 3}, {quadUvBuffer, 2}, {quadColorBuffer, 4}};
-    for (GLuint location = 0; location < 3; ++location) {
-        glEnableVertexAttribArray(location);
-        glBindBuffer(GL_ARRAY_BUFFER, attributes[location].first);
-        glVertexAttribPointer(location, attributes[location].second, GL_FLOAT, GL_FALSE, 0, nullptr);
-    }
-    glDrawArrays(GL_QUADS, 0, 4 * n);
-    for (GLuint location = 0; location < 3; ++location) glDisableVertexAttribArray(location);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glDisable(GL_BLEND);
+void UpdateParticles(Scene& scene, float seconds, void (*remade)(ObjectParticles& system)) {
+    for (auto& object : scene.objects) UpdateObject(*object, seconds, remade);
 }

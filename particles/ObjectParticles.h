@@ -1,23 +1,25 @@
 #pragma once
 
-#include <GL/glew.h>
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 
-#include "render/ObjectRenderState.h"
+#include "scene/ObjectRenderState.h"
 #include "scene/Property.h"
 
 namespace pugi {
 class xml_node;
 }
 class Object;
-class ShaderProgram;
+class Scene;
+// The GPU buffers of a system's quads: made, used and freed by the renderer
+// (render/ParticleDraw.h), which hands them over with their own deleter.
+struct ParticleBuffers;
 
 // Emitter shapes, indices of EmitterTypeNames.
 enum EmitterType : int {
@@ -47,7 +49,7 @@ struct ParticleModelInstance {
 // gravity curves, a noise field and two velocity terms, drawn as copies of
 // the owner's mesh or as depth-sorted quads. Every parameter is an
 // animatable property. Loaded with its owner; updated and drawn on the
-// render thread.
+// render thread, drawn by render/ParticleDraw.h.
 class ObjectParticles {
 public:
     // Pools are sized by content; a damaged or hostile "PCount" must not take
@@ -114,8 +116,7 @@ public:
     std::vector<float> quadSizes;      // per slot: the size found while keying the sort
     std::vector<uint64_t> sortEntries; // key and slot packed for the sort, 2 x count (half is scratch)
     int quadCount = 0;                 // quads written by the last BuildQuads
-    GLuint quadPositionBuffer = 0, quadUvBuffer = 0, quadColorBuffer = 0;
-    int glBufferCount = -1;            // pool size the GL buffers were made for; -1: none
+    std::shared_ptr<ParticleBuffers> glBuffers;  // null until the renderer makes them
     // The owner's render state (material and textures as its own draw
     // applied them) with the owner's transform, for both draws.
     ObjectRenderState renderState;
@@ -123,10 +124,9 @@ public:
     // Reads the properties from the owner's "Particles" element.
     void LoadXml(const pugi::xml_node& element);
 
-    // One simulation step of the renderer's frameDelta; the overload takes
-    // the step in seconds, for tests and tools.
-    void Update();
-    void Update(float frameSeconds);
+    // One simulation step of `frameSeconds`. True when the step remade the
+    // pool for a new count: the renderer's buffers must follow at once.
+    bool Update(float frameSeconds);
 
     // (Re)starts the particle in `slot`; draws from Rand() in a fixed order,
     // so a seeded sequence fixes every position.
@@ -155,24 +155,6 @@ public:
     // finite are not drawn. No allocation.
     int BuildQuads(const glm::vec3& cameraRotation, const glm::vec3& ownerPosition);
 
-    // GL side; render thread with the context current.
-    // The three stream buffers for the current pool size, without data.
-    void InitGLBuffers();
-    // Deletes the buffers, then makes new ones for the current pool size.
-    // The update calls this when the pool size changes; where GL was never
-    // loaded (a simulation without a window) the quad draw does instead.
-    void DeleteGLBuffers();
-    // Deletes the buffers, if any, and makes none.
-    void ReleaseGLBuffers();
-    static bool GlLoaded();
-    // "draw.model": a copy of the owner's mesh per emitted particle, alive or
-    // dead; for the object draw of every pass.
-    void DrawModels(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view);
-    // "draw.quads": streams the sorted quads and draws them alpha-blended,
-    // depth-tested, over the lit picture. A null program or one that did not
-    // build uploads but draws nothing.
-    void DrawQuads(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view);
-
 private:
     void ResizePool(int newCount);
     void ReleasePool();
@@ -180,6 +162,16 @@ private:
 
 // T(position) x Rx x Ry x Rz, angles in degrees; declared with Object.
 glm::mat4 ModelMatrix(const glm::vec3& position, const glm::vec3& rotationDegrees);
+
+// Hands the scene layer the builder of particle systems, so that objects
+// loaded from now on get theirs. Call once at start-up, before any scene
+// loads.
+void InstallParticleSystems();
+
+// The scene's particle update: every object's system, each object before its
+// children, in document order, by `seconds`. `remade`, when given, is called
+// for a system right after an update that remade its pool.
+void UpdateParticles(Scene& scene, float seconds, void (*remade)(ObjectParticles& system) = nullptr);
 
 template <class Visit>
 void ObjectParticles::ForEachModelInstance(const glm::vec3& ownerPosition, const glm::vec3& ownerRotation,

@@ -87,5 +87,3 @@ TimelineEntry* Timeline::FindEntry(double t) {
     }
     return nullptr;
 }
-
-void LoadTimeline(const std::string& path) { Timeline::Instance().Load(path); }

@@ -61,6 +61,3 @@ private:
     // Render thread only.
     std::shared_ptr<EntryList> inUse;
 };
-
-// Reads the running order; called by the content poll when the file changed.
-void LoadTimeline(const std::string& path);

@@ -1,6 +1,6 @@
 #include "render/ApplyMaterial.h"
 
-#include "render/ObjectRenderState.h"
+#include "scene/ObjectRenderState.h"
 #include "resources/Material.h"
 #include "resources/ResourceManager.h"
 

@@ -9,13 +9,12 @@
 #include <glm/gtc/matrix_transform.hpp>
 
 #include "platform/Log.h"
-
-#include "platform/Music.h"
-#include "playback/Timeline.h"
 #include "scene/Scene.h"
 #include "render/FullScreenQuad.h"
+#include "render/ParticleDraw.h"
 #include "render/PassProfiler.h"
 #include "render/RenderTarget.h"
+#include "render/SceneDraw.h"
 #include "render/ShadowMask.h"
 #include "render/SolidTexture.h"
 #include "resources/NameHash.h"
@@ -24,15 +23,6 @@
 #include "scene/Camera.h"
 
 namespace {
-
-// Truncation toward zero; an authored "nan" or "1e400" must not turn into
-// undefined behaviour, so such values saturate (NaN reads as 0).
-int TruncateToInt(float value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 2147483647.0f) return std::numeric_limits<int>::max();
-    if (value <= -2147483648.0f) return std::numeric_limits<int>::min();
-    return static_cast<int>(value);
-}
 
 const GLenum kFiveBuffers[5] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1, GL_COLOR_ATTACHMENT2,
                                 GL_COLOR_ATTACHMENT3, GL_COLOR_ATTACHMENT4};
@@ -135,8 +125,8 @@ glm::mat4 ShadowView(const glm::vec3& eye, glm::vec3 target) {
 // The active camera for the effect levels: the shot's camera, when the
 // scene has any camera at all.
 const Camera* EffectCamera(const Renderer& renderer) {
-    if (!renderer.currentCamera || !renderer.currentScene || renderer.currentScene->cameras.empty()) return nullptr;
-    return renderer.currentCamera;
+    if (!renderer.frame.currentCamera || !renderer.frame.currentScene || renderer.frame.currentScene->cameras.empty()) return nullptr;
+    return renderer.frame.currentCamera;
 }
 
 // The intermediate targets start every frame from black with alpha 1
@@ -160,7 +150,7 @@ void Renderer::Init() {
     // The scene list is usually empty here: content loads after the first frame.
     ResourceManager& resources = ResourceManager::Instance();
     std::vector<Scene*> scenes = resources.scenes.Snapshot();
-    currentScene = scenes.empty() ? nullptr : scenes.front();
+    frame.currentScene = scenes.empty() ? nullptr : scenes.front();
 
     // Programs, in the order the rebuild sweep visits them.
     ssaoProgram = BuildProgram("Passthrough.vs", "ssao.fs");
@@ -310,49 +300,26 @@ void Renderer::CopyDepth(GLuint source, GLuint destination) {
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
 }
 
-void Renderer::RenderFrame(Window* window) {
-    if (!playing.load()) return;
-    hwnd = window;
-    if (profiler) profiler->BeginFrame();
-    if (BeginFrame()) {
-        DrawFrame();
-    } else {
-        // A gap in the timeline shows black, not whatever the back buffer held.
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        SetViewport(screenWidth, screenHeight);
-        ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    }
-    if (profiler) profiler->EndFrame();
-    // A reload during this frame kept the old objects and cameras alive for
-    // it; nothing can reach them any more.
-    if (currentScene) currentScene->ReleaseRetired();
+void Renderer::ClearFrame() {
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    SetViewport(screenWidth, screenHeight);
+    ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
-bool Renderer::BeginFrame() {
-    // Frame time in microseconds from the tick clock. The first played frame
-    // has no predecessor: it counts as one nominal frame.
-    int64_t now = frameClock ? frameClock->NowMicroseconds() : steadyClock.NowMicroseconds();
-    if (previousTicks == 0) previousTicks = now - kNominalFrameMicroseconds;
-    frameDelta = static_cast<float>(static_cast<double>(now - previousTicks)) * 1e-6f;
-    previousTicks = now;
-
-    // A music that failed to open reads negative: no entry covers it.
-    double t = musicClock ? musicClock->PositionSeconds() : -1.0;
-    TimelineEntry* entry = Timeline::Instance().FindEntry(t);
-    if (!entry) return false;
-
-    currentScene = entry->scene;
-    currentCamera = entry->camera;
-    frameStart = TruncateToInt(entry->frameStart);
-    frameEnd = TruncateToInt(entry->frameEnd);
-    progress = static_cast<float>((t - static_cast<double>(entry->timeStart)) /
-                                  static_cast<double>(entry->duration)) * 100.0f;
-    return currentScene != nullptr;
+void Renderer::SetUpView(glm::mat4& viewMatrix, glm::mat4& modelMatrix) {
+    const Camera* camera = frame.currentCamera;
+    if (!camera) return;
+    glm::vec3 p = camera->position.Evaluate();
+    glm::vec3 r = camera->rotation.Evaluate();
+    cameraRotation = r;
+    cameraPosition = p;
+    float f = camera->fov.Evaluate();
+    BuildCameraMatrices(r, p, f, ScreenAspect(screenWidth, screenHeight), projection, viewMatrix, modelMatrix);
 }
 
 void Renderer::DrawFrame() {
-    if (!currentScene) return;
-    Scene& scene = *currentScene;
+    if (!frame.currentScene) return;
+    Scene& scene = *frame.currentScene;
     const int W = screenWidth, H = screenHeight;
 
     // Every pass relies on depth and scissor tests unless it turns them off.
@@ -366,7 +333,7 @@ void Renderer::DrawFrame() {
     // Particles move once a frame, before any pass draws them.
     {
         ProfileScope scope(profiler, "update");
-        scene.Update();
+        UpdateScene(scene, frame.frameDelta);
     }
     // The geometry and lighting passes read this frame's shadow map.
     {
@@ -480,8 +447,8 @@ void Renderer::ShadowPass(Scene* scene, GLuint target) {
         ShaderProgram* program = shadowProgram.get();
         if (Use(program)) {
             // Opaque casters first, then glass, which casts like any other.
-            scene->DrawObjects(program, scene->depthProjection, scene->depthView, false, false, true, false);
-            scene->DrawObjects(program, scene->depthProjection, scene->depthView, false, true, true, false);
+            DrawObjects(*scene, program, scene->depthProjection, scene->depthView, false, false, true, false);
+            DrawObjects(*scene, program, scene->depthProjection, scene->depthView, false, true, true, false);
         }
     }
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -523,7 +490,7 @@ void Renderer::RenderCubeMap(Scene* scene, CubeMap& cube) {
     glBindFramebuffer(GL_FRAMEBUFFER, cube.framebuffer);
     ShaderProgram* program = geometryProgram.get();
     if (Use(program)) {
-        scene->UploadLights(program);
+        UploadLights(*scene, program);
         glUniform1i(program->UniformLocation("useCubemap"), 1);
         // The cube shading reads neither, but a shadow sampler must never
         // see a colour texture left on its unit.
@@ -540,7 +507,7 @@ void Renderer::RenderCubeMap(Scene* scene, CubeMap& cube) {
             ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
             view = glm::lookAt(eye, eye + face.direction, face.up);
             mvp = projection * view * model;
-            scene->DrawObjects(program, projection, view, true, true, false, false);
+            DrawObjects(*scene, program, projection, view, true, true, false, false);
         }
         SetViewport(screenWidth, screenHeight);
     }
@@ -582,7 +549,7 @@ void Renderer::GeometryPass(Scene& scene) {
     BindCube(*program, "cubeMap", cube256.texture, 3);
     program->SetTextureName("shadowMap", shadowDepthTex, 4);
     BindShadowMask(*program, &scene, 6);
-    scene.DrawObjects(program, projection, view, false, false, false, false);
+    DrawObjects(scene, program, projection, view, false, false, false, false);
 }
 
 void Renderer::SsaoPass() {
@@ -623,9 +590,9 @@ void Renderer::LightingPass(GLuint target) {
     glBindFramebuffer(GL_FRAMEBUFFER, target);
     ShaderProgram* program = deferredProgram.get();
     if (!Use(program)) return;
-    if (currentScene) currentScene->UploadLights(program);
-    BindShadowMask(*program, currentScene, 11);
-    const glm::mat4 depthBias = currentScene ? currentScene->depthBiasMvp : glm::mat4(1.0f);
+    if (frame.currentScene) UploadLights(*frame.currentScene, program);
+    BindShadowMask(*program, frame.currentScene, 11);
+    const glm::mat4 depthBias = frame.currentScene ? frame.currentScene->depthBiasMvp : glm::mat4(1.0f);
     UploadMatrix(*program, "MVP", mvp);
     UploadMatrix(*program, "V", view);
     UploadMatrix(*program, "M", model);
@@ -667,10 +634,10 @@ void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage
     }
     glEnable(GL_DEPTH_TEST);
     glDrawBuffers(5, kFiveBuffers);
-    if (Use(refraction) && currentScene) {
+    if (Use(refraction) && frame.currentScene) {
         glUniform1i(refraction->UniformLocation("useCubemap"), 0);
         BindCube(*refraction, "cubeMap", cube256.texture, 3);
-        currentScene->UploadLights(refraction);
+        UploadLights(*frame.currentScene, refraction);
         glUniform2fv(refraction->UniformLocation("viewportResolution"), 1, resolution);
         // "backgroundImage" (2D) and "cubeMapBlur" (cube) share unit 5; the
         // shader samples only the first.
@@ -680,8 +647,8 @@ void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage
         BindCube(*refraction, "cubeMapBlur3", cube128a.texture, 7);
         refraction->SetTextureName("shadowMap", shadowDepthTex, 8);
         glUniform1i(refraction->UniformLocation("isFaceInverted"), 0);
-        BindShadowMask(*refraction, currentScene, 9);
-        currentScene->DrawObjects(refraction, projection, view, false, true, false, true);
+        BindShadowMask(*refraction, frame.currentScene, 9);
+        DrawObjects(*frame.currentScene, refraction, projection, view, false, true, false, true);
     }
 
     // The final layer starts as the opaque scene under the lit picture.
@@ -704,11 +671,11 @@ void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage
     glBindFramebuffer(GL_FRAMEBUFFER, finalTarget);
     glEnable(GL_DEPTH_TEST);
     glDrawBuffers(5, kFiveBuffers);
-    if (Use(refraction) && currentScene) {
-        currentScene->UploadLights(refraction);
+    if (Use(refraction) && frame.currentScene) {
+        UploadLights(*frame.currentScene, refraction);
         glUniform1i(refraction->UniformLocation("isFaceInverted"), 1);
         refraction->SetTextureName("backgroundImage", glassColorTex, 4);
-        currentScene->DrawObjects(refraction, projection, view, false, true, false, false);
+        DrawObjects(*frame.currentScene, refraction, projection, view, false, true, false, false);
     }
     glDisable(GL_DEPTH_TEST);
 }
@@ -725,7 +692,7 @@ void Renderer::ReflectionPass(GLuint target, GLuint colorInput) {
     program->SetTextureName("colorMapUnshaded", colorInput, 9);
     program->SetTextureName("shadowMap", shadowDepthTex, 5);
     program->SetTextureName("positionMapGlass", finalPositionTex, 6);
-    UploadMatrix(*program, "DepthBiasMVP", currentScene ? currentScene->depthBiasMvp : glm::mat4(1.0f));
+    UploadMatrix(*program, "DepthBiasMVP", frame.currentScene ? frame.currentScene->depthBiasMvp : glm::mat4(1.0f));
     UploadMatrix(*program, "MVP", mvp);
     UploadMatrix(*program, "M", model);
     UploadMatrix(*program, "V", view);
@@ -744,7 +711,7 @@ void Renderer::ParticlePass(Scene& scene) {
     glDepthMask(GL_TRUE);
     glDisable(GL_CULL_FACE);
     glUseProgram(particleProgram->program);
-    for (const auto& object : scene.objects) object->DrawParticles(particleProgram.get(), projection, view);
+    for (const auto& object : scene.objects) DrawParticles(*object, particleProgram.get(), projection, view);
     glDisable(GL_BLEND);
 }
 
@@ -824,10 +791,10 @@ void Renderer::FinalBlit() {
 
 Texture* Renderer::LensDirtTexture() {
     ResourceManager& resources = ResourceManager::Instance();
-    if (currentCamera && currentScene && !currentScene->cameras.empty()) {
-        if (!currentCamera->lensDirtTexture)
-            currentCamera->lensDirtTexture = resources.FindTexture(currentCamera->lensDirtHash);
-        if (currentCamera->lensDirtTexture) return currentCamera->lensDirtTexture;
+    if (frame.currentCamera && frame.currentScene && !frame.currentScene->cameras.empty()) {
+        if (!frame.currentCamera->lensDirtTexture)
+            frame.currentCamera->lensDirtTexture = resources.FindTexture(frame.currentCamera->lensDirtHash);
+        if (frame.currentCamera->lensDirtTexture) return frame.currentCamera->lensDirtTexture;
     }
     static const uint32_t defaultHash = NameHash("lensdirt.jpg");
     if (!defaultLensDirt) defaultLensDirt = resources.FindTexture(defaultHash);

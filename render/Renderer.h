@@ -9,10 +9,11 @@
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 
-#include "app/Input.h"
-#include "render/FrameClock.h"
+#include "platform/Input.h"
 #include "render/CubeMap.h"
+#include "render/FrameClock.h"
 #include "resources/ShaderProgram.h"
+#include "scene/FrameState.h"
 
 class MusicClock;
 class Music;
@@ -89,13 +90,9 @@ public:
 
     std::unique_ptr<InputState> inputState = std::make_unique<InputState>();
 
-    // Frame state published by RenderFrame; render thread only.
-    Scene* currentScene = nullptr;
-    Camera* currentCamera = nullptr;
-    float progress = 0;
-    int frameStart = 0;
-    int frameEnd = 0;
-    float frameDelta = 0;
+    // Frame state published by the frame driver (playback/FrameDriver.h);
+    // render thread only.
+    FrameState& frame = FrameState::Current();
     int64_t previousTicks = 0;  // tick clock at the previous played frame; 0 before the first
 
     // Frame matrices and the current camera's evaluated values, written by
@@ -119,15 +116,15 @@ public:
     // Blits the W x H depth texture `source` into `destination`; leaves
     // framebuffer 0 bound for reading and drawing.
     void CopyDepth(GLuint source, GLuint destination);
-    // One frame: follows the music through the timeline. Render thread only.
-    void RenderFrame(Window* window);
-    // The first half of a frame: frame time, music position, the timeline's
-    // shot published as currentScene, currentCamera, frameStart, frameEnd and
-    // progress. False when no shot covers the music position. The capture tool
-    // calls it alone to advance the simulation without drawing.
-    bool BeginFrame();
-    // The pipeline for currentScene.
+    // The pipeline for the frame's current scene.
     void DrawFrame();
+    // A frame no shot covers: the window shows black, not whatever the back
+    // buffer held.
+    void ClearFrame();
+    // The frame's view set-up for the current camera at the current frame:
+    // writes projection, cameraRotation and cameraPosition, and `view` and
+    // `model`. Does nothing without a current camera.
+    void SetUpView(glm::mat4& view, glm::mat4& model);
 
     // The passes of the frame, in the order DrawFrame runs them. Each binds
     // its own target and sets the state it needs. Render thread.
@@ -166,13 +163,13 @@ public:
     // Where frame times come from: null for the steady clock (the player),
     // a stepped clock for the capture tool. Render thread.
     FrameClock* frameClock = nullptr;
+    SteadyFrameClock steadyClock;
     // GPU time per pass when set (the capture tool's --profile).
     PassProfiler* profiler = nullptr;
     static constexpr int64_t kNominalFrameMicroseconds = 16667;
 
 private:
     Renderer() = default;
-    SteadyFrameClock steadyClock;
     // Made by the first copy, kept for the life of the process.
     GLuint copyFramebuffers[2] = {0, 0};
     GLuint depthCopyFramebuffers[2] = {0, 0};

@@ -4,10 +4,9 @@
 #include <filesystem>
 
 #include "platform/Log.h"
-#include "app/Player.h"
-#include "playback/Timeline.h"
 #include "resources/AsciiCase.h"
 #include "resources/FileBuffer.h"
+#include "resources/NameHash.h"
 #include "resources/PackReader.h"
 
 namespace {
@@ -53,7 +52,7 @@ void ResourceManager::Update() {
     DetectChanges(scenesPath, sceneRecords);
 
     // Only once all content of the first poll is loaded does the music start.
-    StartMusic();
+    if (hooks.startMusic) hooks.startMusic();
 }
 
 void ResourceManager::AddTexture(const FileRecord& record) {
@@ -72,7 +71,10 @@ void ResourceManager::AddModel(const FileRecord& record) {
 
 void ResourceManager::AddScene(const FileRecord& record) {
     Log(3, "Adding scene : %s", record.name.c_str());
-    scenes.Append(std::make_unique<Scene>(record.name));
+    if (!hooks.loadScene) return;
+    // The timeline names a scene by its file name without ".xml".
+    const std::string name = record.name.substr(0, record.name.size() >= 4 ? record.name.size() - 4 : 0);
+    scenes.Append(NameHash(name), hooks.loadScene(record.name));
 }
 
 bool ResourceManager::IsInPack(const std::string& path) const {
@@ -86,4 +88,6 @@ void ResourceManager::ReloadMaterials() {
     materials.Publish(MaterialSet::Parse(buffer->data.data(), buffer->size));
 }
 
-void ResourceManager::ReloadTimeline() { LoadTimeline(timelineFile); }
+void ResourceManager::ReloadTimeline() {
+    if (hooks.loadTimeline) hooks.loadTimeline(timelineFile);
+}

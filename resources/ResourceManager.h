@@ -2,17 +2,34 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/FileTime.h"
-#include "render/Mesh.h"
+#include "resources/Mesh.h"
 #include "resources/FileRecord.h"
 #include "resources/MaterialLibrary.h"
 #include "resources/Registry.h"
 #include "resources/SceneList.h"
 #include "resources/Texture.h"
+
+class Scene;
+
+// What a content poll sets off in the layers above the store: those layers
+// hand these in before the watcher starts (the player, the capture tool,
+// tests). One left empty does nothing. Called on the watcher thread.
+struct ContentHooks {
+    // Builds and loads the scene of one file of the scenes folder
+    // (`fileName` lower case, with ".xml").
+    std::function<std::shared_ptr<Scene>(const std::string& fileName)> loadScene;
+    // Rereads the running order from `path`.
+    std::function<void(const std::string& path)> loadTimeline;
+    // Starts the music; every poll calls it, and only the first call plays.
+    std::function<void()> startMusic;
+};
 
 // Owner of all loaded content and of the knowledge of where it lives: the
 // data/ folders under the working folder, and the pack data.pack beside them.
@@ -32,6 +49,9 @@ public:
 
     // Render thread -> watcher: set once the first frame has been presented.
     std::atomic<bool> ready{false};
+
+    // Set before the watcher starts; constant while it runs.
+    ContentHooks hooks;
 
     static constexpr const char* modelsFolder = "data/models/";
     static constexpr const char* texturesFolder = "data/textures/";
@@ -65,7 +85,7 @@ public:
     FileTime timelineStamp = 0;
 
     // One poll: the material library, the timeline, then the texture, model
-    // and scene folders, then the music is started. Does nothing while `ready`
+    // and scene folders, then the music is started (through `hooks`). Does nothing while `ready`
     // is false. Watcher thread.
     void Update();
 
@@ -94,7 +114,7 @@ public:
     // previous ones when the file is empty, not XML or has no "Materials".
     // Watcher thread.
     void ReloadMaterials();
-    // Rereads data/timeline.xml; watcher thread.
+    // Rereads data/timeline.xml through `hooks`; watcher thread.
     void ReloadTimeline();
 
     // Hot reload (HotReload.cpp); watcher thread unless noted.

@@ -1,6 +1,5 @@
 #include "scene/Array.h"
 
-#include <GL/glew.h>
 #include <pugixml.hpp>
 
 #include <cmath>
@@ -8,10 +7,6 @@
 #include <glm/gtc/matrix_transform.hpp>
 
 #include "platform/Log.h"
-#include "render/Mesh.h"
-#include "render/ObjectRenderState.h"
-#include "render/Renderer.h"
-#include "resources/ShaderProgram.h"
 #include "scene/Object.h"
 
 namespace {
@@ -115,24 +110,5 @@ void ArrayInstances(const Array& first, std::vector<ArrayInstance>& out) {
         Log(3, "Array of %s: more than %zu copies, the rest are not drawn", first.owner.name.c_str(),
             kMaxArrayInstances);
         first.cutLogged = true;
-    }
-}
-
-void Array::Draw(ShaderProgram* drawProgram, const glm::mat4& drawProjection, const glm::mat4& drawView) {
-    for (Array* array = this; array; array = array->next) {
-        array->program = drawProgram;
-        array->projection = drawProjection;
-        array->view = drawView;
-    }
-    ObjectRenderState& state = owner.renderState;
-    state.Apply(drawProgram, drawProjection, drawView, owner.id);
-    if (!drawProgram || drawProgram->program == 0) return;
-    ArrayInstances(*this, drawn);
-    const GLint scaleLocation = drawProgram->UniformLocation("modelScale");
-    const GLenum mode = Renderer::Instance().primitiveMode;
-    for (const ArrayInstance& instance : drawn) {
-        state.ApplyInstance(drawProgram, drawProjection, drawView, instance.matrix);
-        glUniform3f(scaleLocation, instance.modelScale.x, instance.modelScale.y, instance.modelScale.z);
-        if (state.mesh) state.mesh->Draw(mode);
     }
 }

@@ -19,7 +19,8 @@ struct ArrayInstance;
 // i x translate, swings about the array origin by i x rotateCenter and spins
 // by i x i x rotateInstance. Arrays of one object form a chain: every
 // instance of one array carries a whole copy of the next, and only the last
-// one draws. Loaded with the owner; used on the render thread only.
+// one draws (render/SceneDraw.h). Loaded with the owner; used on the render
+// thread only.
 class Array {
 public:
     explicit Array(Object& owner);
@@ -45,17 +46,11 @@ public:
 
     void LoadXml(const pugi::xml_node& element);
 
-    // Draws every copy of the chain that starts here: the owner's render
-    // state is applied once, then each leaf copy gets its matrices,
-    // "modelScale" and a draw of the owner's mesh. Called on the first
-    // array of the owner; without a usable program nothing is drawn.
-    void Draw(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view);
-
     // The local matrix of instance i at the current frame: C x P x R.
     glm::mat4 InstanceMatrix(int i) const;
 
-private:
-    // Refilled by every Draw; keeps its capacity so frames do not allocate.
+    // The copies of the latest draw of the chain starting here; refilled by
+    // every draw and keeping its capacity, so frames do not allocate.
     std::vector<ArrayInstance> drawn;
 };
 

@@ -7,7 +7,6 @@
 #include <glm/geometric.hpp>
 #include <glm/gtc/matrix_transform.hpp>
 
-#include "render/Renderer.h"
 
 Camera::Camera() {
     position.label = "Position";
@@ -87,17 +86,4 @@ void BuildCameraMatrices(const glm::vec3& rotation, const glm::vec3& position, f
 float ScreenAspect(int width, int height) {
     if (width <= 0 || height <= 0) return 1.0f;
     return static_cast<float>(width) / static_cast<float>(height);
-}
-
-void SetUpView(glm::mat4& view, glm::mat4& model) {
-    Renderer& renderer = Renderer::Instance();
-    const Camera* camera = renderer.currentCamera;
-    if (!camera) return;
-    glm::vec3 p = camera->position.Evaluate();
-    glm::vec3 r = camera->rotation.Evaluate();
-    renderer.cameraRotation = r;
-    renderer.cameraPosition = p;
-    float f = camera->fov.Evaluate();
-    BuildCameraMatrices(r, p, f, ScreenAspect(renderer.screenWidth, renderer.screenHeight), renderer.projection,
-                        view, model);
 }

@@ -59,8 +59,3 @@ void BuildCameraMatrices(const glm::vec3& rotation, const glm::vec3& position, f
 
 // width / height; 1 while the window has no size yet.
 float ScreenAspect(int width, int height);
-
-// The frame's view set-up for the Renderer's current camera at the current
-// frame: writes the Renderer's projection, cameraRotation and cameraPosition,
-// and `view` and `model`. Does nothing without a current camera. Render thread.
-void SetUpView(glm::mat4& view, glm::mat4& model);

@@ -6,18 +6,10 @@
 
 #include <glm/gtc/matrix_transform.hpp>
 
-#include <GL/glew.h>
-
 #include "platform/Log.h"
-#include "render/ApplyMaterial.h"
-#include "render/Mesh.h"
-#include "render/Renderer.h"
-#include "resources/Material.h"
-#include "resources/ShaderProgram.h"
 #include "resources/NameHash.h"
 #include "resources/XmlValue.h"
 #include "scene/Array.h"
-#include "scene/ObjectParticles.h"
 #include "scene/Scene.h"
 
 namespace {
@@ -119,8 +111,8 @@ void Object::LoadXml(const pugi::xml_node& element, ObjectLoadLimits& limits, in
     }
 
     if (pugi::xml_node particlesElement = element.child("Particles")) {
-        particles = std::make_unique<ObjectParticles>(*this);
-        particles->LoadXml(particlesElement);
+        if (particleSystemFactory.create) particles.reset(particleSystemFactory.create(*this, particlesElement));
+        else Log(3, "Particles of %s are skipped: this program has no particle systems", name.c_str());
     }
 
     for (pugi::xml_node arrayElement : element.children("Array")) {
@@ -142,67 +134,6 @@ void Object::LoadXml(const pugi::xml_node& element, ObjectLoadLimits& limits, in
         copyFromName = copy.attribute("from").value();
         copyFromHash = NameHash(copyFromName);
     }
-}
-
-void Object::Draw(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view) {
-    if (drawAllObjects && !renderToCubemap.Evaluate()) return;
-    Renderer& renderer = Renderer::Instance();
-
-    renderState.mesh = model.Evaluate();
-    appliedMaterial = materialProperty.Evaluate();
-    if (appliedMaterial) ApplyMaterial(renderState, *appliedMaterial, color.Evaluate());
-
-    // A program that did not build takes no uniforms and draws nothing of
-    // this object's own; its children still try.
-    const bool usable = program && program->program != 0;
-    if (usable) {
-        ShaderProgram& p = *program;
-        glUseProgram(p.program);
-        const glm::vec3 add = uvAdd.Evaluate();
-        glUniform3f(p.UniformLocation("uvAdd"), add.x, add.y, add.z);
-        glUniform1i(p.UniformLocation("uvGen"), generateUv.Evaluate() ? 1 : 0);
-        glUniform1f(p.UniformLocation("uvGenScale"), uvGenScale.Evaluate());
-        glUniform1i(p.UniformLocation("uvGenWorldSpace"), uvGenWorldSpace.Evaluate() ? 1 : 0);
-        glUniform1f(p.UniformLocation("alphaThreshold"), alphaThreshold.Evaluate());
-        glUniform1f(p.UniformLocation("shadowReciveAmount"), shadowReceive.Evaluate());
-        glUniform1f(p.UniformLocation("glowAmount"), glow.Evaluate());
-    }
-
-    renderState.position = DrawPosition(renderer.currentScene, renderState.position);
-    renderState.scale = scale.Evaluate();
-    renderState.rotation = rotation.Evaluate();
-
-    if (cullFace.Evaluate()) {
-        glEnable(GL_CULL_FACE);
-        glCullFace(GL_FRONT);
-    } else {
-        glDisable(GL_CULL_FACE);
-    }
-
-    if ((drawAllObjects || renderModel.Evaluate()) && renderState.mesh && usable) {
-        glUseProgram(program->program);
-        renderState.Apply(program, projection, view, id);
-        renderState.mesh->Draw(renderer.primitiveMode);
-    }
-    glUseProgram(0);
-
-    if (particles) particles->DrawModels(program, projection, view);
-    if (!arrays.empty()) arrays.front()->Draw(program, projection, view);
-
-    for (auto& child : children) {
-        ParentOffset offset(*this, *child);
-        child->Draw(program, projection, view);
-    }
-}
-
-void Object::UpdateParticles() {
-    if (particles) particles->Update();
-    for (auto& child : children) child->UpdateParticles();
-}
-
-void Object::DrawParticles(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view) {
-    if (particles) particles->DrawQuads(program, projection, view);
-    for (auto& child : children) child->DrawParticles(program, projection, view);
 }
 
 const Object* Object::CopySource(const Scene* scene) const {

@@ -9,7 +9,7 @@
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 
-#include "render/ObjectRenderState.h"
+#include "scene/ObjectRenderState.h"
 #include "scene/Property.h"
 
 namespace pugi {
@@ -17,9 +17,24 @@ class xml_node;
 }
 struct Material;
 class Array;
+class Object;
 class ObjectParticles;
 class Scene;
-class ShaderProgram;
+
+// Particle systems are built and freed by the particle layer; an object
+// holds its own without looking inside. The layer hands these in once at
+// start-up, before any scene loads (InstallParticleSystems in particles/).
+struct ParticleSystemFactory {
+    ObjectParticles* (*create)(Object& owner, const pugi::xml_node& element) = nullptr;
+    void (*destroy)(ObjectParticles* system) = nullptr;
+};
+inline ParticleSystemFactory particleSystemFactory;
+
+struct ParticleSystemDeleter {
+    void operator()(ObjectParticles* system) const {
+        if (system) particleSystemFactory.destroy(system);
+    }
+};
 
 // What one load of nested objects may build. A scene file is authored by
 // hand; these bounds only keep a damaged or hostile file from exhausting the
@@ -36,7 +51,7 @@ struct ObjectLoadLimits {
 
 // One model instance of a scene, with optional child objects, arrays of
 // copies and a particle system, all owned. Loaded on the scene's loading
-// thread; updated and drawn on the render thread.
+// thread; updated and drawn (render/SceneDraw.h) on the render thread.
 class Object {
 public:
     // Takes the next id of the process-wide counter (the first object is 1).
@@ -75,7 +90,7 @@ public:
     PropertyVec3 uvAdd;
     PropertyBool renderModel;
     std::vector<Property*> properties;  // editing order
-    std::unique_ptr<ObjectParticles> particles;
+    std::unique_ptr<ObjectParticles, ParticleSystemDeleter> particles;
     std::vector<std::unique_ptr<Array>> arrays;  // chained in this order
     std::string copyFromName;  // the top-level object whose position this one follows
     uint32_t copyFromHash = 0;
@@ -84,21 +99,6 @@ public:
     // element. Objects nested deeper than the limits allow are skipped.
     void LoadXml(const pugi::xml_node& element);
     void LoadXml(const pugi::xml_node& element, ObjectLoadLimits& limits, int depth = 1);
-
-    // Set by Scene::DrawObjects for the cube-map render, where objects are
-    // drawn when "Render to Cubemap?" is on, whatever "Render model?" says.
-    // Render thread.
-    static inline bool drawAllObjects = false;
-
-    // Draws the mesh with the material at the current frame, then the
-    // particles and the children (each offset by this object's position).
-    // Leaves face culling as "Cull Face" set it and no program in use.
-    void Draw(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view);
-
-    // The particle update of this object, then of its children in order.
-    void UpdateParticles();
-    // The particle pass of this object, then of its children in order.
-    void DrawParticles(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view);
 
     // The first top-level object of `scene` named copyFromName; null when
     // the name is empty or matches none.

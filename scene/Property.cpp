@@ -9,10 +9,10 @@
 #include <limits>
 
 #include "platform/Log.h"
-#include "render/Renderer.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
 #include "resources/XmlValue.h"
+#include "scene/FrameState.h"
 
 namespace {
 
@@ -72,10 +72,10 @@ glm::vec3 Vec3Attributes(const pugi::xml_node& node, bool isColor, float absent)
 }  // namespace
 
 float CurrentFrame() {
-    const Renderer& renderer = Renderer::Instance();
-    float start = static_cast<float>(renderer.frameStart);
-    float end = static_cast<float>(renderer.frameEnd);
-    return start + (end - start) * renderer.progress / 100.0f;
+    const FrameState& frame = FrameState::Current();
+    float start = static_cast<float>(frame.frameStart);
+    float end = static_cast<float>(frame.frameEnd);
+    return start + (end - start) * frame.progress / 100.0f;
 }
 
 // Before the first key that lies past zero the result is zero: `before`

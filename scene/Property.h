@@ -37,7 +37,7 @@ inline constexpr const char* EmitterTypeNames[] = {
 };
 inline constexpr const char* DrawModeNames[] = {"draw.model", "draw.quads"};
 
-// The frame every property is evaluated at, from the Renderer's frame state:
+// The frame every property is evaluated at, from the frame state:
 // frameStart + (frameEnd - frameStart) * progress / 100, in single precision.
 // Render thread.
 float CurrentFrame();

@@ -2,34 +2,18 @@
 
 #include <pugixml.hpp>
 
-#include <GL/glew.h>
-
-#include <chrono>
 #include <optional>
 
 #include "platform/Log.h"
 #include "resources/AsciiCase.h"
 #include "resources/FileBuffer.h"
 #include "resources/NameHash.h"
-#include "render/Renderer.h"
-#include "resources/Material.h"
 #include "resources/ResourceManager.h"
-#include "resources/ShaderProgram.h"
 #include "resources/XmlValue.h"
 
 namespace {
 constexpr size_t kExtensionLength = 4;  // ".xml"
-constexpr std::chrono::milliseconds kReloadPollInterval{500};
-
-// The glass flag of the material the object draws with now. Asking the
-// object's material property rather than the material of its previous draw
-// keeps glass out of the opaque passes on the first frame it is drawn and on
-// the frame its material key changes.
-bool IsGlass(const Object& object) {
-    std::shared_ptr<const Material> material = object.materialProperty.Evaluate();
-    return material && material->glass;
-}
-}
+}  // namespace
 
 Scene::Scene(const std::string& fileName)
     : path(ResourceManager::scenesFolder + fileName),
@@ -118,10 +102,6 @@ void Scene::ReleaseRetired() {
     retiredCameras.clear();
 }
 
-void Scene::Update() {
-    for (auto& object : objects) object->UpdateParticles();
-}
-
 Camera* Scene::AddCamera(std::unique_ptr<Camera> camera) {
     Camera* raw = camera.get();
     // The name is hashed here too, so that a camera made in code is found.
@@ -136,36 +116,7 @@ Camera* Scene::FindCamera(uint32_t hash) const {
     return it == camerasByName.end() ? nullptr : it->second;
 }
 
-void Scene::DrawObjects(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view, bool allObjects,
-                        bool glassWanted, bool onlyShadowCasters, bool invertFaces) {
-    Object::drawAllObjects = allObjects;
-    Renderer::Instance().primitiveMode = GL_TRIANGLES;
-    this->projection = projection;
-    this->view = view;
-
-    // The first poll starts the clock. Objects a reload replaces stay alive
-    // until the frame ends.
-    if (!allObjects) {
-        using Clock = std::chrono::steady_clock;
-        static Clock::time_point lastPoll = Clock::now();
-        const Clock::time_point now = Clock::now();
-        if (now - lastPoll >= kReloadPollInterval) {
-            lastPoll = now;
-            CheckReload();
-        }
-    }
-
-    glFrontFace(invertFaces ? GL_CCW : GL_CW);
-    const GLuint name = program ? program->program : 0;
-    for (auto& object : objects) {
-        glUseProgram(name);
-        if (!allObjects && IsGlass(*object) != glassWanted) continue;
-        if (onlyShadowCasters && !object->castShadow.Evaluate()) continue;
-        object->Draw(program, projection, view);
-    }
-}
-
-void Scene::UploadLights(ShaderProgram* program) {
+void Scene::GatherLights() {
     lightCount = 0;
     for (int i = 0; i < kMaxLights; ++i) {
         lightPositions[i] = glm::vec4(0.0f);
@@ -178,10 +129,4 @@ void Scene::UploadLights(ShaderProgram* program) {
         lightColors[lightCount] = glm::vec4(object->color.Evaluate(), 1.0f);
         ++lightCount;
     }
-    // A program that did not build takes no uniforms.
-    if (!program || program->program == 0) return;
-    glUseProgram(program->program);
-    glUniform1i(program->UniformLocation("usedLights"), lightCount);
-    glUniform4fv(program->UniformLocation("lightsPos"), kMaxLights, &lightPositions[0][0]);
-    glUniform4fv(program->UniformLocation("lightsCol"), kMaxLights, &lightColors[0][0]);
 }

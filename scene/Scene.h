@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -22,8 +21,8 @@
 // post-effect levels.
 //
 // Constructed and first loaded on the watcher thread before it is
-// registered; from then on everything (reloads, updates, reads) happens on
-// the render thread, except the timeline's name look-up through nameHash.
+// registered; from then on everything (reloads, updates, reads, and the
+// draws of render/SceneDraw.h) happens on the render thread.
 class Scene {
 public:
     // `fileName` is the lower-case name inside the scenes folder, with ".xml".
@@ -60,9 +59,6 @@ public:
     // Clip space -1..1 to texture space 0..1.
     glm::mat4 biasMatrix{0.5f, 0, 0, 0, 0, 0.5f, 0, 0, 0, 0, 0.5f, 0, 0.5f, 0.5f, 0.5f, 1.0f};
     std::string name;  // the file name without its extension: how the timeline names it
-    // NameHash(name), cached by the first look-up; 0 means not yet computed.
-    // Atomic because look-ups may run on more than one thread.
-    std::atomic<uint32_t> nameHash{0};
     std::vector<std::unique_ptr<Camera>> cameras;  // document order
     std::map<uint32_t, Camera*> camerasByName;     // a later camera of one name wins
 
@@ -81,20 +77,9 @@ public:
     // Frees what Clear took out. The frame driver calls it once a frame has
     // ended, for the scene that frame showed. Render thread.
     void ReleaseRetired();
-    // The particle update of every object; once per frame.
-    void Update();
-
-    // Draws the top-level objects (and with them their children) with
-    // `program`: those whose glass flag equals `glassWanted`, or all with
-    // `allObjects` (the cube-map render); only shadow casters with
-    // `onlyShadowCasters`. Front faces are counter-clockwise with
-    // `invertFaces`, else clockwise. Outside the cube-map render it polls
-    // the scene's file every 500 ms and reloads it when it changed.
-    void DrawObjects(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view, bool allObjects,
-                     bool glassWanted, bool onlyShadowCasters, bool invertFaces);
-    // The first kMaxLights light objects that are on at the current frame,
-    // uploaded as "usedLights", "lightsPos" and "lightsCol".
-    void UploadLights(ShaderProgram* program);
+    // Fills lightCount, lightPositions and lightColors from the first
+    // kMaxLights light objects that are on at the current frame.
+    void GatherLights();
 
     // Adds a camera and makes it the one found under its name.
     Camera* AddCamera(std::unique_ptr<Camera> camera);

@@ -86,19 +86,19 @@ TEST(Camera, SetUpViewUsesTheCurrentCameraAtTheCurrentFrame) {
     camera.position.keys = {{0, {0, 0, 0}}, {10, {0, 0, 10}}};
     camera.fov.baseValue = 90;
     Renderer& r = Renderer::Instance();
-    r.currentCamera = &camera;
-    r.frameStart = 0;
-    r.frameEnd = 10;
-    r.progress = 100;
+    r.frame.currentCamera = &camera;
+    r.frame.frameStart = 0;
+    r.frame.frameEnd = 10;
+    r.frame.progress = 100;
     r.screenWidth = 200;
     r.screenHeight = 100;
     glm::mat4 view, model;
-    SetUpView(view, model);
+    Renderer::Instance().SetUpView(view, model);
     EXPECT_EQ(r.cameraPosition, glm::vec3(0, 0, 10));
     EXPECT_NEAR(r.projection[1][1], 1.0f, 1e-5f);  // tan(45 degrees) = 1
     EXPECT_NEAR(r.projection[0][0], 0.5f, 1e-5f);
     ExpectNear(view * glm::vec4(0, 0, 0, 1), {0, 0, -10, 1});
-    r.currentCamera = nullptr;
-    r.frameEnd = 0;
-    r.progress = 0;
+    r.frame.currentCamera = nullptr;
+    r.frame.frameEnd = 0;
+    r.frame.progress = 0;
 }

@@ -14,7 +14,10 @@
 #include <memory>
 #include <string>
 
+#include "playback/FrameDriver.h"
+#include "playback/Production.h"
 #include "render/Renderer.h"
+#include "render/SceneDraw.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
 #include "scene/Scene.h"
@@ -40,6 +43,7 @@ protected:
         fs::create_directories(data / "textures");
         fs::copy(demo / "shaders", data / "shaders", fs::copy_options::recursive | fs::copy_options::overwrite_existing);
         ResourceManager& resources = ResourceManager::Instance();
+        ConnectProduction(resources);
         for (const char* model : {"cube.obj", "plane.obj"}) {
             fs::copy_file(demo / "models" / model, data / "models" / model, fs::copy_options::overwrite_existing);
             resources.AddModel({NameHash(model), model, 0});
@@ -66,8 +70,8 @@ protected:
 
     static void SetFrame(int frame) {
         Renderer& renderer = Renderer::Instance();
-        renderer.frameStart = renderer.frameEnd = frame;
-        renderer.progress = 0;
+        renderer.frame.frameStart = renderer.frame.frameEnd = frame;
+        renderer.frame.progress = 0;
     }
 
     static void WriteFile(const std::string& relative, const std::string& text) {
@@ -90,8 +94,8 @@ protected:
     // Draws one frame of `scene` through its camera "cam".
     static void Draw(Scene& scene) {
         Renderer& renderer = Renderer::Instance();
-        renderer.currentScene = &scene;
-        renderer.currentCamera = scene.FindCamera(NameHash("cam"));
+        renderer.frame.currentScene = &scene;
+        renderer.frame.currentCamera = scene.FindCamera(NameHash("cam"));
         renderer.DrawFrame();
         EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     }

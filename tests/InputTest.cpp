@@ -1,4 +1,4 @@
-#include "app/Input.h"
+#include "platform/Input.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "render/Mesh.h"
+#include "resources/Mesh.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/Rand.h"
+#include "render/MeshDraw.h"
 #include "tests/GlContext.h"
 
 namespace {
@@ -73,7 +74,7 @@ TEST(Mesh, AReloadIsDoneByTheNextDraw) {
     ModelFile file(kTriangle);
     Mesh mesh;
     mesh.Load(3, file.path, "t.obj");
-    mesh.Draw();
+    DrawMesh(mesh);
     EXPECT_TRUE(mesh.buffersReady);
     GLuint firstBuffer = mesh.positionBuffer;
     EXPECT_NE(firstBuffer, 0u);
@@ -86,7 +87,7 @@ TEST(Mesh, AReloadIsDoneByTheNextDraw) {
     file.Write(std::string(kTriangle) + "f 3/3/1 2/2/1 1/1/1\n");
     mesh.reloadRequested = true;
     EXPECT_EQ(mesh.TriangleCount(), 1);
-    mesh.Draw();
+    DrawMesh(mesh);
     EXPECT_FALSE(mesh.reloadRequested);
     EXPECT_EQ(mesh.TriangleCount(), 2);
     glBindBuffer(GL_ARRAY_BUFFER, mesh.positionBuffer);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "render/ParticleDraw.h"
 #include "scene/Object.h"
 #include "tests/GlContext.h"
 #include "tests/StdoutCapture.h"
@@ -37,37 +38,37 @@ TEST(ParticleGl, BuffersFollowThePoolSizeAndReceiveOnlyTheWrittenQuads) {
     object.LoadXml(doc.child("Object"));
     ObjectParticles& p = *object.particles;
     StdoutCapture capture;
-    p.Update(1.0f / 60);  // three particles; the buffers are made for ten
+    UpdateSystem(p, 1.0f / 60);  // three particles; the buffers are made for ten
     std::string log = capture.Text();
-    p.DrawQuads(nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
+    DrawQuads(p, nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
     size_t deleted = log.find("ObjectParticles::deleteGLBuffers()");
     ASSERT_NE(deleted, std::string::npos) << log;
     EXPECT_NE(log.find("ObjectParticles::initGLBuffers()", deleted), std::string::npos) << log;
-    EXPECT_EQ(BufferSize(p.quadPositionBuffer), 10 * 48);
-    EXPECT_EQ(BufferSize(p.quadUvBuffer), 10 * 32);
-    EXPECT_EQ(BufferSize(p.quadColorBuffer), 10 * 64);
+    EXPECT_EQ(BufferSize(p.glBuffers->quadPositionBuffer), 10 * 48);
+    EXPECT_EQ(BufferSize(p.glBuffers->quadUvBuffer), 10 * 32);
+    EXPECT_EQ(BufferSize(p.glBuffers->quadColorBuffer), 10 * 64);
 
     ASSERT_EQ(p.quadCount, 3);
-    std::vector<float> positions = BufferFloats(p.quadPositionBuffer, 10 * 12);
+    std::vector<float> positions = BufferFloats(p.glBuffers->quadPositionBuffer, 10 * 12);
     for (size_t i = 0; i < positions.size(); ++i)
         EXPECT_EQ(positions[i], i < 3 * 12 ? p.quadPositions[i] : 0.0f) << i;
-    EXPECT_EQ(BufferFloats(p.quadUvBuffer, 8), (std::vector<float>{0, 0, 1, 0, 1, 1, 0, 1}));
+    EXPECT_EQ(BufferFloats(p.glBuffers->quadUvBuffer, 8), (std::vector<float>{0, 0, 1, 0, 1, 1, 0, 1}));
 
     // A new count replaces the buffers in its update; the same count keeps them.
-    const GLuint before = p.quadPositionBuffer;
+    const GLuint before = p.glBuffers->quadPositionBuffer;
     StdoutCapture quiet;
-    p.Update(1.0f / 60);
-    p.DrawQuads(nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
+    UpdateSystem(p, 1.0f / 60);
+    DrawQuads(p, nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
     EXPECT_EQ(quiet.Text().find("initGLBuffers"), std::string::npos);
-    EXPECT_EQ(p.quadPositionBuffer, before);
+    EXPECT_EQ(p.glBuffers->quadPositionBuffer, before);
     p.countProperty.baseValue = 4;
-    p.Update(1.0f / 60);
-    EXPECT_EQ(BufferSize(p.quadPositionBuffer), 4 * 48);
-    p.DrawQuads(nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
+    UpdateSystem(p, 1.0f / 60);
+    EXPECT_EQ(BufferSize(p.glBuffers->quadPositionBuffer), 4 * 48);
+    DrawQuads(p, nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 
     // A retired system gives its buffers back.
-    const GLuint last = p.quadPositionBuffer;
+    const GLuint last = p.glBuffers->quadPositionBuffer;
     object.particles.reset();
     EXPECT_EQ(glIsBuffer(last), GL_FALSE);
 }

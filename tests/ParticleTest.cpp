@@ -12,7 +12,7 @@
 
 #include "particles/NoiseField.h"
 #include "platform/Rand.h"
-#include "render/Mesh.h"
+#include "resources/Mesh.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
 #include "scene/Object.h"

@@ -111,25 +111,25 @@ TEST_F(PipelineTest, TheSceneFileIsPolledOutsideTheCubeRenderAtMostEvery500Ms) {
     WriteFile("data/scenes/poll.xml", "<Scene>" + Box("0") + camera + "</Scene>");
     Scene scene("poll.xml");
     ASSERT_EQ(scene.objects.size(), 1u);
-    Renderer::Instance().currentScene = &scene;
+    Renderer::Instance().frame.currentScene = &scene;
     const glm::mat4 identity(1.0f);
     ShaderProgram* program = Renderer::Instance().geometryProgram.get();
     // Whatever the poll clock says now, one poll catches up with the file.
     std::this_thread::sleep_for(std::chrono::milliseconds(550));
-    scene.DrawObjects(program, identity, identity, false, false, false, false);
+    DrawObjects(scene, program, identity, identity, false, false, false, false);
 
     WriteFile("data/scenes/poll.xml", "<Scene>" + Box("0") + Box("1") + camera + "</Scene>");
     fs::last_write_time(fs::path(ContentRoot()) / "data/scenes/poll.xml",
                         fs::file_time_type::clock::now() + std::chrono::seconds(10));
-    scene.DrawObjects(program, identity, identity, false, false, false, false);
+    DrawObjects(scene, program, identity, identity, false, false, false, false);
     EXPECT_EQ(scene.objects.size(), 1u);  // polled less than 500 ms ago
     std::this_thread::sleep_for(std::chrono::milliseconds(550));
-    scene.DrawObjects(program, identity, identity, true, false, false, false);
+    DrawObjects(scene, program, identity, identity, true, false, false, false);
     EXPECT_EQ(scene.objects.size(), 1u);  // the cube render never reloads
-    scene.DrawObjects(program, identity, identity, false, false, false, false);
+    DrawObjects(scene, program, identity, identity, false, false, false, false);
     EXPECT_EQ(scene.objects.size(), 2u);
     scene.ReleaseRetired();
-    Renderer::Instance().currentScene = nullptr;
+    Renderer::Instance().frame.currentScene = nullptr;
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
@@ -160,14 +160,14 @@ TEST_F(PipelineTest, LightsAreTheFirstSixteenThatAreOnAtTheCurrentFrame) {
         objects += "<Object><Position x=\"" + std::to_string(i) +
                    R"(" y="0" z="0"/><Color r="1" g="0" b="0"/><LightSource value="1"/></Object>)";
     auto scene = MakeScene(objects);
-    scene->UploadLights(nullptr);
+    UploadLights(*scene, nullptr);
     ASSERT_EQ(scene->lightCount, 16);
     EXPECT_EQ(scene->lightPositions[0], glm::vec4(0, 0, 0, 1));  // the switched-off light takes no slot
     EXPECT_EQ(scene->lightPositions[15], glm::vec4(15, 0, 0, 1));
     EXPECT_EQ(scene->lightColors[15], glm::vec4(1, 0, 0, 1));
 
-    Renderer::Instance().frameStart = Renderer::Instance().frameEnd = 20;
-    scene->UploadLights(nullptr);
+    Renderer::Instance().frame.frameStart = Renderer::Instance().frame.frameEnd = 20;
+    UploadLights(*scene, nullptr);
     EXPECT_EQ(scene->lightCount, 16);
     EXPECT_EQ(scene->lightColors[0], glm::vec4(1, 1, 1, 1));  // now it is on, and first
     EXPECT_EQ(scene->lightPositions[15], glm::vec4(14, 0, 0, 1));
@@ -228,9 +228,9 @@ TEST_F(PipelineTest, AGapInTheTimelineDrawsAClearedFrame) {
 
     // The window shows what the pipeline composed; at 64 x 64 only its lower left.
     clock.t = 15;
-    r.RenderFrame(nullptr);
+    RenderFrame(nullptr);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-    ASSERT_NE(r.currentScene, nullptr);
+    ASSERT_NE(r.frame.currentScene, nullptr);
     const glm::ivec2 corner(20, 20);
     const glm::vec3 shown = Pixel(0, corner.x, corner.y);
     const glm::vec3 composed = Pixel(r.combined2Target, corner.x, corner.y);
@@ -242,7 +242,7 @@ TEST_F(PipelineTest, AGapInTheTimelineDrawsAClearedFrame) {
     glClearColor(1, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     clock.t = 5;
-    r.RenderFrame(nullptr);
+    RenderFrame(nullptr);
     EXPECT_LT(Brightness(Pixel(0, corner.x, corner.y)), 0.01f);
     EXPECT_LT(Brightness(Pixel(0, 60, 60)), 0.01f);
 

@@ -167,12 +167,12 @@ TEST_F(PostEffectsTest, ScenesWithoutShadowSourceCameraOrOriginRenderWithDefault
     auto bare = std::make_unique<Scene>("bare.xml");
     const std::string xml = "<Scene>" + content + "</Scene>";
     ASSERT_TRUE(bare->LoadDocument(xml.data(), xml.size()));
-    r.currentScene = bare.get();
-    r.currentCamera = nullptr;
+    r.frame.currentScene = bare.get();
+    r.frame.currentCamera = nullptr;
     r.DrawFrame();
     r.DrawFrame();
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-    r.currentScene = nullptr;
+    r.frame.currentScene = nullptr;
 }
 
 TEST_F(PostEffectsTest, ABrightLightGrowsAHorizontalStreakThatFollowsTheAnamorphicLevel) {

@@ -107,15 +107,15 @@ TEST(PropertyEditing, FirstKeyClearsTheBaseAndRemovingTheLastFoldsItBack) {
 
 TEST(CurrentFrame, FollowsTheRenderersFrameState) {
     Renderer& r = Renderer::Instance();
-    r.frameStart = 100;
-    r.frameEnd = 200;
-    r.progress = 25;
+    r.frame.frameStart = 100;
+    r.frame.frameEnd = 200;
+    r.frame.progress = 25;
     EXPECT_EQ(CurrentFrame(), 125.0f);
     PropertyFloat p;
     p.keys = {{100, 0.0f}, {200, 4.0f}};
     EXPECT_FLOAT_EQ(p.Evaluate(), 1.0f);
-    r.frameStart = r.frameEnd = 0;
-    r.progress = 0;
+    r.frame.frameStart = r.frame.frameEnd = 0;
+    r.frame.progress = 0;
 }
 
 TEST(PropertyLine, EvaluatesPiecewiseLinearAndSortsStably) {

@@ -13,8 +13,10 @@
 #include <glm/gtc/matrix_transform.hpp>
 
 #include "render/ApplyMaterial.h"
-#include "render/Mesh.h"
-#include "render/ObjectRenderState.h"
+#include "render/ApplyRenderState.h"
+#include "render/MeshDraw.h"
+#include "resources/Mesh.h"
+#include "scene/ObjectRenderState.h"
 #include "render/ShadowMask.h"
 #include "resources/Material.h"
 #include "resources/Texture.h"
@@ -178,8 +180,8 @@ TEST(RendererSetUp, MissingShadersLeaveProgramZeroAndTheTargetsStillComplete) {
     glViewport(0, 0, 320, 240);
     r.CopyTexture(r.colorTex, r.savedColorTex);
     ObjectRenderState state;
-    state.Apply(r.geometryProgram.get(), r.projection, r.view, 1);
-    state.Apply(nullptr, r.projection, r.view, 1);
+    Apply(state, r.geometryProgram.get(), r.projection, r.view, 1);
+    Apply(state, nullptr, r.projection, r.view, 1);
     glUseProgram(0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
@@ -281,7 +283,7 @@ TEST(ObjectRenderState, ApplyUploadsTranslationThenRotationsAboutXYZ) {
     state.color = {0.25f, 0.5f, 1.0f};
     const glm::mat4 projection = glm::perspective(1.0f, 16.0f / 9.0f, 0.1f, 100.0f);
     const glm::mat4 view = glm::lookAt(glm::vec3(0, 2, 10), glm::vec3(0), glm::vec3(0, 1, 0));
-    state.Apply(program, projection, view, 7);
+    Apply(state, program, projection, view, 7);
 
     // Written out by hand: T x Rx x Ry x Rz, column vectors.
     const float d = 0.017453292f;
@@ -314,7 +316,7 @@ TEST(ObjectRenderState, ApplyUploadsTranslationThenRotationsAboutXYZ) {
 
     // An instance replaces the model matrix as given, untouched by position or rotation.
     const glm::mat4 instance = glm::translate(glm::mat4(1.0f), glm::vec3(5, 6, 7));
-    state.ApplyInstance(program, projection, view, instance);
+    ApplyInstance(state, program, projection, view, instance);
     ExpectNear(UniformMatrix(p, "M"), instance);
     ExpectNear(UniformMatrix(p, "MVP"), projection * view * instance);
     glUseProgram(0);
@@ -328,7 +330,7 @@ TEST(ObjectRenderState, MissingOrUndecodedTexturesBindTheDefaults) {
     glUseProgram(program->program);
 
     ObjectRenderState state;
-    state.BindTextures(*program);
+    BindTextures(state, *program);
     EXPECT_EQ(BoundTexture(0), static_cast<GLint>(r.whiteTex));
     EXPECT_EQ(BoundTexture(1), static_cast<GLint>(r.defaultNormalTex));
     EXPECT_EQ(BoundTexture(2), static_cast<GLint>(r.whiteTex));
@@ -342,7 +344,7 @@ TEST(ObjectRenderState, MissingOrUndecodedTexturesBindTheDefaults) {
     Texture decoding;
     state.normalTexture = &decoding;
     state.colorTexture = &decoding;
-    state.BindTextures(*program);
+    BindTextures(state, *program);
     EXPECT_EQ(BoundTexture(0), static_cast<GLint>(r.whiteTex));
     EXPECT_EQ(BoundTexture(1), static_cast<GLint>(r.defaultNormalTex));
     glActiveTexture(GL_TEXTURE0);
@@ -405,8 +407,8 @@ TEST(ProductionShaders, GeometryOcclusionAndLightingAgreeOnTheGBuffer) {
     ObjectRenderState state;
     state.mesh = &square;
     state.color = {0.25f, 0.5f, 1.0f};
-    state.Apply(&geometry, projection, view, 5);
-    square.Draw();
+    Apply(state, &geometry, projection, view, 5);
+    DrawMesh(square);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 
     const int cx = w / 2, cy = h / 2;

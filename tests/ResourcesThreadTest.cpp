@@ -8,8 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "playback/Production.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
+#include "scene/Scene.h"
 #include "tests/ContentFolder.h"
 #include "tests/StdoutCapture.h"
 
@@ -21,6 +23,7 @@ TEST_F(ResourceThreads, LookUpsRunSafelyWhileTheWatcherAdds) {
     constexpr int kCount = 300;
     Write("data/textures/shared.png", "pixels");
     ResourceManager manager;
+    ConnectProduction(manager);
     std::vector<FileRecord> textures, models, scenes;
     for (int i = 0; i < kCount; ++i) {
         std::string stem = "r" + std::to_string(i);

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "particles/ObjectParticles.h"
 #include "render/Renderer.h"
 #include "resources/NameHash.h"
 #include "tests/ContentFolder.h"
@@ -159,8 +160,8 @@ TEST_F(SceneTest, ReloadInTheMiddleOfAFrameKeepsTheFramesContentAlive) {
     auto scene = Make("midframe", R"(<Scene><Object name="o"><Position x="3"/><Object/></Object>
         <Camera name="main"><Position z="5"/></Camera></Scene>)");
     Renderer& r = Renderer::Instance();
-    r.currentScene = scene.get();
-    r.currentCamera = scene->FindCamera(NameHash("main"));
+    r.frame.currentScene = scene.get();
+    r.frame.currentCamera = scene->FindCamera(NameHash("main"));
     Object* old = scene->objects[0].get();
     Object* oldChild = old->children[0].get();
 
@@ -172,18 +173,18 @@ TEST_F(SceneTest, ReloadInTheMiddleOfAFrameKeepsTheFramesContentAlive) {
 
     // The later passes of the same frame still read what they were given.
     glm::mat4 view, model;
-    SetUpView(view, model);
+    Renderer::Instance().SetUpView(view, model);
     EXPECT_EQ(r.cameraPosition, glm::vec3(0, 0, 5));
     EXPECT_EQ(old->position.Evaluate(), glm::vec3(3, 0, 0));
     EXPECT_EQ(oldChild->parent, old);
 
     scene->ReleaseRetired();  // the frame has ended
     EXPECT_EQ(scene->RetiredCount(), 0u);
-    r.currentCamera = scene->FindCamera(NameHash("main"));
-    SetUpView(view, model);
+    r.frame.currentCamera = scene->FindCamera(NameHash("main"));
+    Renderer::Instance().SetUpView(view, model);
     EXPECT_EQ(r.cameraPosition, glm::vec3(0, 0, 0));
-    r.currentScene = nullptr;
-    r.currentCamera = nullptr;
+    r.frame.currentScene = nullptr;
+    r.frame.currentCamera = nullptr;
 }
 
 TEST_F(SceneTest, DeepNestingIsCutAtTheLimit) {
@@ -198,7 +199,7 @@ TEST_F(SceneTest, DeepNestingIsCutAtTheLimit) {
     ASSERT_EQ(scene->objects.size(), 1u);
     EXPECT_EQ(Depth(*scene->objects[0]), ObjectLoadLimits::kMaxDepth);
     EXPECT_NE(log.find("nested deeper than"), std::string::npos);
-    scene->Update();
+    UpdateParticles(*scene, 1.0f / 60);
     scene->Clear();
     scene->ReleaseRetired();
 }

@@ -14,6 +14,7 @@
 
 #include "platform/Music.h"
 #include "render/FrameClock.h"
+#include "playback/FrameDriver.h"
 #include "render/Renderer.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
@@ -35,8 +36,8 @@ struct Scenes {
     Scene* outro;
     Scenes() {
         ResourceManager& m = ResourceManager::Instance();
-        intro = m.scenes.Append(std::make_unique<Scene>("intro.xml"));
-        outro = m.scenes.Append(std::make_unique<Scene>("outro.xml"));
+        intro = m.scenes.Append(NameHash("intro"), std::make_shared<Scene>("intro.xml"));
+        outro = m.scenes.Append(NameHash("outro"), std::make_shared<Scene>("outro.xml"));
         for (Scene* scene : {intro, outro}) {
             auto camera = std::make_unique<Camera>();
             camera->name = "main";
@@ -212,37 +213,37 @@ TEST(FrameDriver, PublishesTheShotUnderTheMusicPosition) {
     r.musicClock = &music;
     r.frameClock = &clock;
     r.previousTicks = 0;  // a first frame, even when the test runs again
-    r.currentScene = nullptr;
+    r.frame.currentScene = nullptr;
 
     music.t = 1.0;  // before the first shot: nothing to draw
-    EXPECT_FALSE(r.BeginFrame());
-    EXPECT_EQ(r.currentScene, nullptr);
-    EXPECT_NEAR(r.frameDelta, 1.0f / 60, 1e-4f);  // the first frame counts as one frame
+    EXPECT_FALSE(BeginFrame());
+    EXPECT_EQ(r.frame.currentScene, nullptr);
+    EXPECT_NEAR(r.frame.frameDelta, 1.0f / 60, 1e-4f);  // the first frame counts as one frame
 
     clock.Advance(20000);
     music.t = 2.0;  // exactly at the start: progress 0, the first frame of the shot
-    ASSERT_TRUE(r.BeginFrame());
-    EXPECT_FLOAT_EQ(r.frameDelta, 0.02f);
-    EXPECT_EQ(r.currentScene, scenes.intro);
-    EXPECT_EQ(r.currentCamera, scenes.intro->FindCamera(NameHash("main")));
-    EXPECT_EQ(r.frameStart, -25);  // truncated toward zero
-    EXPECT_EQ(r.frameEnd, 50);
-    EXPECT_EQ(r.progress, 0.0f);
+    ASSERT_TRUE(BeginFrame());
+    EXPECT_FLOAT_EQ(r.frame.frameDelta, 0.02f);
+    EXPECT_EQ(r.frame.currentScene, scenes.intro);
+    EXPECT_EQ(r.frame.currentCamera, scenes.intro->FindCamera(NameHash("main")));
+    EXPECT_EQ(r.frame.frameStart, -25);  // truncated toward zero
+    EXPECT_EQ(r.frame.frameEnd, 50);
+    EXPECT_EQ(r.frame.progress, 0.0f);
     EXPECT_EQ(CurrentFrame(), -25.0f);
 
     music.t = 5.0;
-    ASSERT_TRUE(r.BeginFrame());
-    EXPECT_FLOAT_EQ(r.progress, 75.0f);
+    ASSERT_TRUE(BeginFrame());
+    EXPECT_FLOAT_EQ(r.frame.progress, 75.0f);
 
     music.t = 6.0;  // back to back: the boundary belongs to the second shot
-    ASSERT_TRUE(r.BeginFrame());
-    EXPECT_EQ(r.currentScene, scenes.outro);
-    EXPECT_EQ(r.frameStart, -25);  // the defaults
-    EXPECT_EQ(r.progress, 0.0f);
+    ASSERT_TRUE(BeginFrame());
+    EXPECT_EQ(r.frame.currentScene, scenes.outro);
+    EXPECT_EQ(r.frame.frameStart, -25);  // the defaults
+    EXPECT_EQ(r.frame.progress, 0.0f);
 
     music.t = 10.0;  // past the last shot: nothing, and the last shot stays published
-    EXPECT_FALSE(r.BeginFrame());
-    EXPECT_EQ(r.currentScene, scenes.outro);
+    EXPECT_FALSE(BeginFrame());
+    EXPECT_EQ(r.frame.currentScene, scenes.outro);
 
     r.musicClock = nullptr;
     r.frameClock = nullptr;

@@ -21,8 +21,12 @@
 #include <vector>
 
 #include "platform/Music.h"
+#include "particles/ObjectParticles.h"
 #include "platform/Window.h"
+#include "playback/FrameDriver.h"
+#include "playback/Production.h"
 #include "render/FrameClock.h"
+#include "render/ParticleDraw.h"
 #include "render/PassProfiler.h"
 #include "render/Renderer.h"
 #include "resources/ResourceManager.h"
@@ -176,6 +180,8 @@ int main(int argc, char** argv) {
     // Everything loads now, in the order of the player's first content poll;
     // the poll ends by starting playback.
     ResourceManager& resources = ResourceManager::Instance();
+    InstallParticleSystems();
+    ConnectProduction(resources);
     resources.ready = true;
     resources.Update();
     renderer.playing = true;
@@ -188,7 +194,7 @@ int main(int argc, char** argv) {
         while (static_cast<double>(step) * kStepSeconds < t - 1e-9) {
             music.seconds = static_cast<double>(step) * kStepSeconds;
             frames.Advance(kStepMicroseconds);
-            if (renderer.BeginFrame()) renderer.currentScene->Update();
+            if (BeginFrame()) UpdateScene(*renderer.frame.currentScene, renderer.frame.frameDelta);
             ++step;
         }
         music.seconds = t;
@@ -196,7 +202,7 @@ int main(int argc, char** argv) {
         // A moment that no shot covers shows a cleared picture.
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
         glClearBufferfv(GL_COLOR, 0, black);
-        renderer.RenderFrame(&window);
+        RenderFrame(&window);
         std::string path = CaptureName(options.outFolder, t);
         if (!WritePng(path, renderer.screenWidth, renderer.screenHeight)) return Fail("cannot write " + path);
         std::printf("wrote %s\n", path.c_str());
@@ -208,7 +214,7 @@ int main(int argc, char** argv) {
             renderer.profiler = &profiler;
             for (int i = 0; i < options.profileFrames; ++i) {
                 frames.Advance(kStepMicroseconds);
-                renderer.RenderFrame(&window);
+                RenderFrame(&window);
                 window.Swap();
             }
             renderer.profiler = nullptr;

@@ -1,4 +1,4 @@
-#include "app/Input.h"
+#include "platform/Input.h"
 
 void BeginDrag(CursorTracker& tracker, InputState& input, const CursorAccess& cursor) {
     tracker.cursorPos = cursor.read();

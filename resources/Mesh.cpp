@@ -1,4 +1,4 @@
-#include "render/Mesh.h"
+#include "resources/Mesh.h"
 
 #include "platform/Rand.h"
 #include "resources/SModelLoader.h"
@@ -29,51 +29,6 @@ void Mesh::Load() {
     normals = std::move(arrays.normals);
     tangents = std::move(arrays.tangents);
     uvs = std::move(arrays.uvs);
-}
-
-void Mesh::CreateBuffers() {
-    auto upload = [](GLuint& buffer, const std::vector<float>& data, GLenum usage) {
-        glGenBuffers(1, &buffer);
-        glBindBuffer(GL_ARRAY_BUFFER, buffer);
-        glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(data.size() * sizeof(float)),
-                     data.empty() ? nullptr : data.data(), usage);
-    };
-    // Positions may be rewritten in place by effects; the rest never changes.
-    upload(positionBuffer, positions, GL_DYNAMIC_DRAW);
-    upload(normalBuffer, normals, GL_STATIC_DRAW);
-    upload(tangentBuffer, tangents, GL_STATIC_DRAW);
-    upload(uvBuffer, uvs, GL_STATIC_DRAW);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-}
-
-void Mesh::DeleteBuffers() {
-    GLuint buffers[] = {positionBuffer, normalBuffer, tangentBuffer, uvBuffer};
-    glDeleteBuffers(4, buffers);
-    positionBuffer = normalBuffer = tangentBuffer = uvBuffer = 0;
-}
-
-void Mesh::Draw(GLenum primitiveMode) {
-    if (reloadRequested.exchange(false, std::memory_order_acquire)) {
-        buffersReady = false;
-        DeleteBuffers();
-        Load();
-    }
-    if (!buffersReady) {
-        buffersReady = true;
-        CreateBuffers();
-    }
-    if (vertexFloatCount == 0) return;
-
-    const GLuint buffers[] = {positionBuffer, normalBuffer, tangentBuffer, uvBuffer};
-    const GLint components[] = {3, 3, 3, 2};
-    for (GLuint i = 0; i < 4; ++i) {
-        glEnableVertexAttribArray(i);
-        glBindBuffer(GL_ARRAY_BUFFER, buffers[i]);
-        glVertexAttribPointer(i, components[i], GL_FLOAT, GL_FALSE, 0, nullptr);
-    }
-    glDrawArrays(primitiveMode, 0, vertexFloatCount / 3);
-    for (GLuint i = 0; i < 4; ++i) glDisableVertexAttribArray(i);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
 }
 
 std::optional<Mesh::SurfacePoint> Mesh::RandomSurfacePoint() const {

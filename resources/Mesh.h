@@ -1,7 +1,5 @@
 #pragma once
 
-#include <GL/glew.h>
-
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -13,7 +11,7 @@
 // One model from data/models/, in the form the GPU draws: every triangle with
 // its own three vertices, nothing indexed. Parsed on the watcher thread when
 // first added; a changed file is re-read by the render thread at the mesh's
-// next draw, which also creates the GL buffers on first use.
+// next draw (render/MeshDraw.h), which also makes the GL buffers named here.
 class Mesh {
 public:
     uint32_t hash = 0;     // NameHash(fileName), the registry key
@@ -27,11 +25,12 @@ public:
     std::vector<float> tangents;
     std::vector<float> uvs;
 
-    GLuint positionBuffer = 0;
-    GLuint normalBuffer = 0;
-    GLuint tangentBuffer = 0;
-    GLuint uvBuffer = 0;
-    bool buffersReady = false;  // render thread only
+    // GL buffer names, made and used by the draw; render thread only.
+    unsigned int positionBuffer = 0;
+    unsigned int normalBuffer = 0;
+    unsigned int tangentBuffer = 0;
+    unsigned int uvBuffer = 0;
+    bool buffersReady = false;
 
     // Watcher -> render thread: the file changed; re-read it before drawing.
     std::atomic<bool> reloadRequested{false};
@@ -41,13 +40,6 @@ public:
     // Parses `path` again into the arrays; a file that cannot be read leaves
     // a mesh of no triangles.
     void Load();
-
-    // Render thread, context current.
-    void CreateBuffers();
-    void DeleteBuffers();
-    // Draws the triangles with `primitiveMode` (GL_TRIANGLES for objects),
-    // re-reading the file first when a reload was requested.
-    void Draw(GLenum primitiveMode = GL_TRIANGLES);
 
     int32_t TriangleCount() const { return vertexFloatCount / 9; }
 

@@ -4,11 +4,10 @@
 #include <glm/vec3.hpp>
 
 class Mesh;
-class ShaderProgram;
 class Texture;
 
 // What one drawable hands to the shaders: its transform, its material's
-// textures and values. The owner (an object, an array's element set, a
+// textures and values (render/ApplyRenderState.h turns it into uniforms). The owner (an object, an array's element set, a
 // particle system) keeps it for its lifetime; values persist between frames
 // until the material or the object writes them again. Render thread only.
 class ObjectRenderState {
@@ -32,18 +31,4 @@ public:
     bool useSkyShader = false;
     float blurriness = 1.0f;
     float refraction = 0;
-
-    // The four material textures on units 0 to 3 ("colorMap", "normalMap",
-    // "reflectionMap", "blurrinessMap"). The program must be in use.
-    void BindTextures(ShaderProgram& program);
-
-    // Builds the model matrix T x Rx x Ry x Rz and the MVP, binds the
-    // textures and uploads every per-object uniform to `program`, which it
-    // puts in use. Does nothing for a null program or one that did not build.
-    void Apply(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view, int objectId);
-
-    // For one instance of an array or particle system: `instanceModel`
-    // becomes the model matrix; uploads "MVP", "M", "V" and "P" only.
-    void ApplyInstance(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view,
-                       const glm::mat4& instanceModel);
 };

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <GL/glew.h>
+
+class Mesh;
+
+// The GPU side of a mesh: its four vertex buffers. Render thread, context
+// current.
+void CreateBuffers(Mesh& mesh);
+void DeleteBuffers(Mesh& mesh);
+// Draws the triangles with `primitiveMode` (GL_TRIANGLES for objects),
+// re-reading the file first when a reload was requested and making the
+// buffers at the first draw.
+void DrawMesh(Mesh& mesh, GLenum primitiveMode = GL_TRIANGLES);

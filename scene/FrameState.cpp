@@ -1,0 +1,6 @@
+#include "scene/FrameState.h"
+
+FrameState& FrameState::Current() {
+    static FrameState frame;
+    return frame;
+}

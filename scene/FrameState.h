@@ -1,0 +1,20 @@
+#pragma once
+
+class Scene;
+class Camera;
+
+// Where the production stands this frame: the shot the frame driver found
+// and the key-frame position every property evaluates at. The frame driver
+// publishes it at the start of each frame; everything else reads it.
+// Render thread only.
+struct FrameState {
+    Scene* currentScene = nullptr;
+    Camera* currentCamera = nullptr;
+    float progress = 0;  // percent of the shot's window of music time
+    int frameStart = 0;
+    int frameEnd = 0;
+    float frameDelta = 0;  // seconds since the previous played frame
+
+    // The one frame of the process.
+    static FrameState& Current();
+};

@@ -1,4 +1,0 @@
-#pragma once
-
-// Objects reach their particle system through this header.
-#include "particles/ObjectParticles.h"

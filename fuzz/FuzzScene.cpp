@@ -7,8 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "render/Renderer.h"
+#include "particles/ObjectParticles.h"
 #include "scene/Array.h"
+#include "scene/Camera.h"
+#include "scene/FrameState.h"
 #include "scene/Scene.h"
 
 namespace {
@@ -56,24 +58,23 @@ void Exercise(Scene& scene) {
         for (const auto& owned : scene.cameras) member |= owned.get() == camera;
         Check(member && camera->nameHash == hash);
     }
-    Renderer& renderer = Renderer::Instance();
-    glm::mat4 view, model;
+    glm::mat4 projection, view, model;
     for (const auto& camera : scene.cameras) {
         EvaluateAll(camera->properties);
-        renderer.frame.currentCamera = camera.get();
-        Renderer::Instance().SetUpView(view, model);
+        BuildCameraMatrices(camera->rotation.Evaluate(), camera->position.Evaluate(), camera->fov.Evaluate(),
+                            ScreenAspect(1920, 1080), projection, view, model);
     }
-    renderer.frame.currentCamera = nullptr;
-    scene.Update();
+    UpdateParticles(scene, FrameState::Current().frameDelta);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static Scene* scene = new Scene("fuzz-scene-that-does-not-exist.xml");
-    Renderer& renderer = Renderer::Instance();
-    renderer.screenWidth = 1920;
-    renderer.screenHeight = 1080;
+    static Scene* scene = [] {
+        InstallParticleSystems();
+        return new Scene("fuzz-scene-that-does-not-exist.xml");
+    }();
+    FrameState& frame = FrameState::Current();
 
     scene->Clear();
     bool loaded = scene->LoadDocument(reinterpret_cast<const char*>(data), size);
@@ -82,9 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Before, on, between and after typical keys, and far out.
     const int frames[][2] = {{0, 0}, {-10, 10}, {5, 100}, {-2147483647 - 1, 2147483647}};
     for (const auto& [start, end] : frames) {
-        renderer.frame.frameStart = start;
-        renderer.frame.frameEnd = end;
-        renderer.frame.progress = 37.5f;
+        frame.frameStart = start;
+        frame.frameEnd = end;
+        frame.progress = 37.5f;
         Exercise(*scene);
     }
     scene->ReleaseRetired();

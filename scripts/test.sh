@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test headless: the plain
-# build, then AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded
+# Installs what is missing, checks that includes point down the layers, then
+# builds and runs every test headless: the plain build, then AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded
 # tests under ThreadSanitizer. Pass --quick to run the plain build only.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -29,6 +29,9 @@ build() {
   cmake -G Ninja -S "$ROOT" -B "$dir" "$@" >/dev/null
   cmake --build "$dir" -j "$JOBS"
 }
+
+echo "== layers"
+bash "$ROOT/scripts/check-layers.sh"
 
 echo "== plain build"
 build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo

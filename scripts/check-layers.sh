@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Fails when a file includes a header from a folder above its own, or when the
+# GL-free layers (scene/, particles/) include a GL header. Prints every
+# offending include as FILE:LINE: include.
+#
+# The layers, lowest first: a folder may include its own headers and those of
+# the folders before it.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+
+LAYERS=(platform resources scene particles render playback app tools)
+GL_FREE=(scene particles)
+
+rank() {
+    local i
+    for i in "${!LAYERS[@]}"; do
+        if [ "${LAYERS[$i]}" = "$1" ]; then echo "$i"; return; fi
+    done
+    echo -1
+}
+
+failed=0
+for folder in "${LAYERS[@]}"; do
+    own=$(rank "$folder")
+    while IFS= read -r -d '' file; do
+        while IFS=: read -r line text; do
+            header=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)".*/\1/' <<<"$text")
+            target=${header%%/*}
+            [ "$target" = "$header" ] && continue
+            other=$(rank "$target")
+            if [ "$other" -gt "$own" ]; then
+                echo "$file:$line: $folder/ includes $header from $target/, a layer above it"
+                failed=1
+            fi
+        done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
+        for gl_free in "${GL_FREE[@]}"; do
+            [ "$folder" = "$gl_free" ] || continue
+            while IFS=: read -r line text; do
+                echo "$file:$line: $folder/ makes no GL calls, but includes$(sed -E "s/^[^<]*/ /" <<<"$text")"
+                failed=1
+            done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(GL/|SDL.*opengl|glew)' "$file" || true)
+        done
+    done < <(find "$folder" -type f \( -name '*.h' -o -name '*.cpp' \) -print0 | sort -z)
+done
+
+if [ "$failed" -ne 0 ]; then
+    echo "Layer check failed: dependencies must point down ${LAYERS[*]}" >&2
+    exit 1
+fi
+echo "Layer check passed: ${LAYERS[*]}"

@@ -153,29 +153,29 @@ void Renderer::Init() {
     frame.currentScene = scenes.empty() ? nullptr : scenes.front();
 
     // Programs, in the order the rebuild sweep visits them.
-    ssaoProgram = BuildProgram("Passthrough.vs", "ssao.fs");
-    copyProgram = BuildProgram("Passthrough.vs", "copyframebuffer.fs");
-    deferredProgram = BuildProgram("deferred.vs", "deferred.fs");
-    ssaoBlurProgram = BuildProgram("Passthrough.vs", "ssao_blur.fs");
-    reflectProgram = BuildProgram("Passthrough.vs", "ss_reflect.fs");
-    cubeBlurProgram = BuildProgram("Passthrough.vs", "blurCubeMap.fs");
-    geometryProgram = BuildProgram("TransformVertexShader.vs", "ColorFragmentShader.fs");
-    particleProgram = BuildProgram("TransparentParticle2.vs", "TransparentParticle2.fs");
-    debugProgram = BuildProgram("TransformVertexShader.vs", "Debug.fs");
-    simpleProgram = BuildProgram("Passthrough.vs", "simple.fs");
-    refractionProgram = BuildProgram("TransformVertexShader.vs", "refraction.fs");
-    lensDirtThresholdProgram = BuildProgram("Passthrough.vs", "pp_lens_dirt_threshold.fs");
-    lensDirtBlurProgram = BuildProgram("Passthrough.vs", "pp_lens_dirt_blur.fs");
-    lensDirtMixProgram = BuildProgram("Passthrough.vs", "pp_lens_dirt_mix.fs");
-    shadowProgram = BuildProgram("shadowmap_depth.vs", "shadowmap_depth.fs");
-    glowBlurProgram = BuildProgram("Passthrough.vs", "glow_blur.fs");
+    programs.ssaoProgram = BuildProgram("Passthrough.vs", "ssao.fs");
+    programs.copyProgram = BuildProgram("Passthrough.vs", "copyframebuffer.fs");
+    programs.deferredProgram = BuildProgram("deferred.vs", "deferred.fs");
+    programs.ssaoBlurProgram = BuildProgram("Passthrough.vs", "ssao_blur.fs");
+    programs.reflectProgram = BuildProgram("Passthrough.vs", "ss_reflect.fs");
+    programs.cubeBlurProgram = BuildProgram("Passthrough.vs", "blurCubeMap.fs");
+    programs.geometryProgram = BuildProgram("TransformVertexShader.vs", "ColorFragmentShader.fs");
+    programs.particleProgram = BuildProgram("TransparentParticle2.vs", "TransparentParticle2.fs");
+    programs.debugProgram = BuildProgram("TransformVertexShader.vs", "Debug.fs");
+    programs.simpleProgram = BuildProgram("Passthrough.vs", "simple.fs");
+    programs.refractionProgram = BuildProgram("TransformVertexShader.vs", "refraction.fs");
+    programs.lensDirtThresholdProgram = BuildProgram("Passthrough.vs", "pp_lens_dirt_threshold.fs");
+    programs.lensDirtBlurProgram = BuildProgram("Passthrough.vs", "pp_lens_dirt_blur.fs");
+    programs.lensDirtMixProgram = BuildProgram("Passthrough.vs", "pp_lens_dirt_mix.fs");
+    programs.shadowProgram = BuildProgram("shadowmap_depth.vs", "shadowmap_depth.fs");
+    programs.glowBlurProgram = BuildProgram("Passthrough.vs", "glow_blur.fs");
 
     // Environment cubes: the rendered scene and its blur chain.
-    cube256 = CreateCubeMap(cubeSize);
-    cube128a = CreateCubeMap(cubeSize / 2);
-    cube128b = CreateCubeMap(cubeSize / 2);
-    cube85b = CreateCubeMap(cubeSize / 3);
-    cube85a = CreateCubeMap(cubeSize / 3);
+    cubes.cube256 = CreateCubeMap(cubes.cubeSize);
+    cubes.cube128a = CreateCubeMap(cubes.cubeSize / 2);
+    cubes.cube128b = CreateCubeMap(cubes.cubeSize / 2);
+    cubes.cube85b = CreateCubeMap(cubes.cubeSize / 3);
+    cubes.cube85a = CreateCubeMap(cubes.cubeSize / 3);
 
     // Stand-ins for material textures that are not there.
     defaultNormalTex = CreateSolidTexture(128, 128, 255);
@@ -188,71 +188,71 @@ void Renderer::Init() {
     glDepthFunc(GL_LESS);
 
     // G-buffer textures, the glass pass's saved copies and the final layer.
-    glassColorTex = CreateTargetTexture(RGB16F, W, H);
-    finalColorTex = CreateTargetTexture(RGB16F, W, H);
-    gBuffer = NewFramebuffer();
-    colorTex = CreateTargetTexture(RGBA16F, W, H);
-    positionTex = CreateTargetTexture(RGBA16F, W, H);
-    normalTex = CreateTargetTexture(RGB16F, W, H);
-    propertiesTex = CreateTargetTexture(RGBA16F, W, H);
-    tangentTex = CreateTargetTexture(RGB16F, W, H);
-    savedPositionTex = CreateTargetTexture(RGB16F, W, H);
-    savedTangentTex = CreateTargetTexture(RGB16F, W, H);
-    savedColorTex = CreateTargetTexture(RGB16F, W, H);
-    savedNormalTex = CreateTargetTexture(RGB16F, W, H);
-    savedPropertiesTex = CreateTargetTexture(RGB16F, W, H);
-    finalPositionTex = CreateTargetTexture(RGB16F, W, H);
-    finalTangentTex = CreateTargetTexture(RGB16F, W, H);
-    finalNormalTex = CreateTargetTexture(RGB16F, W, H);
-    finalPropertiesTex = CreateTargetTexture(RGB16F, W, H);
-    savedDepthTex = CreateTargetTexture(Depth24, W, H);
-    finalDepthTex = CreateTargetTexture(Depth24, W, H);
-    depthTex = CreateTargetTexture(Depth24, W, H);
+    gbuffer.glassColorTex = CreateTargetTexture(RGB16F, W, H);
+    gbuffer.finalColorTex = CreateTargetTexture(RGB16F, W, H);
+    gbuffer.gBuffer = NewFramebuffer();
+    gbuffer.colorTex = CreateTargetTexture(RGBA16F, W, H);
+    gbuffer.positionTex = CreateTargetTexture(RGBA16F, W, H);
+    gbuffer.normalTex = CreateTargetTexture(RGB16F, W, H);
+    gbuffer.propertiesTex = CreateTargetTexture(RGBA16F, W, H);
+    gbuffer.tangentTex = CreateTargetTexture(RGB16F, W, H);
+    gbuffer.savedPositionTex = CreateTargetTexture(RGB16F, W, H);
+    gbuffer.savedTangentTex = CreateTargetTexture(RGB16F, W, H);
+    gbuffer.savedColorTex = CreateTargetTexture(RGB16F, W, H);
+    gbuffer.savedNormalTex = CreateTargetTexture(RGB16F, W, H);
+    gbuffer.savedPropertiesTex = CreateTargetTexture(RGB16F, W, H);
+    gbuffer.finalPositionTex = CreateTargetTexture(RGB16F, W, H);
+    gbuffer.finalTangentTex = CreateTargetTexture(RGB16F, W, H);
+    gbuffer.finalNormalTex = CreateTargetTexture(RGB16F, W, H);
+    gbuffer.finalPropertiesTex = CreateTargetTexture(RGB16F, W, H);
+    gbuffer.savedDepthTex = CreateTargetTexture(Depth24, W, H);
+    gbuffer.finalDepthTex = CreateTargetTexture(Depth24, W, H);
+    gbuffer.depthTex = CreateTargetTexture(Depth24, W, H);
 
     // The geometry pass writes attachment i from fragment output i.
-    glBindFramebuffer(GL_FRAMEBUFFER, gBuffer);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, depthTex, 0);
-    const GLuint gBufferColors[5] = {colorTex, normalTex, tangentTex, positionTex, propertiesTex};
+    glBindFramebuffer(GL_FRAMEBUFFER, gbuffer.gBuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, gbuffer.depthTex, 0);
+    const GLuint gBufferColors[5] = {gbuffer.colorTex, gbuffer.normalTex, gbuffer.tangentTex, gbuffer.positionTex, gbuffer.propertiesTex};
     for (int i = 0; i < 5; ++i) glFramebufferTexture(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0 + i, gBufferColors[i], 0);
     CheckTarget(5, kFiveBuffers, "DrawBuffers");
 
     quadBuffer = CreateFullScreenQuad();
 
-    // Occlusion, blurred across and back into ssaoTex.
-    ssaoTex = CreateTargetTexture(RGB8, W, H);
-    ssaoTarget = NewColorTarget(ssaoTex, "DrawBuffersSSAO");
-    ssaoBlurTex = CreateTargetTexture(RGB8, W, H);
-    ssaoBlurTarget = NewColorTarget(ssaoBlurTex, "DrawBuffersSSAOBlur");
-    ssaoBlur2Target = NewColorTarget(ssaoTex, "DrawBuffersSSAOBlur2");
+    // Occlusion, blurred across and back into targets.ssaoTex.
+    targets.ssaoTex = CreateTargetTexture(RGB8, W, H);
+    targets.ssaoTarget = NewColorTarget(targets.ssaoTex, "DrawBuffersSSAO");
+    targets.ssaoBlurTex = CreateTargetTexture(RGB8, W, H);
+    targets.ssaoBlurTarget = NewColorTarget(targets.ssaoBlurTex, "DrawBuffersSSAOBlur");
+    targets.ssaoBlur2Target = NewColorTarget(targets.ssaoTex, "DrawBuffersSSAOBlur2");
 
     // The lit picture and the glow chain at a sixth of the size.
-    combinedTex = CreateTargetTexture(RGB16F, W, H);
-    combinedTarget = NewColorTarget(combinedTex, "DrawBuffersCombined");
-    lensDirtTex = CreateTargetTexture(RGB16F, glowWidth, glowHeight);
-    lensDirtTarget = NewColorTarget(lensDirtTex, "DrawBuffersLensDirt");
-    lensDirtTmpTex = CreateTargetTexture(RGB16F, glowWidth, glowHeight);
-    lensDirtTmpTarget = NewColorTarget(lensDirtTmpTex, "DrawBuffersLensDirtTmp");
+    targets.combinedTex = CreateTargetTexture(RGB16F, W, H);
+    targets.combinedTarget = NewColorTarget(targets.combinedTex, "DrawBuffersCombined");
+    targets.lensDirtTex = CreateTargetTexture(RGB16F, glowWidth, glowHeight);
+    targets.lensDirtTarget = NewColorTarget(targets.lensDirtTex, "DrawBuffersLensDirt");
+    targets.lensDirtTmpTex = CreateTargetTexture(RGB16F, glowWidth, glowHeight);
+    targets.lensDirtTmpTarget = NewColorTarget(targets.lensDirtTmpTex, "DrawBuffersLensDirtTmp");
 
     // The shown picture shares the scene's depth, so particles are hidden by it.
-    combined2Tex = CreateTargetTexture(RGB16F, W, H);
-    combined2Target = NewFramebuffer();
-    AttachDepth(depthTex);
-    AttachColor(0, combined2Tex);
+    targets.combined2Tex = CreateTargetTexture(RGB16F, W, H);
+    targets.combined2Target = NewFramebuffer();
+    AttachDepth(gbuffer.depthTex);
+    AttachColor(0, targets.combined2Tex);
     CheckTarget(1, kFiveBuffers, "DrawBuffersCombined2");
-    combinedGlassTarget = NewColorTarget(glassColorTex, "DrawBuffersCombinedGlass");
-    mixTex = CreateTargetTexture(RGB16F, W, H);
-    mixTarget = NewColorTarget(mixTex, "DrawBuffersLensDirtMix");
-    shownTex = combined2Tex;
+    targets.combinedGlassTarget = NewColorTarget(gbuffer.glassColorTex, "DrawBuffersCombinedGlass");
+    targets.mixTex = CreateTargetTexture(RGB16F, W, H);
+    targets.mixTarget = NewColorTarget(targets.mixTex, "DrawBuffersLensDirtMix");
+    targets.shownTex = targets.combined2Tex;
 
     // The two glass layers.
-    glassGBuffer = NewGBufferLayer(depthTex, {glassColorTex, normalTex, tangentTex, savedPositionTex, savedPropertiesTex});
-    finalGBuffer = NewGBufferLayer(finalDepthTex,
-                                   {finalColorTex, finalNormalTex, finalTangentTex, finalPositionTex, finalPropertiesTex});
+    gbuffer.glassGBuffer = NewGBufferLayer(gbuffer.depthTex, {gbuffer.glassColorTex, gbuffer.normalTex, gbuffer.tangentTex, gbuffer.savedPositionTex, gbuffer.savedPropertiesTex});
+    gbuffer.finalGBuffer = NewGBufferLayer(gbuffer.finalDepthTex,
+                                   {gbuffer.finalColorTex, gbuffer.finalNormalTex, gbuffer.finalTangentTex, gbuffer.finalPositionTex, gbuffer.finalPropertiesTex});
 
     // Depth only, seen from the scene's spot light.
-    shadowDepthTex = CreateShadowDepthTexture(shadowSize);
-    shadowTarget = NewFramebuffer();
-    glFramebufferTexture(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, shadowDepthTex, 0);
+    targets.shadowDepthTex = CreateShadowDepthTexture(targets.shadowSize);
+    targets.shadowTarget = NewFramebuffer();
+    glFramebufferTexture(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, targets.shadowDepthTex, 0);
     glDrawBuffer(GL_NONE);
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
         Log(0, " Error: glCheckFramebufferStatus / _ShadowFramebufferDepth");
@@ -264,7 +264,7 @@ void Renderer::Init() {
 void Renderer::DrawFullScreenQuad() { ::DrawFullScreenQuad(quadBuffer); }
 
 void Renderer::CopyTexture(GLuint source, GLuint destination) {
-    if (!copyProgram) return;  // before Init
+    if (!programs.copyProgram) return;  // before Init
     if (!copyFramebuffers[0]) glGenFramebuffers(2, copyFramebuffers);
     glBindFramebuffer(GL_FRAMEBUFFER, copyFramebuffers[0]);
     AttachColor(0, source);
@@ -272,7 +272,7 @@ void Renderer::CopyTexture(GLuint source, GLuint destination) {
     glBindFramebuffer(GL_FRAMEBUFFER, copyFramebuffers[1]);
     AttachColor(0, destination);
     glDrawBuffers(1, kFiveBuffers);
-    ShaderProgram& program = *copyProgram;
+    ShaderProgram& program = *programs.copyProgram;
     glUseProgram(program.program);
     // Program 0 has no uniforms to ask for; the draw still runs.
     if (program.program) {
@@ -338,7 +338,7 @@ void Renderer::DrawFrame() {
     // The geometry and lighting passes read this frame's shadow map.
     {
         ProfileScope scope(profiler, "shadow");
-        ShadowPass(&scene, shadowTarget);
+        ShadowPass(&scene, targets.shadowTarget);
     }
     glDisable(GL_CULL_FACE);
     glColor4f(1, 1, 1, 1);
@@ -346,7 +346,7 @@ void Renderer::DrawFrame() {
     UpdateCubeMaps(&scene);
     // The camera's matrices serve every pass from here on.
     glUseProgram(0);
-    glBindFramebuffer(GL_FRAMEBUFFER, gBuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, gbuffer.gBuffer);
     SetViewport(W, H);
     SetUpView(view, model);
     model = glm::mat4(1.0f);
@@ -364,26 +364,26 @@ void Renderer::DrawFrame() {
         ProfileScope scope(profiler, "ssao");
         SsaoPass();
     }
-    // Across into ssaoBlurTex, then down back into ssaoTex.
+    // Across into targets.ssaoBlurTex, then down back into targets.ssaoTex.
     {
         ProfileScope scope(profiler, "ssao blur");
-        SsaoBlurPass(ssaoBlurTarget, true, ssaoTex);
-        SsaoBlurPass(ssaoBlur2Target, false, ssaoBlurTex);
+        SsaoBlurPass(targets.ssaoBlurTarget, true, targets.ssaoTex);
+        SsaoBlurPass(targets.ssaoBlur2Target, false, targets.ssaoBlurTex);
     }
     // The lit opaque picture, which glass refracts.
     {
         ProfileScope scope(profiler, "lighting");
-        LightingPass(combinedTarget);
+        LightingPass(targets.combinedTarget);
     }
     // Glass over the lit picture; leaves the final G-buffer for the reflections.
     {
         ProfileScope scope(profiler, "glass");
-        GlassPass(glassGBuffer, finalGBuffer, combinedTex);
+        GlassPass(gbuffer.glassGBuffer, gbuffer.finalGBuffer, targets.combinedTex);
     }
     // Reflections see the glass too; their result is the picture shown.
     {
         ProfileScope scope(profiler, "reflection");
-        ReflectionPass(combined2Target, finalColorTex);
+        ReflectionPass(targets.combined2Target, gbuffer.finalColorTex);
     }
     // Particles over the reflected picture, hidden by the scene's depth.
     {
@@ -395,15 +395,15 @@ void Renderer::DrawFrame() {
     glDisable(GL_DEPTH_TEST);
     {
         ProfileScope scope(profiler, "glow");
-        GlowPass(scene, glowBlurProgram.get(), lensDirtTmpTarget, combined2Tex, lensDirtTarget, lensDirtTmpTex,
-                 positionTex);
+        GlowPass(scene, programs.glowBlurProgram.get(), targets.lensDirtTmpTarget, targets.combined2Tex, targets.lensDirtTarget, targets.lensDirtTmpTex,
+                 gbuffer.positionTex);
     }
     // Lens dirt, fades and colour filter come last, over everything.
     SetViewport(W, H);
-    shownTex = combined2Tex;
+    targets.shownTex = targets.combined2Tex;
     if (Texture* dirt = LensDirtTexture()) {
         ProfileScope scope(profiler, "lens dirt");
-        if (LensDirtPass(lensDirtMixProgram.get(), mixTarget, lensDirtTex, combined2Tex, dirt)) shownTex = mixTex;
+        if (LensDirtPass(programs.lensDirtMixProgram.get(), targets.mixTarget, targets.lensDirtTex, targets.combined2Tex, dirt)) targets.shownTex = targets.mixTex;
     }
     // The composed picture on screen.
     {
@@ -432,7 +432,7 @@ void Renderer::ShadowPass(Scene* scene, GLuint target) {
     // The depth map from the scene's spot light. Cleared to the far plane,
     // it shadows nothing until the casters are drawn into it.
     glBindFramebuffer(GL_FRAMEBUFFER, target);
-    SetViewport(shadowSize, shadowSize);
+    SetViewport(targets.shadowSize, targets.shadowSize);
     glEnable(GL_CULL_FACE);
     glCullFace(GL_BACK);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -444,7 +444,7 @@ void Renderer::ShadowPass(Scene* scene, GLuint target) {
         scene->depthView = ShadowView(scene->shadowSourcePos.Evaluate(), scene->shadowLookAt.Evaluate());
         const glm::mat4 identity(1.0f);
         scene->depthBiasMvp = scene->biasMatrix * (scene->depthProjection * scene->depthView * identity);
-        ShaderProgram* program = shadowProgram.get();
+        ShaderProgram* program = programs.shadowProgram.get();
         if (Use(program)) {
             // Opaque casters first, then glass, which casts like any other.
             DrawObjects(*scene, program, scene->depthProjection, scene->depthView, false, false, true, false);
@@ -459,21 +459,21 @@ void Renderer::UpdateCubeMaps(Scene* scene) {
     lastCubeScene = scene;
     {
         ProfileScope scope(profiler, "cube render");
-        RenderCubeMap(scene, cube256);
+        RenderCubeMap(scene, cubes.cube256);
     }
     glColor4f(1, 1, 1, 1);
     glUseProgram(0);
     glActiveTexture(GL_TEXTURE0);
     ProfileScope scope(profiler, "cube blur");
     // Sharp, then ever wider blurs for rougher surfaces.
-    BlurCubeMap(cube128a, cube256, cubeSize / 2, 2.0f, false);
-    BlurCubeMap(cube128b, cube128a, cubeSize / 2, 2.0f, true);
-    BlurCubeMap(cube85a, cube128b, cubeSize / 3, 6.5f, false);
-    BlurCubeMap(cube85b, cube85a, cubeSize / 3, 6.5f, true);
-    BlurCubeMap(cube85a, cube85b, cubeSize / 3, 6.5f, false);
-    BlurCubeMap(cube128a, cube85a, cubeSize / 2, 6.5f, true);
-    BlurCubeMap(cube85a, cube128a, cubeSize / 3, 10.0f, false);
-    BlurCubeMap(cube128a, cube85a, cubeSize / 2, 10.0f, true);
+    BlurCubeMap(cubes.cube128a, cubes.cube256, cubes.cubeSize / 2, 2.0f, false);
+    BlurCubeMap(cubes.cube128b, cubes.cube128a, cubes.cubeSize / 2, 2.0f, true);
+    BlurCubeMap(cubes.cube85a, cubes.cube128b, cubes.cubeSize / 3, 6.5f, false);
+    BlurCubeMap(cubes.cube85b, cubes.cube85a, cubes.cubeSize / 3, 6.5f, true);
+    BlurCubeMap(cubes.cube85a, cubes.cube85b, cubes.cubeSize / 3, 6.5f, false);
+    BlurCubeMap(cubes.cube128a, cubes.cube85a, cubes.cubeSize / 2, 6.5f, true);
+    BlurCubeMap(cubes.cube85a, cubes.cube128a, cubes.cubeSize / 3, 10.0f, false);
+    BlurCubeMap(cubes.cube128a, cubes.cube85a, cubes.cubeSize / 2, 10.0f, true);
 }
 
 void Renderer::RenderCubeMap(Scene* scene, CubeMap& cube) {
@@ -488,13 +488,13 @@ void Renderer::RenderCubeMap(Scene* scene, CubeMap& cube) {
         }
     }
     glBindFramebuffer(GL_FRAMEBUFFER, cube.framebuffer);
-    ShaderProgram* program = geometryProgram.get();
+    ShaderProgram* program = programs.geometryProgram.get();
     if (Use(program)) {
         UploadLights(*scene, program);
         glUniform1i(program->UniformLocation("useCubemap"), 1);
         // The cube shading reads neither, but a shadow sampler must never
         // see a colour texture left on its unit.
-        program->SetTextureName("shadowMap", shadowDepthTex, 4);
+        program->SetTextureName("shadowMap", targets.shadowDepthTex, 4);
         BindShadowMask(*program, scene, 6);
         glActiveTexture(GL_TEXTURE0);
         glEnable(GL_DEPTH_TEST);
@@ -519,7 +519,7 @@ void Renderer::RenderCubeMap(Scene* scene, CubeMap& cube) {
 void Renderer::BlurCubeMap(CubeMap& destination, const CubeMap& source, int edge, float strength, bool horizontal) {
     // One separable blur step of the environment chain. Source and
     // destination are always different cubes, so no face reads itself.
-    ShaderProgram* program = cubeBlurProgram.get();
+    ShaderProgram* program = programs.cubeBlurProgram.get();
     if (!Use(program) || &destination == &source) return;
     glBindFramebuffer(GL_FRAMEBUFFER, destination.framebuffer);
     glUniform1i(program->UniformLocation("horizontal"), horizontal ? 1 : 0);
@@ -543,52 +543,52 @@ void Renderer::BlurCubeMap(CubeMap& destination, const CubeMap& source, int edge
 
 void Renderer::GeometryPass(Scene& scene) {
     ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    ShaderProgram* program = geometryProgram.get();
+    ShaderProgram* program = programs.geometryProgram.get();
     if (!Use(program)) return;
     glUniform1i(program->UniformLocation("useCubemap"), 0);
-    BindCube(*program, "cubeMap", cube256.texture, 3);
-    program->SetTextureName("shadowMap", shadowDepthTex, 4);
+    BindCube(*program, "cubeMap", cubes.cube256.texture, 3);
+    program->SetTextureName("shadowMap", targets.shadowDepthTex, 4);
     BindShadowMask(*program, &scene, 6);
     DrawObjects(scene, program, projection, view, false, false, false, false);
 }
 
 void Renderer::SsaoPass() {
-    glBindFramebuffer(GL_FRAMEBUFFER, ssaoTarget);
+    glBindFramebuffer(GL_FRAMEBUFFER, targets.ssaoTarget);
     ClearToBlack(GL_COLOR_BUFFER_BIT);
-    ShaderProgram* program = ssaoProgram.get();
+    ShaderProgram* program = programs.ssaoProgram.get();
     if (!Use(program)) return;
     UploadMatrix(*program, "MVP", mvp);
     UploadMatrix(*program, "M", model);
     UploadMatrix(*program, "P", projection);
-    program->SetTextureName("colorMap", colorTex, 0);
-    program->SetTextureName("normalMap", normalTex, 1);
-    program->SetTextureName("tangentMap", tangentTex, 2);
-    program->SetTextureName("depthMap", depthTex, 3);
-    program->SetTextureName("positionMap", positionTex, 4);
-    program->SetTextureName("propertiesMap", propertiesTex, 5);
+    program->SetTextureName("colorMap", gbuffer.colorTex, 0);
+    program->SetTextureName("normalMap", gbuffer.normalTex, 1);
+    program->SetTextureName("tangentMap", gbuffer.tangentTex, 2);
+    program->SetTextureName("depthMap", gbuffer.depthTex, 3);
+    program->SetTextureName("positionMap", gbuffer.positionTex, 4);
+    program->SetTextureName("propertiesMap", gbuffer.propertiesTex, 5);
     glActiveTexture(GL_TEXTURE0);
     DrawFullScreenQuad();
 }
 
 void Renderer::SsaoBlurPass(GLuint target, bool horizontal, GLuint input) {
     glBindFramebuffer(GL_FRAMEBUFFER, target);
-    ShaderProgram* program = ssaoBlurProgram.get();
+    ShaderProgram* program = programs.ssaoBlurProgram.get();
     if (!Use(program)) return;
     const GLfloat resolution[2] = {static_cast<GLfloat>(screenWidth), static_cast<GLfloat>(screenHeight)};
     glUniform2fv(program->UniformLocation("resolution"), 1, resolution);
     glUniform1i(program->UniformLocation("horizontal"), horizontal ? 1 : 0);
     program->SetTextureName("ssaoMap", input, 0);
-    program->SetTextureName("normalMap", normalTex, 1);
-    program->SetTextureName("tangentMap", tangentTex, 2);
-    program->SetTextureName("depthMap", depthTex, 3);
-    program->SetTextureName("positionMap", positionTex, 4);
+    program->SetTextureName("normalMap", gbuffer.normalTex, 1);
+    program->SetTextureName("tangentMap", gbuffer.tangentTex, 2);
+    program->SetTextureName("depthMap", gbuffer.depthTex, 3);
+    program->SetTextureName("positionMap", gbuffer.positionTex, 4);
     glActiveTexture(GL_TEXTURE0);
     DrawFullScreenQuad();
 }
 
 void Renderer::LightingPass(GLuint target) {
     glBindFramebuffer(GL_FRAMEBUFFER, target);
-    ShaderProgram* program = deferredProgram.get();
+    ShaderProgram* program = programs.deferredProgram.get();
     if (!Use(program)) return;
     if (frame.currentScene) UploadLights(*frame.currentScene, program);
     BindShadowMask(*program, frame.currentScene, 11);
@@ -598,34 +598,34 @@ void Renderer::LightingPass(GLuint target) {
     UploadMatrix(*program, "M", model);
     UploadMatrix(*program, "P", projection);
     UploadMatrix(*program, "DepthBiasMVP", depthBias);
-    program->SetTextureName("colorMap", colorTex, 0);
-    program->SetTextureName("normalMap", normalTex, 1);
-    program->SetTextureName("tangentMap", tangentTex, 2);
-    program->SetTextureName("depthMap", depthTex, 3);
-    program->SetTextureName("positionMap", positionTex, 4);
-    program->SetTextureName("ssaoMap", ssaoTex, 5);
-    program->SetTextureName("propertiesMap", propertiesTex, 6);
-    BindCube(*program, "cubeMap", cube256.texture, 7);
-    BindCube(*program, "cubeMapBlur", cube128b.texture, 8);
-    BindCube(*program, "cubeMapBlur2", cube85b.texture, 9);
-    BindCube(*program, "cubeMapBlur3", cube128a.texture, 10);
+    program->SetTextureName("colorMap", gbuffer.colorTex, 0);
+    program->SetTextureName("normalMap", gbuffer.normalTex, 1);
+    program->SetTextureName("tangentMap", gbuffer.tangentTex, 2);
+    program->SetTextureName("depthMap", gbuffer.depthTex, 3);
+    program->SetTextureName("positionMap", gbuffer.positionTex, 4);
+    program->SetTextureName("ssaoMap", targets.ssaoTex, 5);
+    program->SetTextureName("propertiesMap", gbuffer.propertiesTex, 6);
+    BindCube(*program, "cubeMap", cubes.cube256.texture, 7);
+    BindCube(*program, "cubeMapBlur", cubes.cube128b.texture, 8);
+    BindCube(*program, "cubeMapBlur2", cubes.cube85b.texture, 9);
+    BindCube(*program, "cubeMapBlur3", cubes.cube128a.texture, 10);
     DrawFullScreenQuad();
 }
 
 void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage) {
     // Glass samples copies, never the targets its two layers write.
-    CopyTexture(propertiesTex, savedPropertiesTex);
-    CopyTexture(tangentTex, savedTangentTex);
-    CopyTexture(colorTex, savedColorTex);
-    CopyTexture(normalTex, savedNormalTex);
-    CopyDepth(depthTex, savedDepthTex);
-    CopyTexture(positionTex, savedPositionTex);
+    CopyTexture(gbuffer.propertiesTex, gbuffer.savedPropertiesTex);
+    CopyTexture(gbuffer.tangentTex, gbuffer.savedTangentTex);
+    CopyTexture(gbuffer.colorTex, gbuffer.savedColorTex);
+    CopyTexture(gbuffer.normalTex, gbuffer.savedNormalTex);
+    CopyDepth(gbuffer.depthTex, gbuffer.savedDepthTex);
+    CopyTexture(gbuffer.positionTex, gbuffer.savedPositionTex);
 
-    ShaderProgram* simple = simpleProgram.get();
-    ShaderProgram* refraction = refractionProgram.get();
+    ShaderProgram* simple = programs.simpleProgram.get();
+    ShaderProgram* refraction = programs.refractionProgram.get();
     const GLfloat resolution[2] = {static_cast<GLfloat>(screenWidth), static_cast<GLfloat>(screenHeight)};
 
-    // Back faces over the lit picture, in glassColorTex.
+    // Back faces over the lit picture, in gbuffer.glassColorTex.
     glBindFramebuffer(GL_FRAMEBUFFER, glassTarget);
     glDrawBuffers(1, kFiveBuffers);
     if (Use(simple)) {
@@ -636,16 +636,16 @@ void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage
     glDrawBuffers(5, kFiveBuffers);
     if (Use(refraction) && frame.currentScene) {
         glUniform1i(refraction->UniformLocation("useCubemap"), 0);
-        BindCube(*refraction, "cubeMap", cube256.texture, 3);
+        BindCube(*refraction, "cubeMap", cubes.cube256.texture, 3);
         UploadLights(*frame.currentScene, refraction);
         glUniform2fv(refraction->UniformLocation("viewportResolution"), 1, resolution);
         // "backgroundImage" (2D) and "cubeMapBlur" (cube) share unit 5; the
         // shader samples only the first.
         refraction->SetTextureName("backgroundImage", litImage, 5);
-        BindCube(*refraction, "cubeMapBlur", cube128b.texture, 5);
-        BindCube(*refraction, "cubeMapBlur2", cube85b.texture, 6);
-        BindCube(*refraction, "cubeMapBlur3", cube128a.texture, 7);
-        refraction->SetTextureName("shadowMap", shadowDepthTex, 8);
+        BindCube(*refraction, "cubeMapBlur", cubes.cube128b.texture, 5);
+        BindCube(*refraction, "cubeMapBlur2", cubes.cube85b.texture, 6);
+        BindCube(*refraction, "cubeMapBlur3", cubes.cube128a.texture, 7);
+        refraction->SetTextureName("shadowMap", targets.shadowDepthTex, 8);
         glUniform1i(refraction->UniformLocation("isFaceInverted"), 0);
         BindShadowMask(*refraction, frame.currentScene, 9);
         DrawObjects(*frame.currentScene, refraction, projection, view, false, true, false, true);
@@ -659,13 +659,13 @@ void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage
         simple->SetTextureName("renderedTexture", litImage, 0);
         DrawFullScreenQuad();
     }
-    CopyTexture(savedTangentTex, finalTangentTex);
-    CopyTexture(savedNormalTex, finalNormalTex);
-    CopyTexture(propertiesTex, finalPropertiesTex);
-    CopyDepth(savedDepthTex, finalDepthTex);
-    // The back faces wrote savedPositionTex; positionTex still holds the
+    CopyTexture(gbuffer.savedTangentTex, gbuffer.finalTangentTex);
+    CopyTexture(gbuffer.savedNormalTex, gbuffer.finalNormalTex);
+    CopyTexture(gbuffer.propertiesTex, gbuffer.finalPropertiesTex);
+    CopyDepth(gbuffer.savedDepthTex, gbuffer.finalDepthTex);
+    // The back faces wrote gbuffer.savedPositionTex; gbuffer.positionTex still holds the
     // opaque positions.
-    CopyTexture(positionTex, finalPositionTex);
+    CopyTexture(gbuffer.positionTex, gbuffer.finalPositionTex);
 
     // Front faces over the back-face picture, depth-tested against the opaque scene.
     glBindFramebuffer(GL_FRAMEBUFFER, finalTarget);
@@ -674,7 +674,7 @@ void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage
     if (Use(refraction) && frame.currentScene) {
         UploadLights(*frame.currentScene, refraction);
         glUniform1i(refraction->UniformLocation("isFaceInverted"), 1);
-        refraction->SetTextureName("backgroundImage", glassColorTex, 4);
+        refraction->SetTextureName("backgroundImage", gbuffer.glassColorTex, 4);
         DrawObjects(*frame.currentScene, refraction, projection, view, false, true, false, false);
     }
     glDisable(GL_DEPTH_TEST);
@@ -682,16 +682,16 @@ void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage
 
 void Renderer::ReflectionPass(GLuint target, GLuint colorInput) {
     glBindFramebuffer(GL_FRAMEBUFFER, target);
-    ShaderProgram* program = reflectProgram.get();
+    ShaderProgram* program = programs.reflectProgram.get();
     if (!Use(program)) return;
     program->SetTextureName("colorMap", colorInput, 0);
-    program->SetTextureName("normalMap", finalNormalTex, 1);
-    program->SetTextureName("depthMap", finalDepthTex, 2);
-    program->SetTextureName("positionMap", finalPositionTex, 3);
-    program->SetTextureName("propertiesMap", finalPropertiesTex, 4);
+    program->SetTextureName("normalMap", gbuffer.finalNormalTex, 1);
+    program->SetTextureName("depthMap", gbuffer.finalDepthTex, 2);
+    program->SetTextureName("positionMap", gbuffer.finalPositionTex, 3);
+    program->SetTextureName("propertiesMap", gbuffer.finalPropertiesTex, 4);
     program->SetTextureName("colorMapUnshaded", colorInput, 9);
-    program->SetTextureName("shadowMap", shadowDepthTex, 5);
-    program->SetTextureName("positionMapGlass", finalPositionTex, 6);
+    program->SetTextureName("shadowMap", targets.shadowDepthTex, 5);
+    program->SetTextureName("positionMapGlass", gbuffer.finalPositionTex, 6);
     UploadMatrix(*program, "DepthBiasMVP", frame.currentScene ? frame.currentScene->depthBiasMvp : glm::mat4(1.0f));
     UploadMatrix(*program, "MVP", mvp);
     UploadMatrix(*program, "M", model);
@@ -701,17 +701,17 @@ void Renderer::ReflectionPass(GLuint target, GLuint colorInput) {
 }
 
 void Renderer::ParticlePass(Scene& scene) {
-    // combined2Target shares the G-buffer's depth, so the scene hides the
+    // targets.combined2Target shares the G-buffer's depth, so the scene hides the
     // particles behind it. The quads write depth too: a system drawn later
     // stays behind the sprites of one drawn before it.
-    if (!particleProgram || particleProgram->program == 0) return;
-    glBindFramebuffer(GL_FRAMEBUFFER, combined2Target);
+    if (!programs.particleProgram || programs.particleProgram->program == 0) return;
+    glBindFramebuffer(GL_FRAMEBUFFER, targets.combined2Target);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LESS);
     glDepthMask(GL_TRUE);
     glDisable(GL_CULL_FACE);
-    glUseProgram(particleProgram->program);
-    for (const auto& object : scene.objects) DrawParticles(*object, particleProgram.get(), projection, view);
+    glUseProgram(programs.particleProgram->program);
+    for (const auto& object : scene.objects) DrawParticles(*object, programs.particleProgram.get(), projection, view);
     glDisable(GL_BLEND);
 }
 
@@ -783,9 +783,9 @@ void Renderer::FinalBlit() {
     SetViewport(screenWidth, screenHeight);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    ShaderProgram* program = simpleProgram.get();
+    ShaderProgram* program = programs.simpleProgram.get();
     if (!Use(program)) return;
-    program->SetTextureName("renderedTexture", shownTex ? shownTex : combined2Tex, 0);
+    program->SetTextureName("renderedTexture", targets.shownTex ? targets.shownTex : targets.combined2Tex, 0);
     DrawFullScreenQuad();
 }
 

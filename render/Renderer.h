@@ -49,44 +49,60 @@ public:
     int glowHeight = 0;
 
     // GL objects of the pipeline, made by Init and never released or
-    // resized; render thread only. 0 before Init.
-    GLuint shadowTarget = 0, shadowDepthTex = 0;
-    static constexpr int shadowSize = 1024;
-    // The glow chain's two targets at glowWidth x glowHeight.
-    GLuint lensDirtTarget = 0, lensDirtTmpTarget = 0, lensDirtTex = 0, lensDirtTmpTex = 0;
-    GLuint combinedTarget = 0, combinedTex = 0;    // the lit picture
-    GLuint combined2Target = 0, combined2Tex = 0;  // after reflections and particles
-    // The lens-dirt mix writes here, reading combined2Tex: a pass never
-    // samples the texture it renders into.
-    GLuint mixTarget = 0, mixTex = 0;
-    GLuint shownTex = 0;  // what FinalBlit shows this frame: combined2Tex or mixTex
-    GLuint combinedGlassTarget = 0;                // on glassColorTex
-    // The G-buffer's textures, and the copies the glass pass saves of them.
-    GLuint glassColorTex = 0, finalColorTex = 0, depthTex = 0, positionTex = 0, tangentTex = 0, colorTex = 0,
-           normalTex = 0, propertiesTex = 0, savedDepthTex = 0, savedPositionTex = 0, savedTangentTex = 0,
-           savedColorTex = 0, savedNormalTex = 0, savedPropertiesTex = 0;
-    GLuint glassGBuffer = 0;  // glass back faces
-    GLuint finalDepthTex = 0, finalPositionTex = 0, finalTangentTex = 0, finalNormalTex = 0, finalPropertiesTex = 0;
-    GLuint finalGBuffer = 0;  // opaque scene with the glass front faces on top
-    GLuint ssaoTarget = 0, ssaoTex = 0, ssaoBlurTarget = 0, ssaoBlurTex = 0;
-    GLuint ssaoBlur2Target = 0;  // writes back into ssaoTex
-    GLenum primitiveMode = GL_TRIANGLES;  // of mesh draws
-    GLuint gBuffer = 0;
+    // resized; render thread only. 0 (or null) before Init.
+
+    // The G-buffer the geometry pass writes (attachment i from fragment
+    // output i), and the two layers of the glass pass with the copies it
+    // saves of the opaque G-buffer.
+    struct GBuffers {
+        GLuint gBuffer = 0;
+        GLuint colorTex = 0, normalTex = 0, tangentTex = 0, positionTex = 0, propertiesTex = 0, depthTex = 0;
+        GLuint glassGBuffer = 0;  // glass back faces
+        GLuint glassColorTex = 0;
+        GLuint savedDepthTex = 0, savedPositionTex = 0, savedTangentTex = 0, savedColorTex = 0, savedNormalTex = 0,
+               savedPropertiesTex = 0;
+        GLuint finalGBuffer = 0;  // opaque scene with the glass front faces on top
+        GLuint finalColorTex = 0, finalDepthTex = 0, finalPositionTex = 0, finalTangentTex = 0, finalNormalTex = 0,
+               finalPropertiesTex = 0;
+    } gbuffer;
+
+    // Every other target of the frame, in pass order.
+    struct Targets {
+        static constexpr int shadowSize = 1024;
+        GLuint shadowTarget = 0, shadowDepthTex = 0;
+        GLuint ssaoTarget = 0, ssaoTex = 0, ssaoBlurTarget = 0, ssaoBlurTex = 0;
+        GLuint ssaoBlur2Target = 0;  // writes back into ssaoTex
+        GLuint combinedTarget = 0, combinedTex = 0;    // the lit picture
+        GLuint combinedGlassTarget = 0;                // on gbuffer.glassColorTex
+        GLuint combined2Target = 0, combined2Tex = 0;  // after reflections and particles
+        // The glow chain's two targets at glowWidth x glowHeight.
+        GLuint lensDirtTarget = 0, lensDirtTmpTarget = 0, lensDirtTex = 0, lensDirtTmpTex = 0;
+        // The lens-dirt mix writes here, reading combined2Tex: a pass never
+        // samples the texture it renders into.
+        GLuint mixTarget = 0, mixTex = 0;
+        GLuint shownTex = 0;  // what FinalBlit shows this frame: combined2Tex or mixTex
+    } targets;
 
     // The sixteen programs, in the order Init builds them (and the rebuild
-    // sweep visits them). Null before Init; a program whose files are missing
-    // or broken stays here with its GL program 0.
-    std::unique_ptr<ShaderProgram> ssaoProgram, copyProgram, deferredProgram, ssaoBlurProgram, reflectProgram,
-        cubeBlurProgram, geometryProgram, particleProgram, debugProgram, simpleProgram, refractionProgram,
-        lensDirtThresholdProgram, lensDirtBlurProgram, lensDirtMixProgram, shadowProgram, glowBlurProgram;
+    // sweep visits them). A program whose files are missing or broken stays
+    // here with its GL program 0.
+    struct Programs {
+        std::unique_ptr<ShaderProgram> ssaoProgram, copyProgram, deferredProgram, ssaoBlurProgram, reflectProgram,
+            cubeBlurProgram, geometryProgram, particleProgram, debugProgram, simpleProgram, refractionProgram,
+            lensDirtThresholdProgram, lensDirtBlurProgram, lensDirtMixProgram, shadowProgram, glowBlurProgram;
+    } programs;
 
-    GLuint quadBuffer = 0;  // the full-screen quad
+    // The environment cube and its blur chain.
+    struct Cubes {
+        int cubeSize = 256;
+        CubeMap cube256, cube128a, cube128b, cube85a, cube85b;
+    } cubes;
 
-    int cubeSize = 256;
-    CubeMap cube256, cube128a, cube128b, cube85a, cube85b;
-
+    // Shared by every pass.
+    GLuint quadBuffer = 0;        // the full-screen quad
     GLuint defaultNormalTex = 0;  // 1x1 (128, 128, 255): a flat tangent-space normal
     GLuint whiteTex = 0;          // 1x1 white
+    GLenum primitiveMode = GL_TRIANGLES;  // of mesh draws
 
     std::unique_ptr<InputState> inputState = std::make_unique<InputState>();
 

@@ -81,10 +81,10 @@ TEST_F(PipelineTest, ObjectAppearsWhereItsCameraAndPositionPutIt) {
         const float px = std::stof(x);
         const glm::ivec2 at = Project({px, 0, 0});
         const glm::ivec2 mirrored = Project({-px, 0, 0});
-        EXPECT_GT(Brightness(Pixel(r.combined2Target, at.x, at.y)), 0.3f) << "box at x = " << x;
-        EXPECT_LT(Brightness(Pixel(r.combined2Target, mirrored.x, mirrored.y)), 0.02f) << "box at x = " << x;
+        EXPECT_GT(Brightness(Pixel(r.targets.combined2Target, at.x, at.y)), 0.3f) << "box at x = " << x;
+        EXPECT_LT(Brightness(Pixel(r.targets.combined2Target, mirrored.x, mirrored.y)), 0.02f) << "box at x = " << x;
         // The G-buffer holds the box's albedo there, and its view-space depth.
-        EXPECT_NEAR(Pixel(r.gBuffer, at.x, at.y).r, 1.0f, 0.01f);
+        EXPECT_NEAR(Pixel(r.gbuffer.gBuffer, at.x, at.y).r, 1.0f, 0.01f);
     }
 }
 
@@ -100,8 +100,8 @@ TEST_F(PipelineTest, ChildrenFollowTheirParentAndHiddenModelsStayHidden) {
     Draw(*scene);
     const glm::ivec2 child = Project({-1.5f, 0, 0});
     const glm::ivec2 hidden = Project({1.5f, 0, 0});
-    EXPECT_GT(Brightness(Pixel(r.combined2Target, child.x, child.y)), 0.3f);
-    EXPECT_LT(Brightness(Pixel(r.combined2Target, hidden.x, hidden.y)), 0.02f);
+    EXPECT_GT(Brightness(Pixel(r.targets.combined2Target, child.x, child.y)), 0.3f);
+    EXPECT_LT(Brightness(Pixel(r.targets.combined2Target, hidden.x, hidden.y)), 0.02f);
     // The offset holds for the child's draw only.
     EXPECT_EQ(scene->objects[0]->children[0]->position.baseValue, glm::vec3(1.5f, 0, 0));
 }
@@ -113,7 +113,7 @@ TEST_F(PipelineTest, TheSceneFileIsPolledOutsideTheCubeRenderAtMostEvery500Ms) {
     ASSERT_EQ(scene.objects.size(), 1u);
     Renderer::Instance().frame.currentScene = &scene;
     const glm::mat4 identity(1.0f);
-    ShaderProgram* program = Renderer::Instance().geometryProgram.get();
+    ShaderProgram* program = Renderer::Instance().programs.geometryProgram.get();
     // Whatever the poll clock says now, one poll catches up with the file.
     std::this_thread::sleep_for(std::chrono::milliseconds(550));
     DrawObjects(scene, program, identity, identity, false, false, false, false);
@@ -138,14 +138,14 @@ TEST_F(PipelineTest, RedLightTintsAWhiteObjectAndNoLightLeavesItUnlit) {
     auto lit = MakeScene(Box("0") + kRedLight);
     Draw(*lit);
     const glm::ivec2 centre = Project({0, 0, 0});
-    const glm::vec3 red = Pixel(r.combined2Target, centre.x, centre.y);
+    const glm::vec3 red = Pixel(r.targets.combined2Target, centre.x, centre.y);
     EXPECT_GT(red.r, 0.4f);
     EXPECT_GT(red.r, 3.0f * red.g);
     EXPECT_GT(red.r, 3.0f * red.b);
 
     auto dark = MakeScene(Box("0"));
     Draw(*dark);
-    const glm::vec3 unlit = Pixel(r.combined2Target, centre.x, centre.y);
+    const glm::vec3 unlit = Pixel(r.targets.combined2Target, centre.x, centre.y);
     EXPECT_LT(Brightness(unlit), 0.6f);
     EXPECT_LT(unlit.r, red.r * 0.5f);
     // Ambient light only: no colour of its own.
@@ -182,22 +182,22 @@ TEST_F(PipelineTest, GlassShowsTheLitPictureBehindItTintedAndStaysOutOfTheOpaque
     auto scene = MakeScene(Box("0") + pane + kWhiteLight);
     Draw(*scene);
     const glm::ivec2 centre = Project({0, 0, 0});
-    const glm::vec3 seen = Pixel(r.combined2Target, centre.x, centre.y);
+    const glm::vec3 seen = Pixel(r.targets.combined2Target, centre.x, centre.y);
     EXPECT_GT(seen.g, 0.2f);               // the lit box, through the pane
     EXPECT_GT(seen.g, 3.0f * seen.r);      // tinted by the glass
-    EXPECT_NEAR(Pixel(r.gBuffer, centre.x, centre.y).r, 1.0f, 0.01f);  // the box's albedo, not the pane's
+    EXPECT_NEAR(Pixel(r.gbuffer.gBuffer, centre.x, centre.y).r, 1.0f, 0.01f);  // the box's albedo, not the pane's
     // Beside the box the pane shows the black background, with no more than
     // a highlight of its own.
     const glm::ivec2 side = Project({1.1f, 1.1f, 2.0f});
-    EXPECT_LT(Brightness(Pixel(r.combined2Target, side.x, side.y)), 0.5f * Brightness(seen));
+    EXPECT_LT(Brightness(Pixel(r.targets.combined2Target, side.x, side.y)), 0.5f * Brightness(seen));
 }
 
 TEST_F(PipelineTest, ProgramsThatDidNotBuildSkipTheirPassesWithoutErrors) {
     Renderer& r = Renderer::Instance();
     auto scene = MakeScene(Box("0") + kWhiteLight);
-    ShaderProgram* programs[] = {r.ssaoProgram.get(),    r.copyProgram.get(),     r.deferredProgram.get(),
-                                 r.ssaoBlurProgram.get(), r.reflectProgram.get(), r.geometryProgram.get(),
-                                 r.simpleProgram.get(),   r.refractionProgram.get()};
+    ShaderProgram* programs[] = {r.programs.ssaoProgram.get(),    r.programs.copyProgram.get(),     r.programs.deferredProgram.get(),
+                                 r.programs.ssaoBlurProgram.get(), r.programs.reflectProgram.get(), r.programs.geometryProgram.get(),
+                                 r.programs.simpleProgram.get(),   r.programs.refractionProgram.get()};
     unsigned saved[std::size(programs)];
     for (size_t i = 0; i < std::size(programs); ++i) {
         saved[i] = programs[i]->program;
@@ -208,7 +208,7 @@ TEST_F(PipelineTest, ProgramsThatDidNotBuildSkipTheirPassesWithoutErrors) {
     for (size_t i = 0; i < std::size(programs); ++i) programs[i]->program = saved[i];
     Draw(*scene);
     const glm::ivec2 centre = Project({0, 0, 0});
-    EXPECT_GT(Brightness(Pixel(r.combined2Target, centre.x, centre.y)), 0.3f);
+    EXPECT_GT(Brightness(Pixel(r.targets.combined2Target, centre.x, centre.y)), 0.3f);
 }
 
 TEST_F(PipelineTest, AGapInTheTimelineDrawsAClearedFrame) {
@@ -233,7 +233,7 @@ TEST_F(PipelineTest, AGapInTheTimelineDrawsAClearedFrame) {
     ASSERT_NE(r.frame.currentScene, nullptr);
     const glm::ivec2 corner(20, 20);
     const glm::vec3 shown = Pixel(0, corner.x, corner.y);
-    const glm::vec3 composed = Pixel(r.combined2Target, corner.x, corner.y);
+    const glm::vec3 composed = Pixel(r.targets.combined2Target, corner.x, corner.y);
     EXPECT_NEAR(shown.r, composed.r, 0.01f);
     EXPECT_NEAR(shown.g, composed.g, 0.01f);
 

@@ -135,19 +135,19 @@ TEST_F(PostEffectsTest, ACasterShadowsTheFloorWhereTheSpotLightPutsItUntilShadow
 
     Draw(*scene);
     // Visibility as the geometry pass stored it, and the light it leaves.
-    EXPECT_LT(Pixel(r.gBuffer, inShadow.x, inShadow.y, 4).a, 0.2f);
-    EXPECT_GT(Pixel(r.gBuffer, open.x, open.y, 4).a, 0.95f);    // no acne on the lit floor
-    EXPECT_GT(Pixel(r.gBuffer, beside.x, beside.y, 4).a, 0.95f);  // no shadow where no caster is
+    EXPECT_LT(Pixel(r.gbuffer.gBuffer, inShadow.x, inShadow.y, 4).a, 0.2f);
+    EXPECT_GT(Pixel(r.gbuffer.gBuffer, open.x, open.y, 4).a, 0.95f);    // no acne on the lit floor
+    EXPECT_GT(Pixel(r.gbuffer.gBuffer, beside.x, beside.y, 4).a, 0.95f);  // no shadow where no caster is
     // The caster's own faces towards the light, even one it grazes, are lit.
     const glm::ivec2 face = Project({0.1f, 0.6f, 0.5f});
-    EXPECT_GT(Pixel(r.gBuffer, face.x, face.y, 4).a, 0.95f);
-    const float dark = Brightness(Pixel(r.combined2Target, inShadow.x, inShadow.y));
-    EXPECT_LT(dark, 0.6f * Brightness(Pixel(r.combined2Target, open.x, open.y)));
+    EXPECT_GT(Pixel(r.gbuffer.gBuffer, face.x, face.y, 4).a, 0.95f);
+    const float dark = Brightness(Pixel(r.targets.combined2Target, inShadow.x, inShadow.y));
+    EXPECT_LT(dark, 0.6f * Brightness(Pixel(r.targets.combined2Target, open.x, open.y)));
 
     SetFrame(20);
     Draw(*scene);
-    EXPECT_GT(Pixel(r.gBuffer, inShadow.x, inShadow.y, 4).a, 0.95f);
-    EXPECT_GT(Brightness(Pixel(r.combined2Target, inShadow.x, inShadow.y)), 1.5f * dark);
+    EXPECT_GT(Pixel(r.gbuffer.gBuffer, inShadow.x, inShadow.y, 4).a, 0.95f);
+    EXPECT_GT(Brightness(Pixel(r.targets.combined2Target, inShadow.x, inShadow.y)), 1.5f * dark);
 }
 
 TEST_F(PostEffectsTest, ScenesWithoutShadowSourceCameraOrOriginRenderWithDefaults) {
@@ -161,7 +161,7 @@ TEST_F(PostEffectsTest, ScenesWithoutShadowSourceCameraOrOriginRenderWithDefault
         for (int i = 0; i < 4; ++i)
             for (int j = 0; j < 4; ++j) EXPECT_TRUE(std::isfinite(scene->depthBiasMvp[i][j])) << shadow;
         const glm::ivec2 centre = Project({0, 0, 0});
-        EXPECT_GT(Brightness(Pixel(r.combined2Target, centre.x, centre.y)), 0.3f) << shadow;
+        EXPECT_GT(Brightness(Pixel(r.targets.combined2Target, centre.x, centre.y)), 0.3f) << shadow;
     }
     // No camera at all: the scene's own glow levels, nothing else changes.
     auto bare = std::make_unique<Scene>("bare.xml");
@@ -185,8 +185,8 @@ TEST_F(PostEffectsTest, ABrightLightGrowsAHorizontalStreakThatFollowsTheAnamorph
                                    R"("/><LensFlare value="0"/><LensReflect value="0"/>)");
         Draw(*scene);
         across = down = 0;
-        for (int x = 0; x < r.glowWidth; ++x) across += Brightness(Pixel(r.lensDirtTarget, x, centre.y)) > 0.3f;
-        for (int y = 0; y < r.glowHeight; ++y) down += Brightness(Pixel(r.lensDirtTarget, centre.x, y)) > 0.3f;
+        for (int x = 0; x < r.glowWidth; ++x) across += Brightness(Pixel(r.targets.lensDirtTarget, x, centre.y)) > 0.3f;
+        for (int y = 0; y < r.glowHeight; ++y) down += Brightness(Pixel(r.targets.lensDirtTarget, centre.x, y)) > 0.3f;
     };
     int weakAcross = 0, weakDown = 0, strongAcross = 0, strongDown = 0, offAcross = 0, offDown = 0;
     extent("0", offAcross, offDown);
@@ -210,7 +210,7 @@ TEST_F(PostEffectsTest, TheMixFadesAndFiltersOnlyWithADirtTextureAndNeverWritesW
     // Nothing registered: the mix is skipped, a fade has no effect.
     auto fading = MakeScene(content, R"(<FadeToBlack value="1"/>)");
     Draw(*fading);
-    EXPECT_EQ(r.shownTex, r.combined2Tex);
+    EXPECT_EQ(r.targets.shownTex, r.targets.combined2Tex);
     EXPECT_GT(Brightness(Pixel(0, centre.x, centre.y)), 0.3f);
 
     WriteFile("data/textures/lensdirt.jpg", WhiteBitmap());
@@ -218,11 +218,11 @@ TEST_F(PostEffectsTest, TheMixFadesAndFiltersOnlyWithADirtTextureAndNeverWritesW
     ASSERT_NE(r.LensDirtTexture(), nullptr);
 
     Draw(*fading);
-    EXPECT_EQ(r.shownTex, r.mixTex);
+    EXPECT_EQ(r.targets.shownTex, r.targets.mixTex);
     EXPECT_LT(Brightness(Pixel(0, centre.x, centre.y)), 0.01f);
     EXPECT_LT(Brightness(Pixel(0, 5, 5)), 0.01f);
     // The picture before the mix is still there.
-    EXPECT_GT(Brightness(Pixel(r.combined2Target, centre.x, centre.y)), 0.3f);
+    EXPECT_GT(Brightness(Pixel(r.targets.combined2Target, centre.x, centre.y)), 0.3f);
 
     auto white = MakeScene(content, R"(<FadeToWhite value="1"/>)");
     Draw(*white);
@@ -240,7 +240,7 @@ TEST_F(PostEffectsTest, TheMixFadesAndFiltersOnlyWithADirtTextureAndNeverWritesW
     // Plain camera: glow added on a clean lens, the picture otherwise kept.
     auto plain = MakeScene(content, R"(<Anamorphic value="0"/><LensFlare value="0"/><LensReflect value="0"/>)");
     Draw(*plain);
-    const glm::vec4 before = Pixel(r.combined2Target, centre.x, centre.y);
+    const glm::vec4 before = Pixel(r.targets.combined2Target, centre.x, centre.y);
     const glm::vec4 shown = Pixel(0, centre.x, centre.y);
     EXPECT_NEAR(shown.r, std::min(before.r, 1.0f), 0.02f);
     EXPECT_NEAR(shown.g, std::min(before.g, 1.0f), 0.02f);
@@ -256,10 +256,10 @@ TEST_F(PostEffectsTest, ArraysDrawTheirOwnersCopiesEvenWithTheOwnersModelHidden)
     Draw(*scene);
     for (float x : {-2.0f, 0.0f}) {
         const glm::ivec2 at = Project({x, 0, 0});
-        EXPECT_NEAR(Pixel(r.gBuffer, at.x, at.y).r, 1.0f, 0.01f) << x;
+        EXPECT_NEAR(Pixel(r.gbuffer.gBuffer, at.x, at.y).r, 1.0f, 0.01f) << x;
     }
     const glm::ivec2 empty = Project({2, 0, 0});
-    EXPECT_LT(Brightness(Pixel(r.combined2Target, empty.x, empty.y)), 0.02f);
+    EXPECT_LT(Brightness(Pixel(r.targets.combined2Target, empty.x, empty.y)), 0.02f);
     // The per-frame form refills its buffer rather than appending to it.
     std::vector<ArrayInstance> buffer;
     ArrayInstances(*scene->objects[0]->arrays[0], buffer);
@@ -280,13 +280,13 @@ TEST_F(PostEffectsTest, TheCubeRendersOnASceneSwitchAndEveryFrameOnlyWhenAsked) 
     Draw(*still);
     Draw(*still);
     EXPECT_EQ(r.cubeRenders, start + 1);
-    const glm::vec3 seen = FaceCentre(r.cube256.texture, GL_TEXTURE_CUBE_MAP_POSITIVE_X);
+    const glm::vec3 seen = FaceCentre(r.cubes.cube256.texture, GL_TEXTURE_CUBE_MAP_POSITIVE_X);
     EXPECT_GT(seen.r, 0.9f);
     EXPECT_LT(seen.g, 0.1f);
-    EXPECT_LT(FaceCentre(r.cube256.texture, GL_TEXTURE_CUBE_MAP_NEGATIVE_X).r, 0.1f);
+    EXPECT_LT(FaceCentre(r.cubes.cube256.texture, GL_TEXTURE_CUBE_MAP_NEGATIVE_X).r, 0.1f);
     // The blur chain spreads it ever wider: light, medium, strongest.
-    float share = RedShare(r.cube256.texture, GL_TEXTURE_CUBE_MAP_POSITIVE_X);
-    for (GLuint blurred : {r.cube128b.texture, r.cube85b.texture, r.cube128a.texture}) {
+    float share = RedShare(r.cubes.cube256.texture, GL_TEXTURE_CUBE_MAP_POSITIVE_X);
+    for (GLuint blurred : {r.cubes.cube128b.texture, r.cubes.cube85b.texture, r.cubes.cube128a.texture}) {
         EXPECT_GT(FaceCentre(blurred, GL_TEXTURE_CUBE_MAP_POSITIVE_X).r, 0.2f);
         const float wider = RedShare(blurred, GL_TEXTURE_CUBE_MAP_POSITIVE_X);
         EXPECT_GT(wider, share);
@@ -305,7 +305,7 @@ TEST_F(PostEffectsTest, TheCubeRendersOnASceneSwitchAndEveryFrameOnlyWhenAsked) 
     // Without an origin the cube is seen from (0, 5, 0): the box lies below.
     auto unmarked = MakeScene(Box({3, 0, 0}, 0.8f, "glowing", "", R"(r="1" g="0" b="0")"));
     Draw(*unmarked);
-    EXPECT_LT(FaceCentre(r.cube256.texture, GL_TEXTURE_CUBE_MAP_POSITIVE_X).r, 0.1f);
+    EXPECT_LT(FaceCentre(r.cubes.cube256.texture, GL_TEXTURE_CUBE_MAP_POSITIVE_X).r, 0.1f);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 

@@ -56,11 +56,11 @@ Renderer& ProductionRenderer() {
 }
 
 std::vector<ShaderProgram*> Programs(Renderer& r) {
-    return {r.ssaoProgram.get(), r.copyProgram.get(), r.deferredProgram.get(), r.ssaoBlurProgram.get(),
-            r.reflectProgram.get(), r.cubeBlurProgram.get(), r.geometryProgram.get(), r.particleProgram.get(),
-            r.debugProgram.get(), r.simpleProgram.get(), r.refractionProgram.get(),
-            r.lensDirtThresholdProgram.get(), r.lensDirtBlurProgram.get(), r.lensDirtMixProgram.get(),
-            r.shadowProgram.get(), r.glowBlurProgram.get()};
+    return {r.programs.ssaoProgram.get(), r.programs.copyProgram.get(), r.programs.deferredProgram.get(), r.programs.ssaoBlurProgram.get(),
+            r.programs.reflectProgram.get(), r.programs.cubeBlurProgram.get(), r.programs.geometryProgram.get(), r.programs.particleProgram.get(),
+            r.programs.debugProgram.get(), r.programs.simpleProgram.get(), r.programs.refractionProgram.get(),
+            r.programs.lensDirtThresholdProgram.get(), r.programs.lensDirtBlurProgram.get(), r.programs.lensDirtMixProgram.get(),
+            r.programs.shadowProgram.get(), r.programs.glowBlurProgram.get()};
 }
 
 GLenum Status(GLuint framebuffer) {
@@ -76,14 +76,14 @@ void ExpectAllTargetsComplete(Renderer& r) {
         GLuint framebuffer;
     };
     const Named targets[] = {
-        {"gBuffer", r.gBuffer}, {"ssaoTarget", r.ssaoTarget}, {"ssaoBlurTarget", r.ssaoBlurTarget},
-        {"ssaoBlur2Target", r.ssaoBlur2Target}, {"combinedTarget", r.combinedTarget},
-        {"lensDirtTarget", r.lensDirtTarget}, {"lensDirtTmpTarget", r.lensDirtTmpTarget},
-        {"combined2Target", r.combined2Target}, {"combinedGlassTarget", r.combinedGlassTarget},
-        {"glassGBuffer", r.glassGBuffer}, {"finalGBuffer", r.finalGBuffer}, {"shadowTarget", r.shadowTarget},
-        {"cube256", r.cube256.framebuffer}, {"cube128a", r.cube128a.framebuffer},
-        {"cube128b", r.cube128b.framebuffer}, {"cube85a", r.cube85a.framebuffer},
-        {"cube85b", r.cube85b.framebuffer},
+        {"gBuffer", r.gbuffer.gBuffer}, {"ssaoTarget", r.targets.ssaoTarget}, {"ssaoBlurTarget", r.targets.ssaoBlurTarget},
+        {"ssaoBlur2Target", r.targets.ssaoBlur2Target}, {"combinedTarget", r.targets.combinedTarget},
+        {"lensDirtTarget", r.targets.lensDirtTarget}, {"lensDirtTmpTarget", r.targets.lensDirtTmpTarget},
+        {"combined2Target", r.targets.combined2Target}, {"combinedGlassTarget", r.targets.combinedGlassTarget},
+        {"glassGBuffer", r.gbuffer.glassGBuffer}, {"finalGBuffer", r.gbuffer.finalGBuffer}, {"shadowTarget", r.targets.shadowTarget},
+        {"cube256", r.cubes.cube256.framebuffer}, {"cube128a", r.cubes.cube128a.framebuffer},
+        {"cube128b", r.cubes.cube128b.framebuffer}, {"cube85a", r.cubes.cube85a.framebuffer},
+        {"cube85b", r.cubes.cube85b.framebuffer},
     };
     for (const Named& target : targets) {
         EXPECT_NE(target.framebuffer, 0u) << target.name;
@@ -178,9 +178,9 @@ TEST(RendererSetUp, MissingShadersLeaveProgramZeroAndTheTargetsStillComplete) {
     while (glGetError() != GL_NO_ERROR) {
     }
     glViewport(0, 0, 320, 240);
-    r.CopyTexture(r.colorTex, r.savedColorTex);
+    r.CopyTexture(r.gbuffer.colorTex, r.gbuffer.savedColorTex);
     ObjectRenderState state;
-    Apply(state, r.geometryProgram.get(), r.projection, r.view, 1);
+    Apply(state, r.programs.geometryProgram.get(), r.projection, r.view, 1);
     Apply(state, nullptr, r.projection, r.view, 1);
     glUseProgram(0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -202,19 +202,19 @@ TEST(RendererSetUp, BuildsEveryProgramAndCompleteTargetsAtScreenSize) {
     }
     // The rebuild sweep visits them in set-up order.
     const auto& all = ShaderProgram::allPrograms;
-    auto first = std::find(all.begin(), all.end(), r.ssaoProgram.get());
+    auto first = std::find(all.begin(), all.end(), r.programs.ssaoProgram.get());
     ASSERT_GE(std::distance(first, all.end()), 16);
     for (size_t i = 0; i < programs.size(); ++i) EXPECT_EQ(first[static_cast<std::ptrdiff_t>(i)], programs[i]);
 
     ExpectAllTargetsComplete(r);
-    EXPECT_EQ(TextureSide(GL_TEXTURE_WIDTH, r.colorTex), 1280);
-    EXPECT_EQ(TextureSide(GL_TEXTURE_HEIGHT, r.depthTex), 720);
-    EXPECT_EQ(TextureSide(GL_TEXTURE_WIDTH, r.lensDirtTex), 213);
-    EXPECT_EQ(TextureSide(GL_TEXTURE_HEIGHT, r.lensDirtTmpTex), 120);
-    EXPECT_EQ(TextureSide(GL_TEXTURE_WIDTH, r.shadowDepthTex), 1024);
-    EXPECT_EQ(TextureSide(GL_TEXTURE_INTERNAL_FORMAT, r.propertiesTex), GL_RGBA16F);
+    EXPECT_EQ(TextureSide(GL_TEXTURE_WIDTH, r.gbuffer.colorTex), 1280);
+    EXPECT_EQ(TextureSide(GL_TEXTURE_HEIGHT, r.gbuffer.depthTex), 720);
+    EXPECT_EQ(TextureSide(GL_TEXTURE_WIDTH, r.targets.lensDirtTex), 213);
+    EXPECT_EQ(TextureSide(GL_TEXTURE_HEIGHT, r.targets.lensDirtTmpTex), 120);
+    EXPECT_EQ(TextureSide(GL_TEXTURE_WIDTH, r.targets.shadowDepthTex), 1024);
+    EXPECT_EQ(TextureSide(GL_TEXTURE_INTERNAL_FORMAT, r.gbuffer.propertiesTex), GL_RGBA16F);
 
-    glBindTexture(GL_TEXTURE_CUBE_MAP, r.cube85a.texture);
+    glBindTexture(GL_TEXTURE_CUBE_MAP, r.cubes.cube85a.texture);
     GLint edge = 0;
     glGetTexLevelParameteriv(GL_TEXTURE_CUBE_MAP_NEGATIVE_Z, 0, GL_TEXTURE_WIDTH, &edge);
     EXPECT_EQ(edge, 85);
@@ -229,10 +229,10 @@ TEST(RendererSetUp, GlowTargetsAreASixthOfA1080pScreen) {
     InitIn(kProduction, 1920, 1080);
     ProductionReady() = false;
     Renderer& r = Renderer::Instance();
-    EXPECT_EQ(TextureSide(GL_TEXTURE_WIDTH, r.lensDirtTex), 320);
-    EXPECT_EQ(TextureSide(GL_TEXTURE_HEIGHT, r.lensDirtTex), 180);
-    EXPECT_EQ(TextureSide(GL_TEXTURE_WIDTH, r.combined2Tex), 1920);
-    EXPECT_EQ(Status(r.lensDirtTarget), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
+    EXPECT_EQ(TextureSide(GL_TEXTURE_WIDTH, r.targets.lensDirtTex), 320);
+    EXPECT_EQ(TextureSide(GL_TEXTURE_HEIGHT, r.targets.lensDirtTex), 180);
+    EXPECT_EQ(TextureSide(GL_TEXTURE_WIDTH, r.targets.combined2Tex), 1920);
+    EXPECT_EQ(Status(r.targets.lensDirtTarget), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
 }
 
 TEST(RendererCopies, CopyTextureAndCopyDepthReproduceTheirSourceExactly) {
@@ -241,28 +241,28 @@ TEST(RendererCopies, CopyTextureAndCopyDepthReproduceTheirSourceExactly) {
     const int w = r.screenWidth, h = r.screenHeight;
     std::vector<float> colour(static_cast<size_t>(w) * h * 3);
     for (size_t i = 0; i < colour.size(); ++i) colour[i] = static_cast<float>(i % 977) * 0.25f - 40.0f;
-    glBindTexture(GL_TEXTURE_2D, r.normalTex);
+    glBindTexture(GL_TEXTURE_2D, r.gbuffer.normalTex);
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, GL_RGB, GL_FLOAT, colour.data());
     std::vector<float> depth(static_cast<size_t>(w) * h);
     for (size_t i = 0; i < depth.size(); ++i) depth[i] = static_cast<float>(i % 1024) / 1024.0f;
-    glBindTexture(GL_TEXTURE_2D, r.depthTex);
+    glBindTexture(GL_TEXTURE_2D, r.gbuffer.depthTex);
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, GL_DEPTH_COMPONENT, GL_FLOAT, depth.data());
 
     glViewport(0, 0, w, h);
-    r.CopyTexture(r.normalTex, r.savedNormalTex);
-    r.CopyDepth(r.depthTex, r.savedDepthTex);
+    r.CopyTexture(r.gbuffer.normalTex, r.gbuffer.savedNormalTex);
+    r.CopyDepth(r.gbuffer.depthTex, r.gbuffer.savedDepthTex);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     glUseProgram(0);
 
     std::vector<float> copied(colour.size(), -1.0f);
-    glBindTexture(GL_TEXTURE_2D, r.savedNormalTex);
+    glBindTexture(GL_TEXTURE_2D, r.gbuffer.savedNormalTex);
     glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_FLOAT, copied.data());
     size_t mismatches = 0;
     for (size_t i = 0; i < colour.size(); ++i) mismatches += copied[i] != colour[i];  // all exact in half floats
     EXPECT_EQ(mismatches, 0u);
 
     std::vector<float> copiedDepth(depth.size(), -1.0f);
-    glBindTexture(GL_TEXTURE_2D, r.savedDepthTex);
+    glBindTexture(GL_TEXTURE_2D, r.gbuffer.savedDepthTex);
     glGetTexImage(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT, GL_FLOAT, copiedDepth.data());
     mismatches = 0;
     for (size_t i = 0; i < depth.size(); ++i) mismatches += std::fabs(copiedDepth[i] - depth[i]) > 1e-6f;
@@ -273,7 +273,7 @@ TEST(RendererCopies, CopyTextureAndCopyDepthReproduceTheirSourceExactly) {
 TEST(ObjectRenderState, ApplyUploadsTranslationThenRotationsAboutXYZ) {
     REQUIRE_GL();
     Renderer& r = ProductionRenderer();
-    ShaderProgram* program = r.geometryProgram.get();
+    ShaderProgram* program = r.programs.geometryProgram.get();
     ASSERT_NE(program->program, 0u);
 
     ObjectRenderState state;
@@ -325,7 +325,7 @@ TEST(ObjectRenderState, ApplyUploadsTranslationThenRotationsAboutXYZ) {
 TEST(ObjectRenderState, MissingOrUndecodedTexturesBindTheDefaults) {
     REQUIRE_GL();
     Renderer& r = ProductionRenderer();
-    ShaderProgram* program = r.geometryProgram.get();
+    ShaderProgram* program = r.programs.geometryProgram.get();
     ASSERT_NE(program->program, 0u);
     glUseProgram(program->program);
 
@@ -386,21 +386,21 @@ TEST(ProductionShaders, GeometryOcclusionAndLightingAgreeOnTheGBuffer) {
     const glm::mat4 projection = glm::perspective(0.8f, float(w) / float(h), 0.1f, 100.0f);
     const glm::mat4 view = glm::lookAt(glm::vec3(0, 0, 3), glm::vec3(0), glm::vec3(0, 1, 0));
 
-    glBindFramebuffer(GL_FRAMEBUFFER, r.gBuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, r.gbuffer.gBuffer);
     glViewport(0, 0, w, h);
     glClearColor(0, 0, 0, 1);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LESS);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    ShaderProgram& geometry = *r.geometryProgram;
+    ShaderProgram& geometry = *r.programs.geometryProgram;
     glUseProgram(geometry.program);
     glUniform1i(geometry.UniformLocation("useCubemap"), 0);
     glUniform1f(geometry.UniformLocation("alphaThreshold"), 0.5f);
     glUniform1f(geometry.UniformLocation("shadowReciveAmount"), 0.0f);
     glUniform1f(geometry.UniformLocation("glowAmount"), 0.25f);
     glUniform3f(geometry.UniformLocation("modelScale"), 1, 1, 1);
-    BindUnit(geometry, "cubeMap", 3, GL_TEXTURE_CUBE_MAP, r.cube256.texture);
-    BindUnit(geometry, "shadowMap", 4, GL_TEXTURE_2D, r.shadowDepthTex);
+    BindUnit(geometry, "cubeMap", 3, GL_TEXTURE_CUBE_MAP, r.cubes.cube256.texture);
+    BindUnit(geometry, "shadowMap", 4, GL_TEXTURE_2D, r.targets.shadowDepthTex);
     BindUnit(geometry, "ShadowMaskTexture", 6, GL_TEXTURE_2D, r.whiteTex);
     Mesh square;
     MakeSquare(square);
@@ -412,37 +412,37 @@ TEST(ProductionShaders, GeometryOcclusionAndLightingAgreeOnTheGBuffer) {
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 
     const int cx = w / 2, cy = h / 2;
-    const glm::vec4 colour = ReadPixel(r.gBuffer, 0, cx, cy);
+    const glm::vec4 colour = ReadPixel(r.gbuffer.gBuffer, 0, cx, cy);
     EXPECT_NEAR(colour.r, 0.25f, 1e-3f);
     EXPECT_NEAR(colour.b, 1.0f, 1e-3f);
     EXPECT_EQ(colour.a, 0.0f);  // not shadeless
-    const glm::vec4 normal = ReadPixel(r.gBuffer, 1, cx, cy);
+    const glm::vec4 normal = ReadPixel(r.gbuffer.gBuffer, 1, cx, cy);
     EXPECT_NEAR(normal.z, 1.0f, 0.01f);  // faces the camera; the flat default normal keeps it so
-    const glm::vec4 position = ReadPixel(r.gBuffer, 3, cx, cy);
+    const glm::vec4 position = ReadPixel(r.gbuffer.gBuffer, 3, cx, cy);
     EXPECT_NEAR(position.z, -3.0f, 0.01f);  // view space
     EXPECT_EQ(position.w, 5.0f);             // object id
-    const glm::vec4 properties = ReadPixel(r.gBuffer, 4, cx, cy);
+    const glm::vec4 properties = ReadPixel(r.gbuffer.gBuffer, 4, cx, cy);
     EXPECT_NEAR(properties.b, 0.25f, 1e-3f);  // glow
     EXPECT_EQ(properties.a, 1.0f);            // receives no shadow
 
     // A flat square occludes nothing of itself.
     glDisable(GL_DEPTH_TEST);
-    glBindFramebuffer(GL_FRAMEBUFFER, r.ssaoTarget);
+    glBindFramebuffer(GL_FRAMEBUFFER, r.targets.ssaoTarget);
     glClear(GL_COLOR_BUFFER_BIT);
-    ShaderProgram& ssao = *r.ssaoProgram;
+    ShaderProgram& ssao = *r.programs.ssaoProgram;
     glUseProgram(ssao.program);
     glUniformMatrix4fv(ssao.UniformLocation("P"), 1, GL_FALSE, &projection[0][0]);
-    const GLuint ssaoInputs[6] = {r.colorTex, r.normalTex, r.tangentTex, r.depthTex, r.positionTex, r.propertiesTex};
+    const GLuint ssaoInputs[6] = {r.gbuffer.colorTex, r.gbuffer.normalTex, r.gbuffer.tangentTex, r.gbuffer.depthTex, r.gbuffer.positionTex, r.gbuffer.propertiesTex};
     const char* ssaoNames[6] = {"colorMap", "normalMap", "tangentMap", "depthMap", "positionMap", "propertiesMap"};
     for (int i = 0; i < 6; ++i) BindUnit(ssao, ssaoNames[i], i, GL_TEXTURE_2D, ssaoInputs[i]);
     r.DrawFullScreenQuad();
-    EXPECT_GT(ReadPixel(r.ssaoTarget, 0, cx, cy).r, 0.95f);
+    EXPECT_GT(ReadPixel(r.targets.ssaoTarget, 0, cx, cy).r, 0.95f);
 
     // One white light 2 units in front of the square lights it; none leaves
     // only the ambient term.
-    ShaderProgram& deferred = *r.deferredProgram;
+    ShaderProgram& deferred = *r.programs.deferredProgram;
     auto light = [&](int count) {
-        glBindFramebuffer(GL_FRAMEBUFFER, r.combinedTarget);
+        glBindFramebuffer(GL_FRAMEBUFFER, r.targets.combinedTarget);
         glUseProgram(deferred.program);
         const glm::vec4 positions[16] = {glm::vec4(0, 0, 2, 1)};
         const glm::vec4 colours[16] = {glm::vec4(1, 1, 1, 1)};
@@ -450,15 +450,15 @@ TEST(ProductionShaders, GeometryOcclusionAndLightingAgreeOnTheGBuffer) {
         glUniform4fv(deferred.UniformLocation("lightsPos"), 16, &positions[0][0]);
         glUniform4fv(deferred.UniformLocation("lightsCol"), 16, &colours[0][0]);
         glUniformMatrix4fv(deferred.UniformLocation("V"), 1, GL_FALSE, &view[0][0]);
-        const GLuint flat[7] = {r.colorTex, r.normalTex, r.tangentTex, r.depthTex, r.positionTex, r.ssaoTex, r.propertiesTex};
+        const GLuint flat[7] = {r.gbuffer.colorTex, r.gbuffer.normalTex, r.gbuffer.tangentTex, r.gbuffer.depthTex, r.gbuffer.positionTex, r.targets.ssaoTex, r.gbuffer.propertiesTex};
         const char* flatNames[7] = {"colorMap", "normalMap", "tangentMap", "depthMap", "positionMap", "ssaoMap", "propertiesMap"};
         for (int i = 0; i < 7; ++i) BindUnit(deferred, flatNames[i], i, GL_TEXTURE_2D, flat[i]);
-        const GLuint cubes[4] = {r.cube256.texture, r.cube128b.texture, r.cube85b.texture, r.cube128a.texture};
+        const GLuint cubes[4] = {r.cubes.cube256.texture, r.cubes.cube128b.texture, r.cubes.cube85b.texture, r.cubes.cube128a.texture};
         const char* cubeNames[4] = {"cubeMap", "cubeMapBlur", "cubeMapBlur2", "cubeMapBlur3"};
         for (int i = 0; i < 4; ++i) BindUnit(deferred, cubeNames[i], 7 + i, GL_TEXTURE_CUBE_MAP, cubes[i]);
         glActiveTexture(GL_TEXTURE0);
         r.DrawFullScreenQuad();
-        return ReadPixel(r.combinedTarget, 0, cx, cy);
+        return ReadPixel(r.targets.combinedTarget, 0, cx, cy);
     };
     const glm::vec4 lit = light(1);
     const glm::vec4 unlit = light(0);
@@ -466,7 +466,7 @@ TEST(ProductionShaders, GeometryOcclusionAndLightingAgreeOnTheGBuffer) {
     EXPECT_GT(lit.b, lit.g);  // the albedo's hue under a white highlight
     EXPECT_GT(lit.g, lit.r);
     EXPECT_LT(unlit.b, 0.3f);
-    EXPECT_EQ(ReadPixel(r.combinedTarget, 0, 2, 2), glm::vec4(0, 0, 0, 1));  // background stays clear
+    EXPECT_EQ(ReadPixel(r.targets.combinedTarget, 0, 2, 2), glm::vec4(0, 0, 0, 1));  // background stays clear
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     glUseProgram(0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -482,17 +482,17 @@ TEST(ProductionShaders, ScreenSpaceProgramsDrawFiniteColour) {
     glDisable(GL_DEPTH_TEST);
     while (glGetError() != GL_NO_ERROR) {
     }
-    ShaderProgram* programs[] = {r.ssaoBlurProgram.get(), r.reflectProgram.get(), r.cubeBlurProgram.get(),
-                                 r.simpleProgram.get(), r.lensDirtThresholdProgram.get(),
-                                 r.lensDirtBlurProgram.get(), r.lensDirtMixProgram.get(), r.glowBlurProgram.get()};
+    ShaderProgram* programs[] = {r.programs.ssaoBlurProgram.get(), r.programs.reflectProgram.get(), r.programs.cubeBlurProgram.get(),
+                                 r.programs.simpleProgram.get(), r.programs.lensDirtThresholdProgram.get(),
+                                 r.programs.lensDirtBlurProgram.get(), r.programs.lensDirtMixProgram.get(), r.programs.glowBlurProgram.get()};
     for (ShaderProgram* program : programs) {
-        glBindFramebuffer(GL_FRAMEBUFFER, r.combinedTarget);
+        glBindFramebuffer(GL_FRAMEBUFFER, r.targets.combinedTarget);
         glUseProgram(program->program);
         glUniform2f(program->UniformLocation("resolution"), float(r.screenWidth), float(r.screenHeight));
         glUniform1f(program->UniformLocation("blurStrength"), 2.0f);
         glUniformMatrix4fv(program->UniformLocation("P"), 1, GL_FALSE, &r.projection[0][0]);
         r.DrawFullScreenQuad();
-        const glm::vec4 pixel = ReadPixel(r.combinedTarget, 0, r.screenWidth / 2, r.screenHeight / 2);
+        const glm::vec4 pixel = ReadPixel(r.targets.combinedTarget, 0, r.screenWidth / 2, r.screenHeight / 2);
         for (int c = 0; c < 4; ++c) EXPECT_TRUE(std::isfinite(pixel[c])) << program->fragmentPath;
         EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << program->fragmentPath;
     }
@@ -505,18 +505,18 @@ TEST(ProductionShaders, ScreenSpaceProgramsDrawFiniteColour) {
 TEST(ShadowMask, WithoutAMaskToReadTheUnitHoldsWhite) {
     REQUIRE_GL();
     Renderer& r = ProductionRenderer();
-    ShaderProgram& program = *r.geometryProgram;
+    ShaderProgram& program = *r.programs.geometryProgram;
     glUseProgram(program.program);
 
     glActiveTexture(GL_TEXTURE6);
-    glBindTexture(GL_TEXTURE_2D, r.propertiesTex);  // an earlier pass's input
+    glBindTexture(GL_TEXTURE_2D, r.gbuffer.propertiesTex);  // an earlier pass's input
     BindShadowMask(program, nullptr, 6);
     EXPECT_EQ(BoundTexture(6), static_cast<GLint>(r.whiteTex));
 
     Scene scene("masked.xml");
     scene.shadowMaskEnabled = true;
     scene.shadowMaskHash = 0xC0FFEE;  // not registered
-    glBindTexture(GL_TEXTURE_2D, r.propertiesTex);
+    glBindTexture(GL_TEXTURE_2D, r.gbuffer.propertiesTex);
     BindShadowMask(program, &scene, 6);
     EXPECT_EQ(BoundTexture(6), static_cast<GLint>(r.whiteTex));
     GLint unit = -1;

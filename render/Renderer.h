@@ -23,8 +23,9 @@ class Camera;
 class PassProfiler;
 class Texture;
 
-// The render singleton. The shell's fields are here; the render targets,
-// programs and passes join them as the renderer grows.
+// The render singleton: the shell's settings, the pipeline's GL objects in
+// named groups (G-buffers, targets, programs, cubes), the frame state and
+// matrices every pass reads, and the passes in the order DrawFrame runs them.
 class Renderer {
 public:
     static Renderer& Instance();

@@ -1,9 +1,10 @@
 #include "resources/PackReader.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/Log.h"
 #include "resources/PackFormat.h"
@@ -63,42 +64,23 @@ std::unique_ptr<FileBuffer> PackReader::ReadData(const PackEntry& entry) {
     buffer->size = entry.uncompressedSize;
     buffer->data.assign(size_t(entry.uncompressedSize) + 1, 0);
 
-    z_stream stream{};
-    if (inflateInit(&stream) != Z_OK) {
-        SkipData(entry);
-        return nullptr;
-    }
-    stream.next_out = reinterpret_cast<Bytef*>(buffer->data.data());
-    stream.avail_out = entry.uncompressedSize;  // the zero byte after it stays out of reach
+    // The inflater wants the whole stream at once; C was checked against the
+    // bytes left, so this allocation is bounded by the file.
+    std::vector<uint8_t> compressed(entry.compressedSize);
+    if (source.Read(compressed.data(), compressed.size()) != compressed.size()) return nullptr;  // the file ended inside the entry
 
-    // Stream the compressed bytes through a small window rather than
-    // allocating C bytes up front.
-    uint8_t chunk[16384];
-    uint64_t unread = entry.compressedSize;
-    int status = Z_OK;
-    for (;;) {
-        if (stream.avail_in == 0) {
-            if (unread == 0) break;  // the stream has not ended within C bytes
-            size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof(chunk), unread));
-            size_t got = source.Read(chunk, want);
-            unread -= want;
-            if (got != want) break;  // the file ended inside the entry
-            stream.next_in = chunk;
-            stream.avail_in = static_cast<uInt>(got);
-        }
-        status = inflate(&stream, Z_NO_FLUSH);
-        if (status == Z_STREAM_END) break;
-        if (status == Z_OK) continue;
-        // Z_BUF_ERROR with all input used: more input may still fit (the
-        // checksum after a full buffer). With input left, the stream holds
-        // more than the declared size. Anything else is a damaged stream.
-        if (status == Z_BUF_ERROR && stream.avail_in == 0) continue;
-        break;
-    }
-    inflateEnd(&stream);
-    // Consume what is left of the entry (bytes after the stream's end).
-    if (unread > 0 && !source.Skip(unread)) return nullptr;
-    if (status != Z_STREAM_END) return nullptr;
+    libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
+    if (!inflater) return nullptr;
+    // Bytes after the stream's end inside the entry are allowed; a stream
+    // that does not end within C bytes, holds more than U bytes, or fails its
+    // checksum is damaged. The zero byte after the data stays out of reach.
+    size_t consumed = 0;
+    size_t produced = 0;
+    libdeflate_result result =
+        libdeflate_zlib_decompress_ex(inflater, compressed.data(), compressed.size(), buffer->data.data(),
+                                      entry.uncompressedSize, &consumed, &produced);
+    libdeflate_free_decompressor(inflater);
+    if (result != LIBDEFLATE_SUCCESS) return nullptr;
     return buffer;
 }
 

@@ -59,31 +59,14 @@ bool PackWriter::Open(const std::string& path, std::string& error) {
 }
 
 template <class Read>
-bool PackWriter::AddEntry(const std::string& storedName, Read&& read, std::string& error) {
-    if (!file) return Fail(error, "pack not open");
-    if (storedName.empty()) return Fail(error, "empty entry name");
-    if (storedName.find('\0') != std::string::npos) return Fail(error, "entry name holds a zero byte");
-    if (storedName.size() > std::numeric_limits<uint32_t>::max()) return Fail(error, "entry name too long");
-
-    // Name, then room for the two sizes, patched once the stream is written.
-    std::string name = storedName;
-    ScramblePackName(name);
-    uint8_t field[4];
-    PutU32(field, static_cast<uint32_t>(name.size()));
-    off_t sizesAt = 0;
-    if (std::fwrite(field, 1, 4, file) != 4 || std::fwrite(name.data(), 1, name.size(), file) != name.size() ||
-        (sizesAt = ftello(file)) < 0)
-        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
-    uint8_t sizes[8] = {};
-    if (std::fwrite(sizes, 1, sizeof(sizes), file) != sizeof(sizes))
-        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
-
+bool PackWriter::WriteStream(const std::string& storedName, int level, Read& read, uint64_t& uncompressed,
+                             uint64_t& compressed, std::string& error) {
     z_stream stream{};
-    if (deflateInit(&stream, Z_BEST_COMPRESSION) != Z_OK) return Fail(error, "zlib could not start");
+    if (deflateInit(&stream, level) != Z_OK) return Fail(error, "zlib could not start");
     uint8_t in[65536];
     uint8_t out[65536];
-    uint64_t uncompressed = 0;
-    uint64_t compressed = 0;
+    uncompressed = 0;
+    compressed = 0;
     int flush = Z_NO_FLUSH;
     int status = Z_OK;
     // Even an empty file gets a whole stream (header, empty block, checksum),
@@ -119,6 +102,52 @@ bool PackWriter::AddEntry(const std::string& storedName, Read&& read, std::strin
         }
     }
     deflateEnd(&stream);
+    return true;
+}
+
+template <class Read, class Rewind>
+bool PackWriter::AddEntry(const std::string& storedName, Read&& read, Rewind&& rewind, std::string& error) {
+    if (!file) return Fail(error, "pack not open");
+    if (storedName.empty()) return Fail(error, "empty entry name");
+    if (storedName.find('\0') != std::string::npos) return Fail(error, "entry name holds a zero byte");
+    if (storedName.size() > std::numeric_limits<uint32_t>::max()) return Fail(error, "entry name too long");
+
+    // Name, then room for the two sizes, patched once the stream is written.
+    std::string name = storedName;
+    ScramblePackName(name);
+    uint8_t field[4];
+    PutU32(field, static_cast<uint32_t>(name.size()));
+    off_t sizesAt = 0;
+    if (std::fwrite(field, 1, 4, file) != 4 || std::fwrite(name.data(), 1, name.size(), file) != name.size() ||
+        (sizesAt = ftello(file)) < 0)
+        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
+    uint8_t sizes[8] = {};
+    if (std::fwrite(sizes, 1, sizeof(sizes), file) != sizeof(sizes))
+        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
+    const off_t dataAt = sizesAt + static_cast<off_t>(sizeof(sizes));
+
+    // Images that carry their own compression are stored without trying.
+    uint8_t magic[8] = {};
+    long got = read(magic, sizeof(magic));
+    if (got < 0) return Fail(error, "cannot read the data of " + storedName + ": " + SystemError());
+    if (!rewind()) return Fail(error, "cannot read the data of " + storedName + ": " + SystemError());
+    static constexpr uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    static constexpr uint8_t kJpeg[3] = {0xFF, 0xD8, 0xFF};
+    bool image = (got >= 8 && std::memcmp(magic, kPng, 8) == 0) || (got >= 3 && std::memcmp(magic, kJpeg, 3) == 0);
+
+    uint64_t uncompressed = 0;
+    uint64_t compressed = 0;
+    bool stored = image;
+    if (!WriteStream(storedName, image ? 0 : Z_BEST_COMPRESSION, read, uncompressed, compressed, error)) return false;
+    // A gain under 5% is not worth an inflate on every load: store it instead.
+    if (!image && compressed * 100 > uncompressed * 95 && uncompressed > 0) {
+        if (!rewind()) return Fail(error, "cannot read the data of " + storedName + ": " + SystemError());
+        if (fseeko(file, dataAt, SEEK_SET) != 0 ||
+            !WriteStream(storedName, 0, read, uncompressed, compressed, error) || std::fflush(file) != 0 ||
+            ftruncate(fileno(file), dataAt + static_cast<off_t>(compressed)) != 0)
+            return file ? Fail(error, "cannot write " + temporaryPath + ": " + SystemError()) : false;
+        stored = true;
+    }
     if (compressed == 0 || compressed > std::numeric_limits<uint32_t>::max())
         return Fail(error, "compressed data of " + storedName + " does not fit an entry");
 
@@ -128,6 +157,7 @@ bool PackWriter::AddEntry(const std::string& storedName, Read&& read, std::strin
         fseeko(file, 0, SEEK_END) != 0)
         return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
     ++entries;
+    storedEntries += stored ? 1 : 0;
     compressedTotal += compressed;
     return true;
 }
@@ -140,6 +170,10 @@ bool PackWriter::AddFile(const std::string& storedName, const std::string& sourc
         [&](uint8_t* buffer, size_t capacity) -> long {
             size_t got = std::fread(buffer, 1, capacity, source);
             return std::ferror(source) ? -1 : static_cast<long>(got);
+        },
+        [&] {
+            std::rewind(source);
+            return std::ferror(source) == 0;
         },
         error);
     std::fclose(source);
@@ -155,6 +189,10 @@ bool PackWriter::AddBytes(const std::string& storedName, std::string_view bytes,
             std::memcpy(buffer, bytes.data() + offset, n);
             offset += n;
             return static_cast<long>(n);
+        },
+        [&] {
+            offset = 0;
+            return true;
         },
         error);
 }

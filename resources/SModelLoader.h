@@ -14,7 +14,9 @@
 // (relative) indices. Every other line is ignored.
 //
 // CPU only, no GL. One thread at a time; the loader can load again after Release
-// (or directly: a load starts from empty arrays).
+// (or directly: a load starts from empty arrays). Texts of a megabyte and more
+// are parsed in chunks on a few short-lived threads while the caller works on
+// its share; the results, and the log, are those of a parse in one go.
 class SModelLoader {
 public:
     // Elements of the file, in file order; their sizes equal the counts below.
@@ -37,7 +39,7 @@ public:
     int32_t triangleCount = 0;
     int32_t uvCount = 0;
 
-    // Elements stored by the parsing pass (what the load log reports).
+    // Elements stored by the parse (what the load log reports).
     int32_t positionsRead = 0;
     int32_t normalsRead = 0;
     int32_t trianglesRead = 0;
@@ -59,11 +61,6 @@ public:
 
     // Frees every array and sets every count to 0.
     void Release();
-
-private:
-    // Fans the corners of one "f " line into triangles; a face with an index
-    // that names no element adds none.
-    void ParseFace(const char* line, const char* end);
 };
 
 // The de-indexed output of one model, sized and filled by VertexArrays.

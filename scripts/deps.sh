@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake ninja-build pkg-config g++ clang
-  libsdl2-dev libglew-dev libglm-dev libpugixml-dev libstb-dev zlib1g-dev libmpg123-dev
+  libsdl2-dev libglew-dev libglm-dev libpugixml-dev libstb-dev zlib1g-dev libdeflate-dev libmpg123-dev
   libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev libtinyobjloader-dev
   xvfb xauth xdotool lame

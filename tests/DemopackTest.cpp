@@ -71,6 +71,12 @@ TEST_F(DemopackTool, RoundTripKeepsEveryByteAndThePlayerReadsItAll) {
     Write("work/data/models/deep/er/box.obj", "v 0 0 0\nf 1 1 1\n");
     Write("work/data/materials.xml", std::string(100000, 'm'));
     Write("work/music.mp3", "not packed");
+    // Compressible, but an image format that carries its own compression.
+    Write("work/data/textures/photo.jpg", "\xFF\xD8\xFF" + std::string(5000, '\0'));
+    // Deflate gains about 1% on bytes spread over 240 values.
+    std::string dense(100000, '\0');
+    for (char& c : dense) c = static_cast<char>(random() % 240);
+    Write("work/data/dense.bin", dense);
     fs::create_directories("out");
 
     ToolRun create = Tool({"create", "out/data.pack", "--root", "work", "data"});
@@ -82,13 +88,18 @@ TEST_F(DemopackTool, RoundTripKeepsEveryByteAndThePlayerReadsItAll) {
     EXPECT_NE(list.out.find("      200000"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("  data/textures/Wood.PNG\n"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("  data/models/deep/er/box.obj\n"), std::string::npos) << list.out;
-    EXPECT_NE(list.out.find("4 files, "), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("6 files, "), std::string::npos) << list.out;
+    // Entries that deflate poorly are stored; the rest at the best level.
+    EXPECT_NE(list.out.find("        5003         5014  100.2%  data/textures/photo.jpg\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("      100000       100021  100.0%  data/dense.bin\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("      100000          121    0.1%  data/materials.xml\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("           0            8       -  data/textures/empty.bmp\n"), std::string::npos) << list.out;
 
     ToolRun extract = Tool({"extract", "out/data.pack", "back"});
     ASSERT_EQ(extract.status, 0) << extract.err;
     std::map<std::string, std::string> original = Tree("work/data");
     std::map<std::string, std::string> back = Tree("back/data");
-    EXPECT_EQ(back.size(), 4u);
+    EXPECT_EQ(back.size(), 6u);
     EXPECT_TRUE(original == back);
 
     // The player's side: every file listed, every file read back whole.
@@ -96,7 +107,7 @@ TEST_F(DemopackTool, RoundTripKeepsEveryByteAndThePlayerReadsItAll) {
     StdoutCapture quiet;
     ReadPackFileList("out/data.pack", files);
     quiet.Text();
-    EXPECT_EQ(files.size(), 4u);
+    EXPECT_EQ(files.size(), 6u);
     for (const auto& [name, bytes] : original) {
         auto buffer = LoadFile("data/" + name, "out/data.pack");
         ASSERT_TRUE(buffer) << name;

@@ -184,8 +184,9 @@ int Create(const std::vector<std::string>& args) {
         progress.Advance(input.size, ++count);
     }
     if (!writer.Finish(error)) return Fail(error);
-    std::printf("%s: %u files, %llu bytes, %llu compressed\n", out.c_str(), writer.EntryCount(),
-                static_cast<unsigned long long>(total), static_cast<unsigned long long>(writer.CompressedBytes()));
+    std::printf("%s: %u files, %llu bytes, %llu compressed, %u stored uncompressed\n", out.c_str(),
+                writer.EntryCount(), static_cast<unsigned long long>(total),
+                static_cast<unsigned long long>(writer.CompressedBytes()), writer.StoredEntryCount());
     return 0;
 }
 
@@ -216,10 +217,15 @@ int List(const std::string& path) {
     PackEntry entry;
     size_t count = 0;
     uint64_t total = 0;
-    std::printf("%12s %12s  %s\n", "size", "compressed", "name");
+    std::printf("%12s %12s %7s  %s\n", "size", "compressed", "ratio", "name");
     for (PackStep step; (step = reader.Next(entry)) != PackStep::end; ++count) {
         if (step == PackStep::damaged || !reader.SkipData(entry)) return Fail(Damaged(path, count));
-        std::printf("%12u %12u  %s\n", entry.uncompressedSize, entry.compressedSize,
+        // Compressed size as a share of the size: about 100% for entries
+        // stored uncompressed.
+        char ratio[16] = "      -";
+        if (entry.uncompressedSize > 0)
+            std::snprintf(ratio, sizeof(ratio), "%6.1f%%", 100.0 * entry.compressedSize / entry.uncompressedSize);
+        std::printf("%12u %12u %7s  %s\n", entry.uncompressedSize, entry.compressedSize, ratio,
                     Printable(entry.storedName).c_str());
         total += entry.uncompressedSize;
     }

@@ -125,7 +125,7 @@ EOF
 build_mpg123() {
   (cd "$1" && rm -rf build-mingw && mkdir build-mingw && cd build-mingw &&
     ../configure --host="$HOST" CC="$HOST-gcc-posix" --prefix="$PREFIX" \
-      --enable-static --disable-shared --disable-components --enable-libmpg123 \
+      --enable-static --disable-shared \
       --with-default-audio=dummy >/dev/null &&
     make -j "$JOBS" >/dev/null && make install >/dev/null)
   # Static users need shlwapi too, which the .pc file lists only as private.
@@ -168,7 +168,7 @@ prefix=$PREFIX
 Name: stb
 Description: stb image headers
 Version: 0.0
-Cflags: -I\${prefix}/include/stb
+Cflags: -I\${prefix}/include -I\${prefix}/include/stb
 EOF
 # MinGW ships GLU's import library but no .pc file.
 cat >"$PREFIX/lib/pkgconfig/glu.pc" <<EOF

@@ -51,7 +51,7 @@ protected:
         std::map<std::string, std::string> files;
         for (const auto& entry : fs::recursive_directory_iterator(folder))
             if (entry.is_regular_file())
-                files[entry.path().lexically_relative(folder).generic_string()] = ReadWhole(entry.path());
+                files[entry.path().lexically_relative(folder).generic_string()] = ReadWhole(entry.path().string());
         return files;
     }
     std::vector<std::string> Leftovers(const std::string& folder) {

@@ -90,7 +90,7 @@ std::FILE* CreateTemporaryFile(const std::string& base, std::string& createdPath
 
 bool FlushToDisk(std::FILE* file) { return std::fflush(file) == 0 && _commit(_fileno(file)) == 0; }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+bool MoveOver(const std::string& from, const std::string& to, std::string& error) {
     // The C library's rename refuses to replace an existing file here.
     if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
@@ -146,7 +146,7 @@ std::FILE* CreateTemporaryFile(const std::string& base, std::string& createdPath
 
 bool FlushToDisk(std::FILE* file) { return std::fflush(file) == 0 && fsync(fileno(file)) == 0; }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+bool MoveOver(const std::string& from, const std::string& to, std::string& error) {
     if (std::rename(from.c_str(), to.c_str()) == 0) return true;
     error = std::strerror(errno);
     return false;

@@ -29,7 +29,7 @@ std::FILE* CreateTemporaryFile(const std::string& base, std::string& createdPath
 // Flushes a written file through to the disk before it replaces another.
 bool FlushToDisk(std::FILE* file);
 // Moves `from` to `to` in one step, replacing an existing `to`.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error);
+bool MoveOver(const std::string& from, const std::string& to, std::string& error);
 
 // Sets an environment variable unless it is set already.
 void SetEnvironmentDefault(const char* name, const char* value);

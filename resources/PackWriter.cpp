@@ -161,7 +161,7 @@ bool PackWriter::Finish(std::string& error) {
         return false;
     }
     std::string replaceError;
-    if (!ReplaceFile(temporaryPath, finalPath, replaceError)) {
+    if (!MoveOver(temporaryPath, finalPath, replaceError)) {
         error = "cannot rename " + temporaryPath + " to " + finalPath + ": " + replaceError;
         RemoveFile(temporaryPath);
         return false;

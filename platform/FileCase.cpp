@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/File.h"
+
 namespace {
 
 bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
@@ -21,19 +23,19 @@ bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
 std::string MatchFileCase(const std::string& path) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (fs::exists(path, ec) || path.empty()) return path;
+    fs::path wanted = PathFromUtf8(path);
+    if (path.empty() || fs::exists(wanted, ec)) return path;
 
-    fs::path wanted(path);
-    std::string name = wanted.filename().string();
+    std::string name = PathToUtf8(wanted.filename());
     fs::path folder = wanted.has_parent_path() ? wanted.parent_path() : fs::path(".");
     fs::directory_iterator it(folder, ec);
     if (ec) return path;
     // The first match in listing order wins, as a case-insensitive file
     // system would hold only one of them.
     for (const fs::directory_entry& entry : it) {
-        std::string candidate = entry.path().filename().string();
+        std::string candidate = PathToUtf8(entry.path().filename());
         if (EqualIgnoringAsciiCase(candidate, name) && entry.is_regular_file(ec))
-            return (wanted.has_parent_path() ? (folder / candidate) : fs::path(candidate)).string();
+            return wanted.has_parent_path() ? PathToUtf8(folder / PathFromUtf8(candidate)) : candidate;
     }
     return path;
 }

@@ -5,6 +5,13 @@
 #include <mutex>
 
 namespace {
+#ifdef _WIN32
+void LockStdout() { _lock_file(stdout); }
+void UnlockStdout() { _unlock_file(stdout); }
+#else
+void LockStdout() { flockfile(stdout); }
+void UnlockStdout() { funlockfile(stdout); }
+#endif
 // Guards the line buffer and the write: the watcher and render threads log at once.
 std::mutex logMutex;
 char lineBuffer[kLogLineSize];
@@ -23,9 +30,9 @@ void Log(int level, const char* format, ...) {
 
     // One locked stdio write per line so that output from other writers
     // (shader logs) cannot land inside it.
-    flockfile(stdout);
+    LockStdout();
     std::fwrite(lineBuffer, 1, length, stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-    funlockfile(stdout);
+    UnlockStdout();
 }

@@ -8,4 +8,11 @@
 constexpr int kLogThreshold = 3;
 constexpr int kLogLineSize = 2048;  // at most kLogLineSize - 1 characters are kept
 
-void Log(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// MinGW's printf is the C99 one (%zu, %lld), which its checker calls gnu_printf.
+#ifdef __MINGW32__
+#define DEMO_PRINTF_FORMAT gnu_printf
+#else
+#define DEMO_PRINTF_FORMAT printf
+#endif
+
+void Log(int level, const char* format, ...) __attribute__((format(DEMO_PRINTF_FORMAT, 2, 3)));

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/File.h"
+
 namespace {
 // The renderer needs framebuffer objects, float targets and GLSL 3.30.
 constexpr int kMinGlMajor = 3;
@@ -17,8 +19,10 @@ Window::~Window() { Destroy(); }
 
 bool Window::Create(const WindowConfig& config, std::string& error) {
     // X11 takes the class name from the environment at window creation.
-    setenv("SDL_VIDEO_X11_WMCLASS", config.windowClass, 0);
+    SetEnvironmentDefault("SDL_VIDEO_X11_WMCLASS", config.windowClass);
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+#ifndef _WIN32
+    // Windows has one windowing system, which SDL picks itself.
     auto unset = [](const char* name) {
         const char* value = std::getenv(name);
         return !value || !*value;
@@ -31,6 +35,10 @@ bool Window::Create(const WindowConfig& config, std::string& error) {
         // An X server is there: do not probe other windowing systems first.
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
     }
+#else
+    // The window class the design names, where SDL would use its own.
+    SDL_RegisterApp(config.windowClass, 0, nullptr);
+#endif
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         error = std::string("cannot start the video system: ") + SDL_GetError();
         return false;
@@ -123,6 +131,9 @@ void Window::Destroy() {
     }
     if (videoStarted) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
+#ifdef _WIN32
+        SDL_UnregisterApp();
+#endif
         videoStarted = false;
     }
 }

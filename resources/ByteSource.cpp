@@ -1,9 +1,9 @@
 #include "resources/ByteSource.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
+
+#include "platform/File.h"
 
 size_t MemoryByteSource::Read(void* out, size_t count) {
     size_t n = std::min<uint64_t>(count, Remaining());
@@ -19,15 +19,15 @@ bool MemoryByteSource::Skip(uint64_t count) {
 }
 
 std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = OpenFile(path, "rb");
     if (!file) return nullptr;
-    // A folder opens on this platform; it must read as "no file" as it does elsewhere.
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+    // A folder opens on some systems; it must read as "no file" everywhere.
+    uint64_t size = 0;
+    if (!RegularFileSize(file, size)) {
         std::fclose(file);
         return nullptr;
     }
-    return std::unique_ptr<FileByteSource>(new FileByteSource(file, static_cast<uint64_t>(info.st_size)));
+    return std::unique_ptr<FileByteSource>(new FileByteSource(file, size));
 }
 
 FileByteSource::~FileByteSource() { std::fclose(file); }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "platform/File.h"
 #include "platform/Log.h"
 #include "resources/AsciiCase.h"
 #include "resources/NameHash.h"
@@ -37,13 +38,13 @@ std::vector<FileRecord> ResourceManager::ScanFolder(const std::string& folderPat
 
     // A missing or unreadable folder lists nothing, silently.
     std::error_code error;
-    for (fs::directory_iterator it(folderPath, error), end; !error && it != end; it.increment(error)) {
+    for (fs::directory_iterator it(PathFromUtf8(folderPath), error), end; !error && it != end; it.increment(error)) {
         std::error_code entryError;
         // Sub-folders are never content.
         if (!it->is_regular_file(entryError)) continue;
         fs::file_time_type time = it->last_write_time(entryError);
         if (entryError) continue;  // gone between the listing and now
-        std::string name = LowerCaseAscii(it->path().filename().string());
+        std::string name = LowerCaseAscii(PathToUtf8(it->path().filename()));
         // WOOD.PNG beside wood.png: one record, or the two times would read
         // as a change on every scan.
         if (!names.insert(name).second) continue;

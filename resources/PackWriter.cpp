@@ -1,7 +1,5 @@
 #include "resources/PackWriter.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/File.h"
 #include "resources/PackFormat.h"
 
 namespace {
@@ -24,7 +23,7 @@ std::string SystemError() { return std::strerror(errno); }
 PackWriter::~PackWriter() {
     if (file) {
         std::fclose(file);
-        std::remove(temporaryPath.c_str());
+        RemoveFile(temporaryPath);
     }
 }
 
@@ -33,7 +32,7 @@ bool PackWriter::Fail(std::string& error, const std::string& message) {
     if (file) {
         std::fclose(file);
         file = nullptr;
-        std::remove(temporaryPath.c_str());
+        RemoveFile(temporaryPath);
     }
     return false;
 }
@@ -41,16 +40,8 @@ bool PackWriter::Fail(std::string& error, const std::string& message) {
 bool PackWriter::Open(const std::string& path, std::string& error) {
     if (file) return Fail(error, "pack already open");
     finalPath = path;
-    temporaryPath = path + ".tmp-XXXXXX";
-    int fd = mkstemp(temporaryPath.data());
-    if (fd < 0) return Fail(error, "cannot create " + temporaryPath + ": " + SystemError());
-    fchmod(fd, 0644);  // mkstemp makes it private; a pack is an ordinary file
-    file = fdopen(fd, "wb");
-    if (!file) {
-        close(fd);
-        std::remove(temporaryPath.c_str());
-        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
-    }
+    file = CreateTemporaryFile(path, temporaryPath, error);
+    if (!file) return false;
     uint8_t header[kPackHeaderSize] = {};
     std::memcpy(header, kPackMagic, sizeof(kPackMagic));
     if (std::fwrite(header, 1, sizeof(header), file) != sizeof(header))
@@ -163,7 +154,7 @@ bool PackWriter::AddEntry(const std::string& storedName, Read&& read, Rewind&& r
 }
 
 bool PackWriter::AddFile(const std::string& storedName, const std::string& sourcePath, std::string& error) {
-    std::FILE* source = std::fopen(sourcePath.c_str(), "rb");
+    std::FILE* source = OpenFile(sourcePath, "rb");
     if (!source) return Fail(error, "cannot open " + sourcePath + ": " + SystemError());
     bool ok = AddEntry(
         storedName,
@@ -199,17 +190,18 @@ bool PackWriter::AddBytes(const std::string& storedName, std::string_view bytes,
 
 bool PackWriter::Finish(std::string& error) {
     if (!file) return Fail(error, "pack not open");
-    bool written = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    bool written = FlushToDisk(file);
     bool closed = std::fclose(file) == 0;
     file = nullptr;
     if (!written || !closed) {
-        std::remove(temporaryPath.c_str());
+        RemoveFile(temporaryPath);
         error = "cannot write " + temporaryPath + ": " + SystemError();
         return false;
     }
-    if (std::rename(temporaryPath.c_str(), finalPath.c_str()) != 0) {
-        error = "cannot rename " + temporaryPath + " to " + finalPath + ": " + SystemError();
-        std::remove(temporaryPath.c_str());
+    std::string replaceError;
+    if (!MoveOver(temporaryPath, finalPath, replaceError)) {
+        error = "cannot rename " + temporaryPath + " to " + finalPath + ": " + replaceError;
+        RemoveFile(temporaryPath);
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/File.h"
 #include "platform/Log.h"
 #include "resources/FileBuffer.h"
 #include "resources/ResourceManager.h"
@@ -36,7 +37,7 @@ Image DecodeMemory(const unsigned char* bytes, int size) {
 
 Image DecodeFile(const std::string& path) {
     Image image;
-    FILE* file = std::fopen(path.c_str(), "rb");
+    FILE* file = OpenFile(path, "rb");
     if (!file) return image;
     int width = 0, height = 0, components = 0;
     // One open file for both, so that the size checked is the size decoded.

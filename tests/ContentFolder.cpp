@@ -1,12 +1,12 @@
 #include "tests/ContentFolder.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <fstream>
 #include <sstream>
 
+#include "platform/File.h"
 #include "resources/ResourceManager.h"
+#include "tests/Portable.h"
 
 namespace fs = std::filesystem;
 
@@ -15,8 +15,7 @@ namespace {
 class ContentEnvironment : public ::testing::Environment {
 public:
     ContentEnvironment() {
-        char name[] = "/tmp/demo-content-XXXXXX";
-        root = mkdtemp(name);
+        root = harness::MakeTempFolder("demo-content-");
         original = fs::current_path();
         fs::current_path(root);
     }
@@ -46,26 +45,26 @@ void ContentTest::SetUp() {
 }
 
 void ContentTest::Write(const std::string& relative, const std::string& bytes) {
-    fs::path path = fs::path(ContentRoot()) / relative;
+    fs::path path = PathFromUtf8(ContentRoot()) / PathFromUtf8(relative);
     fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << path;
 }
 
-void ContentTest::Remove(const std::string& relative) { fs::remove(fs::path(ContentRoot()) / relative); }
+void ContentTest::Remove(const std::string& relative) { fs::remove(PathFromUtf8(ContentRoot()) / PathFromUtf8(relative)); }
 
 void ContentTest::Touch(const std::string& relative, int seconds) {
-    fs::path path = fs::path(ContentRoot()) / relative;
+    fs::path path = PathFromUtf8(ContentRoot()) / PathFromUtf8(relative);
     fs::last_write_time(path, fs::file_time_type::clock::now() + std::chrono::seconds(seconds));
 }
 
 FileTime ContentTest::TimeOf(const std::string& relative) {
-    return ToFileTime(fs::last_write_time(fs::path(ContentRoot()) / relative));
+    return ToFileTime(fs::last_write_time(PathFromUtf8(ContentRoot()) / PathFromUtf8(relative)));
 }
 
 std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();

@@ -1,7 +1,6 @@
 #include "platform/Music.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,9 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "tests/Portable.h"
 #include "tests/StdoutCapture.h"
 
-// The test MP3s are made here: a sine tone written as a WAV, encoded with lame.
+// The test MP3s are committed sine tones (tests/fixtures/make-music.sh).
 // SDL_AUDIODRIVER=dummy (set by demo_test) gives a device that consumes audio
 // in real time without any sound hardware.
 
@@ -32,82 +32,34 @@ double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-bool HaveLame() {
-    static const bool have = std::system("command -v lame >/dev/null 2>&1") == 0;
-    return have;
-}
-
-void Put16(std::ofstream& out, uint16_t v) {
-    char b[2] = {static_cast<char>(v & 0xff), static_cast<char>(v >> 8)};
-    out.write(b, 2);
-}
-void Put32(std::ofstream& out, uint32_t v) {
-    Put16(out, static_cast<uint16_t>(v & 0xffff));
-    Put16(out, static_cast<uint16_t>(v >> 16));
-}
-
-// 16-bit PCM WAV of a 440 Hz sine (a 660 Hz one on the right channel).
-void WriteWav(const fs::path& path, int rate, int channels, double seconds) {
-    const uint32_t frames = static_cast<uint32_t>(std::lround(seconds * rate));
-    const uint32_t dataBytes = frames * static_cast<uint32_t>(channels) * 2;
-    std::ofstream out(path, std::ios::binary);
-    out.write("RIFF", 4);
-    Put32(out, 36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    Put32(out, 16);
-    Put16(out, 1);  // PCM
-    Put16(out, static_cast<uint16_t>(channels));
-    Put32(out, static_cast<uint32_t>(rate));
-    Put32(out, static_cast<uint32_t>(rate * channels * 2));
-    Put16(out, static_cast<uint16_t>(channels * 2));
-    Put16(out, 16);
-    out.write("data", 4);
-    Put32(out, dataBytes);
-    std::vector<int16_t> samples;
-    samples.reserve(static_cast<size_t>(frames) * channels);
-    for (uint32_t i = 0; i < frames; ++i) {
-        for (int c = 0; c < channels; ++c) {
-            double f = c == 0 ? 440.0 : 660.0;
-            samples.push_back(static_cast<int16_t>(8000.0 * std::sin(2.0 * M_PI * f * i / rate)));
-        }
-    }
-    for (int16_t s : samples) Put16(out, static_cast<uint16_t>(s));
-}
-
 class MusicTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // Running the binary by hand: use the dummy device too.
-        if (!std::getenv("SDL_AUDIODRIVER")) setenv("SDL_AUDIODRIVER", "dummy", 1);
-        char name[] = "/tmp/music-test-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        if (!std::getenv("SDL_AUDIODRIVER")) harness::SetEnv("SDL_AUDIODRIVER", "dummy");
+        dir = harness::MakeTempFolder("music-test-");
     }
     void TearDown() override {
         std::error_code ec;
         fs::remove_all(dir, ec);
     }
 
-    // Encodes `seconds` of tone at `rate` Hz with `channels` channels; "" on failure.
-    std::string MakeMp3(const std::string& name, int rate, int channels, double seconds,
-                        const std::string& lameArgs = "") {
-        if (!HaveLame()) return "";
-        fs::path wav = dir / (name + ".wav");
-        fs::path mp3 = dir / (name + ".mp3");
-        WriteWav(wav, rate, channels, seconds);
-        std::string command = "lame --quiet " + lameArgs + " '" + wav.string() + "' '" + mp3.string() + "'";
-        if (std::system(command.c_str()) != 0) return "";
-        fs::remove(wav);
-        return mp3.string();
+    // A copy of the fixture NAME-RATE-CHANNELS-SECONDS.mp3 in the test's folder.
+    std::string MakeMp3(const std::string& name, int rate, int channels, double seconds) {
+        char file[96];
+        std::snprintf(file, sizeof(file), "%s-%d-%d-%.1f.mp3", name.c_str(), rate, channels, seconds);
+        fs::path copy = dir / file;
+        std::error_code ec;
+        fs::copy_file(harness::Fixture(file), copy, ec);
+        return ec ? std::string() : copy.string();
     }
 
     fs::path dir;
 };
 
-#define REQUIRE_MP3(var, ...)                                            \
-    if (!HaveLame()) GTEST_SKIP() << "the lame encoder is not installed"; \
-    const std::string var = MakeMp3(__VA_ARGS__);                        \
-    ASSERT_FALSE(var.empty()) << "lame failed"
+#define REQUIRE_MP3(var, ...)                 \
+    const std::string var = MakeMp3(__VA_ARGS__); \
+    ASSERT_FALSE(var.empty()) << "missing fixture"
 
 // Counts end callbacks and remembers when and where the first came.
 struct EndProbe {
@@ -356,7 +308,7 @@ TEST_F(MusicTest, SilentClockWithoutAudioDevice) {
     REQUIRE_MP3(path, "tone", 44100, 2, 1.0);
     const char* old = std::getenv("SDL_AUDIODRIVER");
     const std::string saved = old ? old : "";
-    setenv("SDL_AUDIODRIVER", "nosuchdriver", 1);
+    harness::SetEnv("SDL_AUDIODRIVER", "nosuchdriver");
 
     Music music;
     EndProbe probe;
@@ -368,7 +320,7 @@ TEST_F(MusicTest, SilentClockWithoutAudioDevice) {
         opened = music.Open(path);
         log = capture.Text();
     }
-    if (old) setenv("SDL_AUDIODRIVER", saved.c_str(), 1); else unsetenv("SDL_AUDIODRIVER");
+    harness::SetEnv("SDL_AUDIODRIVER", old ? saved.c_str() : nullptr);
     ASSERT_TRUE(opened);
     EXPECT_TRUE(music.IsSilent());
     EXPECT_NE(log.find("No audio device, playing silently"), std::string::npos) << log;
@@ -473,7 +425,7 @@ TEST_F(MusicTest, TruncatedFileEndsWhereDecodingStops) {
 TEST_F(MusicTest, LongFileOpensWithoutDecodingItWhole) {
     // Ten minutes of 8 kHz mono: ten seconds encoded without a Xing/LAME header
     // (so nothing tells the decoder the length) and repeated 60 times.
-    REQUIRE_MP3(piece, "piece", 8000, 1, 10.0, "-t");
+    REQUIRE_MP3(piece, "piece", 8000, 1, 10.0);
     const fs::path longFile = dir / "long.mp3";
     {
         std::ifstream in(piece, std::ios::binary);

@@ -1,13 +1,14 @@
 #pragma once
 
 // Runs the real player (or a tool) as a child process and watches its window,
-// for tests that need the whole program under a display (Xvfb in CI).
-
-#include <sys/types.h>
+// for tests that need the whole program under a display (Xvfb in CI, Wine's
+// desktop on it for the Windows build). One side per windowing system:
+// ProcessHarnessX11.cpp and ProcessHarnessWin32.cpp.
 
 #include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace harness {
@@ -28,8 +29,8 @@ struct ProcessOptions {
     std::string workingFolder;
     std::map<std::string, std::string> setEnv;  // added or replaced
     std::vector<std::string> unsetEnv;
-    std::string stdoutPath;  // empty: /dev/null
-    std::string stderrPath;  // empty: /dev/null
+    std::string stdoutPath;  // empty: discarded
+    std::string stderrPath;  // empty: discarded
 };
 
 class Process {
@@ -41,16 +42,15 @@ public:
     // Waits for the end; returns false on time-out.
     bool Wait(std::chrono::milliseconds timeout);
     int ExitStatus() const { return exitStatus; }  // exit code, or 128 + signal
-    void Kill(int signal);
-    pid_t Pid() const { return pid; }
+    void Kill();
 
 private:
-    pid_t pid = -1;
+    long long pid = -1;  // the process id, or on Windows its handle
     bool exited = false;
     int exitStatus = -1;
 };
 
-// True when an X display is reachable.
+// True when a display is reachable.
 bool HaveDisplay();
 
 // The top-level window with this exact title, or 0 after the time-out.
@@ -60,11 +60,11 @@ bool WindowSize(unsigned long window, int& width, int& height);
 bool ScreenSize(int& width, int& height);
 // Sends the close request a user's click on the close button sends.
 void RequestClose(unsigned long window);
-// Types a key (xdotool key NAME) to the focused window.
+// Types a key ("Escape", "Return") to the focused window.
 void PressKey(const std::string& keyName);
 
-// A sine tone of `seconds` as an MP3, made with lame; false when lame failed.
-bool MakeMp3(const std::string& path, double seconds, int rate = 44100);
+// Copies the committed sine tone of `seconds` (tests/fixtures/) to `path`.
+bool MakeMp3(const std::string& path, double seconds);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
@@ -75,8 +75,7 @@ bool WaitFor(F predicate, std::chrono::milliseconds timeout) {
     auto end = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < end) {
         if (predicate()) return true;
-        struct timespec ts{0, 20 * 1000 * 1000};
-        nanosleep(&ts, nullptr);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return predicate();
 }

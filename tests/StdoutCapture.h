@@ -1,7 +1,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,14 +15,15 @@
 #include <sstream>
 #include <string>
 
+#include "tests/Portable.h"
+
 // Sends standard output to a temporary file for the life of the object.
 class StdoutCapture {
 public:
     StdoutCapture() {
         std::fflush(stdout);
-        char name[] = "/tmp/demo-stdout-XXXXXX";
-        int fd = mkstemp(name);
-        path = name;
+        path = (std::filesystem::temp_directory_path() / harness::UniqueName("demo-stdout-")).string();
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         saved = dup(1);
         dup2(fd, 1);
         close(fd);

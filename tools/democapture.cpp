@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/File.h"
 #include "platform/Music.h"
 #include "particles/ObjectParticles.h"
 #include "platform/Window.h"
@@ -134,7 +135,7 @@ bool WritePng(const std::string& path, int width, int height) {
 std::string CaptureName(const std::string& folder, double t) {
     char name[64];
     std::snprintf(name, sizeof(name), "capture-%09.3f.png", t);
-    return (std::filesystem::path(folder) / name).string();
+    return PathToUtf8(PathFromUtf8(folder) / name);
 }
 
 }  // namespace
@@ -142,7 +143,10 @@ std::string CaptureName(const std::string& folder, double t) {
 int main(int argc, char** argv) {
     Options options;
     bool help = false;
-    std::string error = ParseArguments(argc, argv, options, help);
+    std::vector<std::string> args = Utf8Arguments(argc, argv);
+    std::vector<char*> utf8Argv;
+    for (std::string& arg : args) utf8Argv.push_back(arg.data());
+    std::string error = ParseArguments(static_cast<int>(utf8Argv.size()), utf8Argv.data(), options, help);
     if (help) {
         Usage(stdout);
         return 0;
@@ -153,8 +157,8 @@ int main(int argc, char** argv) {
     }
     if (!HoldsProduction()) return Fail("no production in this folder (no data/timeline.xml, loose or in data.pack)");
     std::error_code folderError;
-    std::filesystem::create_directories(options.outFolder, folderError);
-    if (!std::filesystem::is_directory(options.outFolder, folderError))
+    std::filesystem::create_directories(PathFromUtf8(options.outFolder), folderError);
+    if (!std::filesystem::is_directory(PathFromUtf8(options.outFolder), folderError))
         return Fail("cannot write to the folder '" + options.outFolder + "'");
     std::sort(options.times.begin(), options.times.end());
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/File.h"
 #include "resources/ByteSource.h"
 #include "resources/PackFormat.h"
 #include "resources/PackReader.h"
@@ -93,11 +94,11 @@ bool IsInside(const fs::path& relative) {
 // Collects the files under `argument`, in a stable order (folders sorted by
 // name), named relative to `root`.
 bool Collect(const fs::path& root, const std::string& argument, std::vector<Input>& inputs, std::string& error) {
-    fs::path path = (root / argument).lexically_normal();
+    fs::path path = (root / PathFromUtf8(argument)).lexically_normal();
     std::error_code ec;
     fs::file_status status = fs::status(path, ec);
     if (ec || !fs::exists(status)) {
-        error = "no such file or folder: " + path.string();
+        error = "no such file or folder: " + PathToUtf8(path);
         return false;
     }
     std::vector<fs::path> files;
@@ -105,28 +106,28 @@ bool Collect(const fs::path& root, const std::string& argument, std::vector<Inpu
         for (fs::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
             if (it->is_regular_file(ec)) files.push_back(it->path());
         if (ec) {
-            error = "cannot list " + path.string() + ": " + ec.message();
+            error = "cannot list " + PathToUtf8(path) + ": " + ec.message();
             return false;
         }
         std::sort(files.begin(), files.end());
     } else if (fs::is_regular_file(status)) {
         files.push_back(path);
     } else {
-        error = "not a file or folder: " + path.string();
+        error = "not a file or folder: " + PathToUtf8(path);
         return false;
     }
     for (const fs::path& file : files) {
         fs::path relative = file.lexically_relative(root);
         if (!IsInside(relative)) {
-            error = file.string() + " is outside the root folder " + root.string();
+            error = PathToUtf8(file) + " is outside the root folder " + PathToUtf8(root);
             return false;
         }
         uint64_t size = fs::file_size(file, ec);
         if (ec) {
-            error = "cannot read " + file.string() + ": " + ec.message();
+            error = "cannot read " + PathToUtf8(file) + ": " + ec.message();
             return false;
         }
-        inputs.push_back({relative.generic_string(), file, size});
+        inputs.push_back({GenericPathToUtf8(relative), file, size});
     }
     return true;
 }
@@ -148,8 +149,8 @@ int Create(const std::vector<std::string>& args) {
     if (out.empty() || paths.empty()) return Usage();
 
     std::error_code ec;
-    if (!fs::is_directory(rootArgument, ec)) return Fail("root folder not found: " + rootArgument);
-    const fs::path root = fs::absolute(rootArgument, ec).lexically_normal();
+    if (!fs::is_directory(PathFromUtf8(rootArgument), ec)) return Fail("root folder not found: " + rootArgument);
+    const fs::path root = fs::absolute(PathFromUtf8(rootArgument), ec).lexically_normal();
 
     std::vector<Input> inputs;
     std::string error;
@@ -168,10 +169,10 @@ int Create(const std::vector<std::string>& args) {
         return !added;
     });
 
-    if (fs::is_directory(out, ec)) return Fail(out + " is a folder");
+    if (fs::is_directory(PathFromUtf8(out), ec)) return Fail(out + " is a folder");
     uint64_t total = 0;
     for (const Input& input : inputs) {
-        if (fs::equivalent(input.source, out, ec)) return Fail("refusing to overwrite its own input " + out);
+        if (fs::equivalent(input.source, PathFromUtf8(out), ec)) return Fail("refusing to overwrite its own input " + out);
         total += input.size;
     }
 
@@ -180,7 +181,7 @@ int Create(const std::vector<std::string>& args) {
     Progress progress("packed", total);
     size_t count = 0;
     for (const Input& input : inputs) {
-        if (!writer.AddFile(input.storedName, input.source.string(), error)) return Fail(error);
+        if (!writer.AddFile(input.storedName, PathToUtf8(input.source), error)) return Fail(error);
         progress.Advance(input.size, ++count);
     }
     if (!writer.Finish(error)) return Fail(error);
@@ -238,7 +239,7 @@ int List(const std::string& path) {
 fs::path ExtractPath(const fs::path& folder, const std::string& storedName) {
     std::string name = storedName;
     std::replace(name.begin(), name.end(), '\\', '/');
-    fs::path relative = fs::path(name).lexically_normal();
+    fs::path relative = PathFromUtf8(name).lexically_normal();
     if (!IsInside(relative) || !relative.has_filename()) return {};
     return folder / relative;
 }
@@ -248,7 +249,7 @@ int Extract(const std::string& path, const std::string& folderArgument) {
     auto pack = OpenPack(path, error);
     if (!pack) return Fail(error);
     std::error_code ec;
-    const fs::path folder = fs::absolute(folderArgument, ec).lexically_normal();
+    const fs::path folder = fs::absolute(PathFromUtf8(folderArgument), ec).lexically_normal();
     Progress progress("extracted", pack->Remaining());
     PackReader reader(*pack);
     PackEntry entry;
@@ -268,26 +269,27 @@ int Extract(const std::string& path, const std::string& folderArgument) {
         if (target.empty()) return Fail("entry name leaves the target folder: " + Printable(entry.storedName));
         auto data = reader.ReadData(entry);
         if (!data) return Fail("damaged data in entry " + Printable(entry.storedName));
-        if (fs::equivalent(target, path, ec)) return Fail("refusing to overwrite the pack itself: " + target.string());
+        if (fs::equivalent(target, PathFromUtf8(path), ec)) return Fail("refusing to overwrite the pack itself: " + PathToUtf8(target));
         fs::create_directories(target.parent_path(), ec);
-        if (ec) return Fail("cannot create " + target.parent_path().string() + ": " + ec.message());
-        std::FILE* out = std::fopen(target.c_str(), "wb");
-        if (!out) return Fail("cannot write " + target.string());
+        if (ec) return Fail("cannot create " + PathToUtf8(target.parent_path()) + ": " + ec.message());
+        std::FILE* out = OpenFile(PathToUtf8(target), "wb");
+        if (!out) return Fail("cannot write " + PathToUtf8(target));
         bool ok = std::fwrite(data->data.data(), 1, data->size, out) == data->size;
         ok = std::fclose(out) == 0 && ok;
-        if (!ok) return Fail("cannot write " + target.string());
+        if (!ok) return Fail("cannot write " + PathToUtf8(target));
         progress.Advance(entry.compressedSize, count + 1);
     }
-    std::printf("%zu files extracted to %s\n", seen.size(), folder.c_str());
+    std::printf("%zu files extracted to %s\n", seen.size(), PathToUtf8(folder).c_str());
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return Usage();
-    std::string command = argv[1];
-    std::vector<std::string> args(argv + 2, argv + argc);
+    const std::vector<std::string> all = Utf8Arguments(argc, argv);
+    if (all.size() < 2) return Usage();
+    const std::string& command = all[1];
+    std::vector<std::string> args(all.begin() + 2, all.end());
     if (command == "create") return Create(args);
     if (command == "list" && args.size() == 1) return List(args[0]);
     if (command == "extract" && args.size() == 2) return Extract(args[0], args[1]);

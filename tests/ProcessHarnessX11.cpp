@@ -1,0 +1,183 @@
+// The POSIX and X11 side of the process harness.
+#include "tests/ProcessHarness.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+extern char** environ;
+
+namespace harness {
+
+Process::Process(const std::string& program, const std::vector<std::string>& args, const ProcessOptions& options) {
+    // Build argv and envp before forking: the child may only call async-signal-safe functions.
+    std::vector<std::string> argStrings{program};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        size_t eq = entry.find('=');
+        if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    // A player or tool built with AddressSanitizer tears the GL driver down
+    // at exit, and the driver leaves blocks behind whose stacks cannot be
+    // unwound through its generated code, so no suppression can name them.
+    // Leak checking of the system's own code happens in the in-process tests.
+    env["ASAN_OPTIONS"] = (env.count("ASAN_OPTIONS") ? env["ASAN_OPTIONS"] + ":" : std::string()) + "detect_leaks=0";
+    for (auto& name : options.unsetEnv) env.erase(name);
+    for (auto& [name, value] : options.setEnv) env[name] = value;
+    std::vector<std::string> envStrings;
+    for (auto& [name, value] : env) envStrings.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (auto& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    std::string out = options.stdoutPath.empty() ? "/dev/null" : options.stdoutPath;
+    std::string err = options.stderrPath.empty() ? "/dev/null" : options.stderrPath;
+    std::string cwd = options.workingFolder.empty() ? "." : options.workingFolder;
+
+    pid = fork();
+    if (pid == 0) {
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int r = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int n = open("/dev/null", O_RDONLY);
+        if (o >= 0) dup2(o, 1);
+        if (r >= 0) dup2(r, 2);
+        if (n >= 0) dup2(n, 0);
+        if (chdir(cwd.c_str()) != 0) _exit(126);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+}
+
+Process::~Process() {
+    if (pid > 0 && Running()) {
+        Kill();
+        Wait(std::chrono::seconds(5));
+    }
+}
+
+bool Process::Running() {
+    if (exited || pid <= 0) return false;
+    int status = 0;
+    pid_t r = waitpid(static_cast<pid_t>(pid), &status, WNOHANG);
+    if (r == pid) {
+        exited = true;
+        exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return false;
+    }
+    return true;
+}
+
+bool Process::Wait(std::chrono::milliseconds timeout) {
+    return WaitFor([this] { return !Running(); }, timeout);
+}
+
+void Process::Kill() {
+    if (pid > 0 && !exited) kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+bool HaveDisplay() {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) return false;
+    // A display that was just started may not take clients for a moment.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (Display* d = XOpenDisplay(nullptr)) {
+            XCloseDisplay(d);
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+namespace {
+
+unsigned long FindIn(Display* d, Window w, const std::string& title) {
+    char* name = nullptr;
+    if (XFetchName(d, w, &name) && name) {
+        bool match = title == name;
+        XFree(name);
+        if (match) return w;
+    }
+    Window root, parent;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    unsigned long found = 0;
+    if (XQueryTree(d, w, &root, &parent, &children, &count)) {
+        for (unsigned int i = 0; i < count && !found; ++i) found = FindIn(d, children[i], title);
+        if (children) XFree(children);
+    }
+    return found;
+}
+
+}  // namespace
+
+unsigned long FindWindow(const std::string& title, std::chrono::milliseconds timeout) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return 0;
+    unsigned long found = 0;
+    WaitFor([&] {
+        found = FindIn(d, DefaultRootWindow(d), title);
+        return found != 0;
+    }, timeout);
+    XCloseDisplay(d);
+    return found;
+}
+
+bool WindowSize(unsigned long window, int& width, int& height) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return false;
+    XWindowAttributes attributes;
+    bool ok = XGetWindowAttributes(d, window, &attributes) != 0;
+    if (ok) {
+        width = attributes.width;
+        height = attributes.height;
+    }
+    XCloseDisplay(d);
+    return ok;
+}
+
+bool ScreenSize(int& width, int& height) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return false;
+    width = DisplayWidth(d, DefaultScreen(d));
+    height = DisplayHeight(d, DefaultScreen(d));
+    XCloseDisplay(d);
+    return true;
+}
+
+void RequestClose(unsigned long window) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, window, False, NoEventMask, &event);
+    XFlush(d);
+    XCloseDisplay(d);
+}
+
+void PressKey(const std::string& keyName) {
+    std::string command = "xdotool key " + keyName + " >/dev/null 2>&1";
+    [[maybe_unused]] int rc = std::system(command.c_str());
+}
+
+}  // namespace harness

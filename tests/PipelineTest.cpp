@@ -116,12 +116,21 @@ TEST_F(PipelineTest, TheSceneFileIsPolledOutsideTheCubeRenderAtMostEvery500Ms) {
     ShaderProgram* program = Renderer::Instance().programs.geometryProgram.get();
     // Whatever the poll clock says now, one poll catches up with the file.
     std::this_thread::sleep_for(std::chrono::milliseconds(550));
+    const auto polled = std::chrono::steady_clock::now();
     DrawObjects(scene, program, identity, identity, false, false, false, false);
 
     WriteFile("data/scenes/poll.xml", "<Scene>" + Box("0") + Box("1") + camera + "</Scene>");
     fs::last_write_time(fs::path(ContentRoot()) / "data/scenes/poll.xml",
                         fs::file_time_type::clock::now() + std::chrono::seconds(10));
+    // On a machine too loaded to draw within the interval the next poll is
+    // due already, and there is nothing left to tell apart.
+    const bool withinInterval = std::chrono::steady_clock::now() - polled < std::chrono::milliseconds(400);
     DrawObjects(scene, program, identity, identity, false, false, false, false);
+    if (!withinInterval) {
+        scene.ReleaseRetired();
+        Renderer::Instance().frame.currentScene = nullptr;
+        GTEST_SKIP() << "the first draw took most of the poll interval";
+    }
     EXPECT_EQ(scene.objects.size(), 1u);  // polled less than 500 ms ago
     std::this_thread::sleep_for(std::chrono::milliseconds(550));
     DrawObjects(scene, program, identity, identity, true, false, false, false);

@@ -36,7 +36,7 @@ bool Window::Create(const WindowConfig& config, std::string& error) {
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
     }
 #else
-    // The window class the design names, where SDL would use its own.
+    // The window class is "GLRenderer", where SDL would use its own.
     SDL_RegisterApp(config.windowClass, 0, nullptr);
 #endif
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {

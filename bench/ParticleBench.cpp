@@ -43,6 +43,7 @@ std::unique_ptr<Object> FullSystem(int count) {
     xml += "</Particles></Object>";
     pugi::xml_document doc;
     doc.load_string(xml.c_str());
+    InstallParticleSystems();
     auto object = std::make_unique<Object>();
     object->LoadXml(doc.child("Object"));
     SeedRand(1);

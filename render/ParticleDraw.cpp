@@ -79,6 +79,7 @@ void DrawModels(ObjectParticles& system, ShaderProgram* program, const glm::mat4
     renderState.rotation = owner.rotation.Evaluate();
     renderState.scale = owner.scale.Evaluate();
     Apply(renderState, program, projection, view, owner.id);
+    glUniform1i(program->UniformLocation("quadParticles"), 0);
     const GLint modelScale = program->UniformLocation("modelScale");
     const GLenum primitiveMode = Renderer::Instance().primitiveMode;
     system.ForEachModelInstance(renderState.position, renderState.rotation, renderState.scale,
@@ -123,6 +124,8 @@ void DrawQuads(ObjectParticles& system, ShaderProgram* program, const glm::mat4&
     renderState.rotation = owner.rotation.Evaluate();
     renderState.scale = owner.scale.Evaluate();
     Apply(renderState, program, projection, view, owner.id);
+    // Quads are sized by the particles alone; the owner's scale sizes models.
+    glUniform1i(program->UniformLocation("quadParticles"), 1);
 
     glEnable(GL_BLEND);
     glBlendEquation(GL_FUNC_ADD);

@@ -103,11 +103,13 @@ const CubeFace kCubeFaces[6] = {
 constexpr float kDefaultSpotSize = 45.0f;
 
 // The shadow camera's field of view. A spot size whose half angle has no
-// positive tangent (zero, negative, NaN) would give an infinite or mirrored
-// projection and poison every shadow lookup; it takes the scene default.
+// usable tangent (infinite, NaN, or too near zero to divide by) would poison
+// every shadow lookup; it takes the scene default. A negative tangent only
+// turns the projection half a turn, and the same matrix builds and reads the
+// map, so such a size shadows like its positive twin.
 float ShadowFieldOfView(float spotSize) {
     const float tanHalf = std::tan(spotSize * 0.5f);
-    if (!std::isfinite(tanHalf) || tanHalf < 1e-4f) return kDefaultSpotSize;
+    if (!std::isfinite(tanHalf) || std::fabs(tanHalf) < 1e-4f) return kDefaultSpotSize;
     return spotSize;
 }
 
@@ -502,9 +504,9 @@ void Renderer::RenderCubeMap(Scene* scene, CubeMap& cube) {
         SetViewport(cube.edge, cube.edge);
         for (const CubeFace& face : kCubeFaces) {
             glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, face.target, cube.texture, 0);
-            // Whatever clear colour the previous frame left would become the
-            // sky of every reflection; the environment starts from black.
-            ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+            // The clear colour is whatever was set last: the set-up colour on
+            // the very first cube render, the glow chain's black after that.
+            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
             view = glm::lookAt(eye, eye + face.direction, face.up);
             mvp = projection * view * model;
             DrawObjects(*scene, program, projection, view, true, true, false, false);
@@ -740,6 +742,8 @@ void Renderer::GlowPass(Scene& scene, ShaderProgram* program, GLuint tmpTarget, 
     glUniform1i(program->UniformLocation("isHorizontal"), 1);
     program->SetTextureName("texture", sceneImage, 0);
     program->SetTextureName("texturePosition", positionImage, 1);
+    // Each pixel's glow amount, for the halo of glowing objects.
+    program->SetTextureName("textureProperties", gbuffer.finalPropertiesTex, 2);
     DrawFullScreenQuad();
 
     glBindFramebuffer(GL_FRAMEBUFFER, target);

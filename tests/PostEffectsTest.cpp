@@ -4,6 +4,7 @@
 #include <GL/glew.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include <glm/glm.hpp>
+#include <glm/gtc/constants.hpp>
 
 #include "render/Renderer.h"
 #include "resources/NameHash.h"
@@ -277,13 +279,19 @@ TEST_F(PostEffectsTest, TheCubeRendersOnASceneSwitchAndEveryFrameOnlyWhenAsked) 
     auto asking = MakeScene(content, "", R"(<RenderCubemap value="1"/>)");
 
     const int start = r.cubeRenders;
+    // Faces clear to whatever colour was set last (the set-up colour before
+    // the first frame), not to a colour of their own.
+    glClearColor(0.0f, 0.6f, 0.9f, 0.0f);
     Draw(*still);
     Draw(*still);
     EXPECT_EQ(r.cubeRenders, start + 1);
     const glm::vec3 seen = FaceCentre(r.cubes.cube256.texture, GL_TEXTURE_CUBE_MAP_POSITIVE_X);
     EXPECT_GT(seen.r, 0.9f);
     EXPECT_LT(seen.g, 0.1f);
-    EXPECT_LT(FaceCentre(r.cubes.cube256.texture, GL_TEXTURE_CUBE_MAP_NEGATIVE_X).r, 0.1f);
+    const glm::vec3 empty = FaceCentre(r.cubes.cube256.texture, GL_TEXTURE_CUBE_MAP_NEGATIVE_X);
+    EXPECT_NEAR(empty.r, 0.0f, 0.01f);
+    EXPECT_NEAR(empty.g, 0.6f, 0.01f);
+    EXPECT_NEAR(empty.b, 0.9f, 0.01f);
     // The blur chain spreads it ever wider: light, medium, strongest.
     float share = RedShare(r.cubes.cube256.texture, GL_TEXTURE_CUBE_MAP_POSITIVE_X);
     for (GLuint blurred : {r.cubes.cube128b.texture, r.cubes.cube85b.texture, r.cubes.cube128a.texture}) {
@@ -305,8 +313,96 @@ TEST_F(PostEffectsTest, TheCubeRendersOnASceneSwitchAndEveryFrameOnlyWhenAsked) 
     // Without an origin the cube is seen from (0, 5, 0): the box lies below.
     auto unmarked = MakeScene(Box({3, 0, 0}, 0.8f, "glowing", "", R"(r="1" g="0" b="0")"));
     Draw(*unmarked);
+    // Seen from above; and cleared to the glow chain's black of the last frame.
     EXPECT_LT(FaceCentre(r.cubes.cube256.texture, GL_TEXTURE_CUBE_MAP_POSITIVE_X).r, 0.1f);
+    EXPECT_LT(glm::length(FaceCentre(r.cubes.cube256.texture, GL_TEXTURE_CUBE_MAP_NEGATIVE_X)), 0.01f);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 }  // namespace
+
+TEST_F(PostEffectsTest, ASpotSizeWithANegativeTangentShadowsLikeItsPositiveTwin) {
+    // A low light and a caster 38 degrees off its axis: a spot of half-angle
+    // 81 degrees covers it, the 29 degrees of the default size do not.
+    const std::string content =
+        R"(<Object name="floor"><RenderObj model="plane.obj" material="white"/><Position x="0" y="-1" z="0"/>
+             <Scale x="8" y="1" z="8"/><Color r="1" g="1" b="1"/></Object>)" +
+        Box({2.5f, 0, 0}, 0.3f, "white", R"(<ShadowCast value="1"/>)") + kLight;
+    // Shadow visibility over the frame, and how many pixels are in shadow.
+    auto shadowed = [&](const std::string& size, int& dark) {
+        auto scene = MakeScene(content, "",
+                               R"(<Position x="0" y="3" z="1"/><LookAt x="0" y="-1" z="0"/><SpotSize value=")" + size +
+                                   R"("/><RenderCubemap value="0"/>)");
+        Draw(*scene);
+        std::vector<float> rgba(static_cast<size_t>(kWidth) * kHeight * 4);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, Renderer::Instance().gbuffer.gBuffer);
+        glReadBuffer(GL_COLOR_ATTACHMENT4);
+        glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_FLOAT, rgba.data());
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        std::vector<float> visibility;
+        for (size_t i = 3; i < rgba.size(); i += 4) visibility.push_back(rgba[i]);
+        dark = static_cast<int>(std::count_if(visibility.begin(), visibility.end(), [](float v) { return v < 0.5f; }));
+        return visibility;
+    };
+    // 60 has a half-angle tangent of -6.4; 2 pi - (60 mod 2 pi) has +6.4.
+    const double sixty = 60.0, twin = 2 * glm::pi<double>() - std::fmod(sixty, 2 * glm::pi<double>());
+    int darkSixty = 0, darkTwin = 0, darkDefault = 0;
+    const std::vector<float> a = shadowed("60", darkSixty);
+    const std::vector<float> b = shadowed(std::to_string(twin), darkTwin);
+    shadowed("45", darkDefault);
+    EXPECT_GT(darkSixty, 10);
+    EXPECT_NEAR(darkTwin, darkSixty, darkSixty / 10 + 2);
+    int differing = 0;
+    for (size_t i = 0; i < a.size(); ++i) differing += std::abs(a[i] - b[i]) > 0.25f;
+    EXPECT_LE(differing, darkSixty / 10 + 2);
+    EXPECT_LT(darkDefault, darkSixty / 4);  // the default would have lost the shadow
+}
+
+TEST_F(PostEffectsTest, AnObjectsGlowAddsAHaloAndNoGlowAddsNothing) {
+    Renderer& r = Renderer::Instance();
+    WriteFile("data/textures/lensdirt.jpg", WhiteBitmap());
+    ResourceManager::Instance().AddTexture({NameHash("lensdirt.jpg"), "lensdirt.jpg", 0});
+    ASSERT_NE(r.LensDirtTexture(), nullptr);
+    // No streaks, flares or ghosts: only the objects' own glow can reach the chain.
+    const std::string lens = R"(<Anamorphic value="0"/><LensFlare value="0"/><LensReflect value="0"/>)";
+    const glm::ivec2 centre = Project({0, 0, 0.5f});
+    const glm::ivec2 beside = Project({0.75f, 0, 0.5f});  // just off the box's edge
+    auto frame = [&](const char* glow, float& halo, float& aside) {
+        auto scene = MakeScene(Box({0, 0, 0}, 0.5f, "white", std::string(R"(<Glow value=")") + glow + R"("/>)") + kLight,
+                               lens);
+        Draw(*scene);
+        float sum = 0;
+        for (int y = 0; y < r.glowHeight; ++y)
+            for (int x = 0; x < r.glowWidth; ++x) sum += Brightness(Pixel(r.targets.lensDirtTarget, x, y));
+        halo = sum;
+        EXPECT_EQ(r.targets.shownTex, r.targets.mixTex);
+        aside = Brightness(Pixel(r.targets.mixTarget, beside.x, beside.y));
+        return Brightness(Pixel(r.targets.mixTarget, centre.x, centre.y));
+    };
+    float haloOff = 0, haloOn = 0, asideOff = 0, asideOn = 0;
+    const float plain = frame("0", haloOff, asideOff);
+    const float glowing = frame("5", haloOn, asideOn);
+    EXPECT_LT(haloOff, 0.01f);  // an ordinary colour does not glow
+    EXPECT_GT(haloOn, 1.0f);
+    EXPECT_GT(glowing, plain + 0.3f);
+    EXPECT_GT(asideOn, asideOff + 0.05f);  // the halo reaches past the object
+}
+
+TEST_F(PostEffectsTest, QuadParticlesOfAnUnscaledEmitterShow) {
+    Renderer& r = Renderer::Instance();
+    // No "Scale": the emitter's scale is zero, and its quads keep their own size.
+    const std::string emitter =
+        R"(<Object name="emitter"><Position x="0" y="0" z="0"/><Color r="1" g="1" b="1"/>
+             <Particles><PCount value="50"/><EmitRate value="6000"/><LifeMin value="5"/><LifeMax value="5"/>
+               <EmitterType type="cube.volume"/><EmitterSize x="1" y="1" z="1"/><Size value="0.5"/>
+               <DrawMode type="draw.quads"/></Particles></Object>)";
+    auto scene = MakeScene(emitter + kLight);
+    r.frame.frameDelta = 1.0f / 60;  // time for the pool to fill
+    Draw(*scene);
+    Draw(*scene);
+    r.frame.frameDelta = 0;
+    int lit = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) lit += Brightness(Pixel(r.targets.combined2Target, x, y)) > 0.3f;
+    EXPECT_GT(lit, 100);
+}

@@ -193,14 +193,23 @@ int main(int argc, char** argv) {
     const float black[4] = {0, 0, 0, 1};
     long step = 0;
     int written = 0;
+    bool sceneShown = false;
     for (double t : options.times) {
         // Simulate up to the moment without drawing.
         while (static_cast<double>(step) * kStepSeconds < t - 1e-9) {
             music.seconds = static_cast<double>(step) * kStepSeconds;
             frames.Advance(kStepMicroseconds);
-            if (BeginFrame()) UpdateScene(*renderer.frame.currentScene, renderer.frame.frameDelta);
+            if (BeginFrame()) {
+                UpdateScene(*renderer.frame.currentScene, renderer.frame.frameDelta);
+                sceneShown = true;
+            }
             ++step;
         }
+        // The clear colour is GL state that frames hand on: a player that
+        // drew a scene before this moment left the glow chain's black, which
+        // the next environment cube clears to. Only a show's first drawn
+        // frame sees the set-up colour.
+        if (sceneShown) glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
         music.seconds = t;
         frames.Advance(kStepMicroseconds);
         // A moment that no shot covers shows a cleared picture.

@@ -49,22 +49,30 @@ layout(location = 2) out vec3 outTangent;
 layout(location = 3) out vec4 outPosition;
 layout(location = 4) out vec4 outProperties;
 
-// Visibility from the spot light's depth map: 3 x 3 percentage-closer
-// filtering, with a bias that grows with the slope to keep acne off grazing
-// surfaces. Outside the light's frustum everything is lit.
+// Visibility from the spot light's depth map: percentage-closer filtering
+// over 3 x 3 texels in four filtered taps, with a bias that grows with the
+// slope to keep acne off grazing surfaces. Outside the map nothing is known
+// to be in shadow: the depth test fades out over the map's outer rim, so the
+// map's border never shows, while the mask, whose edge texels stretch
+// outwards, still shapes the spot.
 float ShadowVisibility() {
     vec4 clip = DepthBiasMVP * vec4(worldPosition, 1.0);
-    if (clip.w <= 0.0) return 1.0;
-    vec3 p = clip.xyz / clip.w;
-    if (p.x <= 0.0 || p.x >= 1.0 || p.y <= 0.0 || p.y >= 1.0 || p.z >= 1.0) return 1.0;
+    vec3 p = clip.xyz / max(clip.w, 1e-6);
     vec2 texel = 1.0 / vec2(textureSize(shadowMap, 0));
     float slope = length(vec2(dFdx(p.z), dFdy(p.z)));
+    float mask = texture(ShadowMaskTexture, clamp(p.xy, vec2(0.0), vec2(1.0))).r;
+    // Behind the light: the mask's outermost value.
+    if (clip.w <= 0.0) return textureLod(ShadowMaskTexture, vec2(0.0), 0.0).r;
+    vec2 edge = min(p.xy, 1.0 - p.xy);
+    float inside = smoothstep(0.0, 0.04, min(edge.x, edge.y));
+    if (inside <= 0.0 || p.z >= 1.0) return mask;
     float bias = 0.00015 + 2.0 * slope;
-    float lit = 0.0;
-    for (int y = -1; y <= 1; ++y)
-        for (int x = -1; x <= 1; ++x)
-            lit += texture(shadowMap, vec3(p.xy + vec2(x, y) * texel, p.z - bias));
-    return lit / 9.0 * texture(ShadowMaskTexture, p.xy).r;
+    float reference = p.z - bias;
+    float lit = texture(shadowMap, vec3(p.xy + vec2(-0.5, -0.5) * texel, reference)) +
+                texture(shadowMap, vec3(p.xy + vec2(0.5, -0.5) * texel, reference)) +
+                texture(shadowMap, vec3(p.xy + vec2(-0.5, 0.5) * texel, reference)) +
+                texture(shadowMap, vec3(p.xy + vec2(0.5, 0.5) * texel, reference));
+    return mix(1.0, lit * 0.25, inside) * mask;
 }
 
 // The camera's world position, from the rigid view matrix.
@@ -118,11 +126,12 @@ void main() {
         return;
     }
 
-    float shadow = mix(1.0, ShadowVisibility(), clamp(shadowReciveAmount, 0.0, 1.0));
+    float shadow = shadowReciveAmount > 0.0 ? mix(1.0, ShadowVisibility(), min(shadowReciveAmount, 1.0)) : 1.0;
     outColor = vec4(albedo, useSkyShader != 0 ? -1.0 : shadeless);
     outNormal = n;
     outTangent = t;
     outPosition = vec4(viewPosition, objectID);
-    outProperties = vec4(reflectionAmount * texture(reflectionMap, UV).r,
-                         blurriness * texture(blurrinessMap, UV).r, glowAmount, shadow);
+    float reflection = reflectionAmount != 0.0 ? reflectionAmount * texture(reflectionMap, UV).r : 0.0;
+    float blur = blurriness != 0.0 ? blurriness * texture(blurrinessMap, UV).r : 0.0;
+    outProperties = vec4(reflection, blur, glowAmount, shadow);
 }

@@ -1,6 +1,7 @@
 #version 330 compatibility
-// Particles: camera-facing quads (position, uv, colour) or instanced models
-// placed by "M" and scaled by "modelScale".
+// Particles: camera-facing quads (position, uv, colour) placed in the
+// owner's space by "M", their size their own; or instanced models placed by
+// "M" and scaled by "modelScale".
 
 layout(location = 0) in vec3 vertexPosition;
 layout(location = 1) in vec2 vertexUV;
@@ -10,6 +11,7 @@ uniform mat4 M;
 uniform mat4 V;
 uniform mat4 P;
 uniform vec3 modelScale;
+uniform int quadParticles;
 
 out vec2 UV;
 out vec4 particleColor;
@@ -17,5 +19,6 @@ out vec4 particleColor;
 void main() {
     UV = vertexUV;
     particleColor = vertexColor;
-    gl_Position = P * V * M * vec4(vertexPosition * modelScale, 1.0);
+    vec3 scale = quadParticles != 0 ? vec3(1.0) : modelScale;
+    gl_Position = P * V * M * vec4(vertexPosition * scale, 1.0);
 }

@@ -31,10 +31,13 @@ void main() {
     float texel = 2.0 / float(textureSize(cubeMap, 0).x);
     vec2 axis = horizontal != 0 ? vec2(1.0, 0.0) : vec2(0.0, 1.0);
 
-    const float weights[5] = float[](0.2270270, 0.1945946, 0.1216216, 0.0540540, 0.0162162);
+    // A 9-tap Gaussian in 5 fetches: each outer fetch lies between two taps,
+    // weighted so that the filtering mixes them as the two taps would.
+    const float weights[3] = float[](0.2270270, 0.3162162, 0.0702703);
+    const float offsets[3] = float[](0.0, 1.3846154, 3.2307692);
     vec3 sum = texture(cubeMap, Direction(glFace, s, t)).rgb * weights[0];
-    for (int i = 1; i < 5; ++i) {
-        vec2 offset = axis * float(i) * texel * blurStrength * 0.5;
+    for (int i = 1; i < 3; ++i) {
+        vec2 offset = axis * offsets[i] * texel * blurStrength * 0.5;
         sum += texture(cubeMap, Direction(glFace, s + offset.x, t + offset.y)).rgb * weights[i];
         sum += texture(cubeMap, Direction(glFace, s - offset.x, t - offset.y)).rgb * weights[i];
     }

@@ -4,7 +4,8 @@
 // Horizontal pass, reading the full-size picture: the part brighter than 1
 // smeared into anamorphic streaks whose length and strength follow
 // "uAnamorphicIntensity", plus a lens flare (the bright part mirrored through
-// the centre). Vertical pass, reading that result: a short vertical blur that
+// the centre), plus the halo of glowing objects: each pixel's colour times
+// its object's "Glow" (the G-buffer's glow amount), blurred. Vertical pass, reading that result: a short vertical blur that
 // keeps the streaks thin, plus radial reflections (ghosts of the bright parts
 // along the line through the centre).
 
@@ -12,6 +13,7 @@ in vec2 UV;
 
 layout(binding = 0) uniform sampler2D texture;
 layout(binding = 1) uniform sampler2D texturePosition;
+layout(binding = 2) uniform sampler2D textureProperties;
 
 uniform int isHorizontal;
 uniform float uAnamorphicIntensity;
@@ -29,6 +31,16 @@ vec3 Bright(vec2 uv) {
 // larger, and a small light between two taps must not vanish.
 vec3 BrightTexel(vec2 uv, float texelX) {
     return (Bright(uv - vec2(texelX / 3.0, 0.0)) + Bright(uv) + Bright(uv + vec2(texelX / 3.0, 0.0))) / 3.0;
+}
+
+// The light an object's glow adds at `uv`: its colour times its glow amount.
+vec3 Glowing(vec2 uv) {
+    uv = clamp(uv, vec2(0.0), vec2(1.0));
+    return texture2D(texture, uv).rgb * max(texture2D(textureProperties, uv).b, 0.0);
+}
+
+vec3 GlowingTexel(vec2 uv, float texelX) {
+    return (Glowing(uv - vec2(texelX / 3.0, 0.0)) + Glowing(uv) + Glowing(uv + vec2(texelX / 3.0, 0.0))) / 3.0;
 }
 
 // Outside the picture a ghost shows nothing, not the stretched edge.
@@ -53,6 +65,15 @@ void main() {
             sum *= level * 0.5;
         }
         sum += BrightTexel(vec2(1.0) - UV, texelX) * max(uLensFlareIntensity, 0.0) * 0.5;
+        // The halo's horizontal half; the vertical pass blurs it as much down.
+        vec3 halo = vec3(0.0);
+        float total = 0.0;
+        for (int i = -2; i <= 2; ++i) {
+            float w = exp(-float(i * i) * 0.5);
+            halo += GlowingTexel(UV + vec2(float(i) * texelX, 0.0), texelX) * w;
+            total += w;
+        }
+        sum += halo / total;
     } else {
         float texelY = 1.0 / float(textureSize(texture, 0).y);
         float total = 0.0;

@@ -1,10 +1,13 @@
 #version 330 compatibility
 #extension GL_ARB_shading_language_420pack : require
-// Screen-space ambient occlusion: 16 samples in the hemisphere around the
-// view-space normal, each compared against the depth the G-buffer holds where
-// the sample projects. The kernel is rotated per pixel by a fixed pattern that
-// the blur removes; nothing depends on time, so a frame renders the same
-// every time.
+// Screen-space ambient occlusion: 8 samples in the hemisphere around the
+// view-space normal, each compared against the surface the G-buffer holds
+// where the sample projects. The kernel is rotated per pixel by a fixed
+// pattern that the blur removes; nothing depends on time, so a frame renders
+// the same every time.
+// Output: r visibility; g and b the pixel's distance from the eye, 16 bits
+// over two channels (0 where no surface is), which the blur reads instead of
+// fetching the G-buffer again for every tap.
 
 in vec2 UV;
 
@@ -19,22 +22,39 @@ uniform mat4 P;
 
 layout(location = 0) out vec4 outOcclusion;
 
-const int kSamples = 16;
+const int kSamples = 8;
 const float kRadius = 0.6;  // view-space units
 
-float Hash(vec2 p) { return fract(sin(dot(p, vec2(12.9898, 78.233))) * 43758.5453); }
+// Directions spread over the hemisphere on a golden-angle spiral, from
+// near the normal to grazing, with lengths that grow so near occluders
+// count more.
+const vec3 kKernel[kSamples] = vec3[](
+    vec3(0.0367, 0.0000, 0.1080), vec3(-0.0624, 0.0572, 0.1313), vec3(0.0134, -0.1532, 0.1664),
+    vec3(0.1539, 0.2007, 0.2041), vec3(-0.3793, -0.0671, 0.2357), vec3(0.4653, -0.2960, 0.2520),
+    vec3(-0.1948, 0.7246, 0.2441), vec3(-0.4513, -0.8689, 0.2031));
 
-// Interleaved gradient noise: a rotation pattern whose 4 x 4 neighbourhood
+// Interleaved gradient noise: a rotation pattern whose neighbourhood
 // averages out under the blur.
 float Noise(vec2 pixel) { return fract(52.9829189 * fract(dot(pixel, vec2(0.06711056, 0.00583715)))); }
 
+// The distance from the eye mapped to 0..1 with the same relative precision
+// near and far, split into two 8-bit channels.
+vec2 EncodeDistance(float z) {
+    float d = clamp(log2(1.0 + abs(z)) / 14.0, 0.0, 1.0);
+    float v = floor(d * 65535.0 + 0.5);
+    float high = floor(v / 256.0);
+    return vec2(high, v - high * 256.0) / 255.0;
+}
+
 void main() {
     ivec2 pixel = ivec2(gl_FragCoord.xy);
-    if (texelFetch(depthMap, pixel, 0).r >= 1.0) {
-        outOcclusion = vec4(1.0);
+    vec4 centre = texelFetch(positionMap, pixel, 0);
+    // No surface: the position target keeps its cleared zero.
+    if (centre.z >= 0.0) {
+        outOcclusion = vec4(1.0, 0.0, 0.0, 1.0);
         return;
     }
-    vec3 position = texelFetch(positionMap, pixel, 0).xyz;
+    vec3 position = centre.xyz;
     vec3 n = normalize(texelFetch(normalMap, pixel, 0).xyz);
 
     float angle = Noise(gl_FragCoord.xy) * 6.2831853;
@@ -42,27 +62,21 @@ void main() {
     vec3 t = random - n * dot(random, n);
     if (dot(t, t) < 1e-6) t = abs(n.x) < 0.9 ? cross(n, vec3(1, 0, 0)) : cross(n, vec3(0, 1, 0));
     t = normalize(t);
-    mat3 basis = mat3(t, cross(n, t), n);
+    mat3 basis = mat3(t, cross(n, t), n) * kRadius;
 
     float occlusion = 0.0;
     for (int i = 0; i < kSamples; ++i) {
-        float fi = float(i);
-        vec3 k = normalize(vec3(Hash(vec2(fi, 1.0)) * 2.0 - 1.0, Hash(vec2(fi, 2.0)) * 2.0 - 1.0,
-                                Hash(vec2(fi, 3.0)) * 0.9 + 0.1));
-        float scale = (fi + 1.0) / float(kSamples);
-        k *= mix(0.1, 1.0, scale * scale);
-        vec3 samplePosition = position + basis * k * kRadius;
-
+        vec3 samplePosition = position + basis * kKernel[i];
         vec4 clip = P * vec4(samplePosition, 1.0);
         if (clip.w <= 0.0) continue;
         vec2 uv = clip.xy / clip.w * 0.5 + 0.5;
         if (any(lessThan(uv, vec2(0.0))) || any(greaterThan(uv, vec2(1.0)))) continue;
-        if (texture(depthMap, uv).r >= 1.0) continue;
         float sceneZ = texture(positionMap, uv).z;
+        if (sceneZ >= 0.0) continue;
         // Far-away occluders (across a depth edge) do not darken: no haloes.
         float range = smoothstep(0.0, 1.0, kRadius / max(abs(position.z - sceneZ), 1e-4));
         occlusion += (sceneZ >= samplePosition.z + 0.02 ? 1.0 : 0.0) * range;
     }
     float visibility = 1.0 - occlusion / float(kSamples);
-    outOcclusion = vec4(vec3(visibility), 1.0);
+    outOcclusion = vec4(visibility, EncodeDistance(position.z), 1.0);
 }

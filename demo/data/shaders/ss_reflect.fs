@@ -42,6 +42,9 @@ vec3 ViewPosition(vec2 uv, float depth) {
     return vec3((-ndc.x * z - P[2][0] * z) / P[0][0], (-ndc.y * z - P[2][1] * z) / P[1][1], z);
 }
 
+// The depth of the nearest texel: one read instead of four filtered ones.
+float DepthAt(vec2 uv, vec2 size) { return texelFetch(depthMap, min(ivec2(uv * size), ivec2(size) - 1), 0).r; }
+
 bool OnScreen(vec2 uv) { return all(greaterThanEqual(uv, vec2(0.0))) && all(lessThanEqual(uv, vec2(1.0))); }
 
 void main() {
@@ -75,7 +78,7 @@ void main() {
         if (clip.w <= 0.0) return;
         vec2 uv = clip.xy / clip.w * 0.5 + 0.5;
         if (!OnScreen(uv)) return;
-        float sceneDepth = texture(depthMap, uv).r;
+        float sceneDepth = DepthAt(uv, size);
         if (sceneDepth >= 1.0) continue;
         if (ViewZ(sceneDepth) > behindZ + t * ray.z) {
             crossed = true;
@@ -88,13 +91,13 @@ void main() {
     for (int i = 0; i < kRefinements; ++i) {
         float middle = 0.5 * (near + far);
         vec4 clip = start + clipRay * middle;
-        float sceneDepth = texture(depthMap, clip.xy / clip.w * 0.5 + 0.5).r;
+        float sceneDepth = DepthAt(clip.xy / clip.w * 0.5 + 0.5, size);
         if (sceneDepth < 1.0 && ViewZ(sceneDepth) > behindZ + middle * ray.z) far = middle;
         else near = middle;
     }
     vec4 clip = start + clipRay * far;
     vec2 uv = clip.xy / clip.w * 0.5 + 0.5;
-    float sceneDepth = texture(depthMap, uv).r;
+    float sceneDepth = DepthAt(uv, size);
     float behind = ViewZ(sceneDepth) - (behindZ + far * ray.z);
     // A surface the ray passed far behind hides nothing the ray could see.
     if (sceneDepth >= 1.0 || behind < 0.0 || behind > kThickness) return;

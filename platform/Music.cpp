@@ -514,3 +514,23 @@ void Music::Close() {
     std::lock_guard<std::mutex> control(impl->control);
     impl->Shutdown();
 }
+
+double MusicLengthSeconds(const std::string& path) {
+    InitMpg123Once();
+    int err = MPG123_OK;
+    mpg123_handle* decoder = mpg123_new(nullptr, &err);
+    if (!decoder) return -1.0;
+    mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    double seconds = -1.0;
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    if (mpg123_open(decoder, path.c_str()) == MPG123_OK &&
+        mpg123_getformat(decoder, &rate, &channels, &encoding) == MPG123_OK && rate > 0 &&
+        mpg123_scan(decoder) == MPG123_OK) {
+        const off_t samples = mpg123_length(decoder);
+        if (samples >= 0) seconds = static_cast<double>(samples) / static_cast<double>(rate);
+    }
+    mpg123_close(decoder);
+    mpg123_delete(decoder);
+    return seconds;
+}

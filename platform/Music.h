@@ -50,3 +50,7 @@ public:
 private:
     std::unique_ptr<Impl> impl;
 };
+
+// The length of an MP3 file in seconds, from a scan of its frame headers (no
+// decoding); negative when the file cannot be opened or is not an MP3.
+double MusicLengthSeconds(const std::string& path);

@@ -1,17 +1,24 @@
-// democapture: renders chosen moments of a production to PNG files, through
-// the player's own frame path, with the music and frame clocks driven here so
-// that the same command gives the same pixels every time.
+// democapture: renders a production through the player's own frame path,
+// with the music and frame clocks driven here, to PNG stills, PNG frame
+// sequences or a video with its soundtrack.
 //
 //   democapture [--at SECONDS]... [--size WxH] [--out DIR] [--profile N]
+//   democapture --video OUT.mp4 [--frames DIR] [--from A] [--to B] [--fps N] ...
+//   democapture --concat OUT.mp4 PART.mp4...
 //
 // Run in a production folder (one holding data/timeline.xml, loose or in
-// data.pack). The simulation advances from time 0 in fixed 1/60 s steps
-// without drawing the frames in between.
+// data.pack). One simulation clock serves every output: the scene advances
+// from time 0 on a fixed grid of steps (1/60 s, or --sim-rate), without
+// drawing, and a frame at music time T draws the grid's state at T. So a
+// still at T, the frame at T of a sequence and the frame at T of any video
+// segment are the same pixels.
 
 #include <GL/glew.h>
 #include <stb/stb_image_write.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -32,11 +39,17 @@
 #include "render/Renderer.h"
 #include "resources/ResourceManager.h"
 #include "scene/Scene.h"
+#include "tools/VideoEncoder.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
 
 namespace {
-
-constexpr int64_t kStepMicroseconds = 16667;  // one 1/60 s simulation step
-constexpr double kStepSeconds = 1.0 / 60.0;
 
 struct Options {
     std::vector<double> times;
@@ -44,6 +57,18 @@ struct Options {
     int height = 720;
     std::string outFolder = ".";
     int profileFrames = 0;
+    double simRate = 60;
+    // A frame sequence: a video, PNG frames, or both.
+    std::string video;
+    std::string framesFolder;
+    double from = 0;
+    double to = -1;  // negative: the end of the music
+    double fps = 60;
+    int crf = 20;
+    std::string preset = "medium";
+    // Joining videos.
+    std::string concatOut;
+    std::vector<std::string> concatParts;
 };
 
 // The music position the tool sets.
@@ -60,10 +85,25 @@ int Fail(const std::string& message) {
 
 void Usage(FILE* to) {
     std::fprintf(to,
-                 "usage: democapture [--at SECONDS]... [--size WxH] [--out DIR] [--profile N]\n"
-                 "Renders the production in the current folder at the given music times to\n"
-                 "DIR/capture-SECONDS.png (default size 1280x720; --profile N renders N more\n"
-                 "frames at each time and prints the mean GPU time of each pass).\n");
+                 "usage: democapture --at SECONDS [--at ...] [--size WxH] [--out DIR] [--profile N]\n"
+                 "       democapture (--video OUT.mp4 | --frames DIR) [--from A] [--to B] [--fps N]\n"
+                 "                   [--size WxH] [--crf Q] [--preset NAME] [--sim-rate N]\n"
+                 "       democapture --concat OUT.mp4 PART.mp4...\n"
+                 "Renders the production in the current folder.\n"
+                 "  --at SECONDS    a still at that music time, DIR/capture-SECONDS.png (repeatable)\n"
+                 "  --out DIR       where stills go (default: the current folder)\n"
+                 "  --profile N     renders N more frames at each still and prints the GPU time of each pass\n"
+                 "  --video OUT     every frame from A to B, encoded by ffmpeg with the soundtrack\n"
+                 "                  (H.264 + AAC in MP4); no half-written file is left under OUT\n"
+                 "  --frames DIR    every frame from A to B as DIR/frame-NNNNNN.png, numbered from time 0\n"
+                 "  --from A, --to B  the music range in seconds (default: the whole music); frames lie\n"
+                 "                  on one grid from time 0, so ranges render alone and join seamlessly\n"
+                 "  --fps N         frames per second (default 60)\n"
+                 "  --size WxH      picture size (default 1280x720; even for video)\n"
+                 "  --crf Q         video quality, 0 (lossless) to 51 (default 20)\n"
+                 "  --preset NAME   encoder speed, ultrafast to veryslow (default medium)\n"
+                 "  --sim-rate N    simulation steps per second (default 60)\n"
+                 "  --concat OUT PART...  joins videos of consecutive ranges without encoding again\n");
 }
 
 bool ParseNumber(const char* text, double& value) {
@@ -103,11 +143,60 @@ std::string ParseArguments(int argc, char** argv, Options& options, bool& help) 
             if (!text || !ParseNumber(text, n) || n < 1 || n > 100000 || n != std::floor(n))
                 return "--profile takes a number of frames, from 1";
             options.profileFrames = static_cast<int>(n);
+        } else if (arg == "--video" || arg == "--frames") {
+            const char* text = value();
+            if (!text || !*text) return arg + " takes a " + (arg == "--video" ? "file" : "folder");
+            (arg == "--video" ? options.video : options.framesFolder) = text;
+        } else if (arg == "--from" || arg == "--to") {
+            const char* text = value();
+            double t = 0;
+            if (!text || !ParseNumber(text, t) || t < 0 || t > 24 * 3600)
+                return arg + " takes a music time in seconds, from 0";
+            (arg == "--from" ? options.from : options.to) = t;
+        } else if (arg == "--fps" || arg == "--sim-rate") {
+            const char* text = value();
+            double n = 0;
+            if (!text || !ParseNumber(text, n) || !(n > 0) || n > 1000)
+                return arg + " takes a rate per second, above 0 and at most 1000";
+            (arg == "--fps" ? options.fps : options.simRate) = n;
+        } else if (arg == "--crf") {
+            const char* text = value();
+            double n = 0;
+            if (!text || !ParseNumber(text, n) || n < 0 || n > 51 || n != std::floor(n))
+                return "--crf takes a whole number from 0 to 51";
+            options.crf = static_cast<int>(n);
+        } else if (arg == "--preset") {
+            static const char* const kPresets[] = {"ultrafast", "superfast", "veryfast", "faster", "fast",
+                                                   "medium",    "slow",      "slower",   "veryslow"};
+            const char* text = value();
+            if (!text || std::none_of(std::begin(kPresets), std::end(kPresets),
+                                      [&](const char* p) { return std::strcmp(p, text) == 0; }))
+                return "--preset takes one of ultrafast, superfast, veryfast, faster, fast, medium, slow, "
+                       "slower, veryslow";
+            options.preset = text;
+        } else if (arg == "--concat") {
+            const char* text = value();
+            if (!text || !*text) return "--concat takes the output file and then the videos to join";
+            options.concatOut = text;
+            while (i + 1 < argc) options.concatParts.push_back(argv[++i]);
+            if (options.concatParts.empty()) return "--concat needs at least one video to join";
         } else {
             return "unknown argument '" + arg + "'";
         }
     }
-    if (!help && options.times.empty()) return "nothing to render: give at least one --at SECONDS";
+    if (help) return "";
+    const bool sequence = !options.video.empty() || !options.framesFolder.empty();
+    if (!options.concatOut.empty()) {
+        if (sequence || !options.times.empty()) return "--concat joins videos and renders nothing else";
+        return "";
+    }
+    if (sequence && !options.times.empty()) return "choose stills (--at) or a sequence (--video, --frames), not both";
+    if (!sequence && options.times.empty())
+        return "nothing to render: give --at SECONDS, --video OUT.mp4 or --frames DIR";
+    if (sequence && options.to >= 0 && !(options.from < options.to)) return "--from must come before --to";
+    if (!options.video.empty() && (options.width % 2 || options.height % 2))
+        return "a video needs an even width and height";
+    if (sequence && options.profileFrames > 0) return "--profile goes with stills (--at)";
     return "";
 }
 
@@ -118,24 +207,229 @@ bool HoldsProduction() {
     return ResourceManager::Instance().IsInPack("data/timeline.xml");
 }
 
-bool WritePng(const std::string& path, int width, int height) {
-    std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
+// The picture just drawn, rows top-down, `channels` bytes a pixel.
+void ReadPicture(int width, int height, int channels, std::vector<unsigned char>& rows) {
+    const size_t stride = static_cast<size_t>(width) * channels;
+    std::vector<unsigned char> pixels(stride * height);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     glReadBuffer(GL_BACK);
-    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    glReadPixels(0, 0, width, height, channels == 4 ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
+    // GL rows run bottom-up.
+    rows.resize(pixels.size());
+    for (int y = 0; y < height; ++y)
+        std::memcpy(rows.data() + static_cast<size_t>(y) * stride,
+                    pixels.data() + static_cast<size_t>(height - 1 - y) * stride, stride);
+}
+
+bool WritePng(const std::string& path, int width, int height) {
+    std::vector<unsigned char> rows;
+    ReadPicture(width, height, 4, rows);
     // The window's alpha means nothing: store the picture opaque.
-    for (size_t i = 3; i < pixels.size(); i += 4) pixels[i] = 255;
-    // GL rows run bottom-up, PNG rows top-down.
-    const int stride = width * 4;
-    return stbi_write_png(path.c_str(), width, height, 4, pixels.data() + static_cast<size_t>(height - 1) * stride,
-                          -stride) != 0;
+    for (size_t i = 3; i < rows.size(); i += 4) rows[i] = 255;
+    return stbi_write_png(path.c_str(), width, height, 4, rows.data(), width * 4) != 0;
 }
 
 std::string CaptureName(const std::string& folder, double t) {
     char name[64];
     std::snprintf(name, sizeof(name), "capture-%09.3f.png", t);
     return PathToUtf8(PathFromUtf8(folder) / name);
+}
+
+std::string FrameName(const std::string& folder, long index) {
+    char name[64];
+    std::snprintf(name, sizeof(name), "frame-%06ld.png", index);
+    return PathToUtf8(PathFromUtf8(folder) / name);
+}
+
+bool MakeFolder(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(PathFromUtf8(folder), error);
+    return std::filesystem::is_directory(PathFromUtf8(folder), error);
+}
+
+// True when a file can be created at `path` (the file is removed again).
+bool CanWrite(const std::string& path) {
+    std::error_code ignored;
+    if (std::filesystem::exists(PathFromUtf8(path), ignored)) return false;
+    FILE* probe = OpenFile(path, "wb");
+    if (!probe) return false;
+    std::fclose(probe);
+    std::filesystem::remove(PathFromUtf8(path), ignored);
+    return true;
+}
+
+std::string Clock(double seconds) {
+    const long whole = static_cast<long>(seconds + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+    return text;
+}
+
+// "frame 120/900  23.5 fps  0:33 left" on stderr: rewritten in place on a
+// terminal, a line every tenth of the way otherwise.
+class Progress {
+public:
+    explicit Progress(long total)
+        : total(total), terminal(isatty(fileno(stderr)) != 0), start(std::chrono::steady_clock::now()) {}
+
+    void Frame(long done) {
+        const auto now = std::chrono::steady_clock::now();
+        const double elapsed = std::chrono::duration<double>(now - start).count();
+        const bool last = done == total;
+        if (terminal) {
+            if (!last && now - shown < std::chrono::milliseconds(100)) return;
+        } else if (!last && done * 10 / total == reported * 10 / total) {
+            return;
+        }
+        shown = now;
+        reported = done;
+        const double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0;
+        const double left = rate > 0 ? static_cast<double>(total - done) / rate : 0;
+        std::fprintf(stderr, "%sframe %ld/%ld  %.1f fps  %s left%s", terminal ? "\r" : "", done, total, rate,
+                     Clock(left).c_str(), terminal ? "   " : "\n");
+        if (terminal && last) std::fputc('\n', stderr);
+        std::fflush(stderr);
+    }
+
+private:
+    long total;
+    long reported = 0;
+    bool terminal;
+    std::chrono::steady_clock::time_point start, shown{};
+};
+
+// The one simulation clock: the scene advances on a fixed grid of steps from
+// time 0, without drawing, and a frame at T draws the grid's state at T.
+class Simulation {
+public:
+    Simulation(SteppedMusicClock& music, FixedStepClock& frames, double rate)
+        : music(music), frames(frames), rate(rate) {}
+
+    // Steps every grid point up to and including `t`.
+    void AdvanceTo(double t) {
+        Renderer& renderer = Renderer::Instance();
+        const long last = static_cast<long>(std::floor(t * rate + 1e-6));
+        while (done <= last) {
+            music.seconds = static_cast<double>(done) / rate;
+            if (BeginFrame()) {
+                renderer.frame.frameDelta = static_cast<float>(1.0 / rate);
+                UpdateScene(*renderer.frame.currentScene, renderer.frame.frameDelta);
+                sceneShown = true;
+            }
+            ++done;
+        }
+    }
+
+    // Draws the frame at `t` (after AdvanceTo(t)): the frame's own update
+    // step is empty, so drawing never moves the simulation.
+    void Draw(double t, Window& window) {
+        music.seconds = t;
+        // The clear colour is GL state that frames hand on: a player that
+        // drew a scene before this moment left the glow chain's black,
+        // which the next environment cube clears to. Only a show's first
+        // drawn frame sees the set-up colour.
+        if (sceneShown) glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        // A moment that no shot covers shows a cleared picture.
+        const float black[4] = {0, 0, 0, 1};
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        glClearBufferfv(GL_COLOR, 0, black);
+        frames.Advance(0);
+        RenderFrame(&window);
+    }
+
+private:
+    SteppedMusicClock& music;
+    FixedStepClock& frames;
+    double rate;
+    long done = 0;  // grid points stepped
+    bool sceneShown = false;
+};
+
+int Stills(const Options& options, Simulation& simulation, Window& window) {
+    Renderer& renderer = Renderer::Instance();
+    int written = 0;
+    for (double t : options.times) {
+        simulation.AdvanceTo(t);
+        simulation.Draw(t, window);
+        std::string path = CaptureName(options.outFolder, t);
+        if (!WritePng(path, renderer.screenWidth, renderer.screenHeight)) return Fail("cannot write " + path);
+        std::printf("wrote %s\n", path.c_str());
+        ++written;
+        window.Swap();
+
+        if (options.profileFrames > 0) {
+            PassProfiler profiler;
+            renderer.profiler = &profiler;
+            for (int i = 0; i < options.profileFrames; ++i) {
+                simulation.Draw(t, window);
+                window.Swap();
+            }
+            renderer.profiler = nullptr;
+            std::printf("GPU time at %.3f s, mean of %d frames at %dx%d:\n", t, options.profileFrames,
+                        renderer.screenWidth, renderer.screenHeight);
+            for (const PassProfiler::Pass& pass : profiler.passes)
+                std::printf("  %-24s %9.3f ms\n", pass.name.c_str(), pass.frames ? pass.totalMs / pass.frames : 0.0);
+            std::printf("  %-24s %9.3f ms\n", "whole frame",
+                        profiler.frame.frames ? profiler.frame.totalMs / profiler.frame.frames : 0.0);
+        }
+    }
+    std::fflush(stdout);
+    return written == static_cast<int>(options.times.size()) ? 0 : 1;
+}
+
+// Frames j/fps for j from ceil(from x fps) up to, not including, ceil(to x
+// fps): numbered from time 0, so consecutive ranges share no frame and miss
+// none.
+int Sequence(const Options& options, double to, const std::string& music, Simulation& simulation, Window& window) {
+    Renderer& renderer = Renderer::Instance();
+    const long first = static_cast<long>(std::ceil(options.from * options.fps - 1e-6));
+    const long end = static_cast<long>(std::ceil(to * options.fps - 1e-6));
+
+    VideoEncoder encoder;
+    if (!options.video.empty()) {
+        VideoSettings settings;
+        settings.path = options.video;
+        settings.width = renderer.screenWidth;
+        settings.height = renderer.screenHeight;
+        settings.fps = options.fps;
+        settings.crf = options.crf;
+        settings.preset = options.preset;
+        settings.music = music;
+        settings.from = static_cast<double>(first) / options.fps;
+        settings.duration = static_cast<double>(end - first) / options.fps;
+        std::string error;
+        if (!encoder.Open(settings, error)) return Fail(error);
+    }
+    Progress progress(end - first);
+    std::vector<unsigned char> rgb;
+    for (long j = first; j < end; ++j) {
+        const double t = static_cast<double>(j) / options.fps;
+        simulation.AdvanceTo(t);
+        simulation.Draw(t, window);
+        if (!options.framesFolder.empty()) {
+            const std::string path = FrameName(options.framesFolder, j);
+            if (!WritePng(path, renderer.screenWidth, renderer.screenHeight)) return Fail("cannot write " + path);
+        }
+        if (!options.video.empty()) {
+            ReadPicture(renderer.screenWidth, renderer.screenHeight, 3, rgb);
+            if (!encoder.Write(rgb)) {
+                std::string error;
+                encoder.Finish(error);
+                return Fail("the encoder stopped taking frames" + (error.empty() ? "" : ": " + error));
+            }
+        }
+        window.Swap();
+        progress.Frame(j - first + 1);
+    }
+    if (!options.video.empty()) {
+        std::string error;
+        if (!encoder.Finish(error)) return Fail(error);
+        std::printf("wrote %s (%ld frames)\n", options.video.c_str(), end - first);
+    }
+    if (!options.framesFolder.empty())
+        std::printf("wrote %ld frames to %s\n", end - first, options.framesFolder.c_str());
+    return 0;
 }
 
 }  // namespace
@@ -155,12 +449,52 @@ int main(int argc, char** argv) {
         Usage(stderr);
         return Fail(error);
     }
+#ifndef _WIN32
+    // A dead encoder must read as a failed write, not end this process.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    if (!options.concatOut.empty()) {
+        if (!HaveFfmpeg())
+            return Fail("the encoder (" + FfmpegProgram() + ") is not installed; Debian: apt-get install ffmpeg");
+        if (!ConcatVideos(options.concatOut, options.concatParts, error)) return Fail(error);
+        std::printf("wrote %s\n", options.concatOut.c_str());
+        return 0;
+    }
     if (!HoldsProduction()) return Fail("no production in this folder (no data/timeline.xml, loose or in data.pack)");
-    std::error_code folderError;
-    std::filesystem::create_directories(PathFromUtf8(options.outFolder), folderError);
-    if (!std::filesystem::is_directory(PathFromUtf8(options.outFolder), folderError))
-        return Fail("cannot write to the folder '" + options.outFolder + "'");
-    std::sort(options.times.begin(), options.times.end());
+
+    // Everything that can be wrong is checked before the first frame.
+    const bool sequence = options.times.empty();
+    std::string musicFile;
+    double to = options.to;
+    if (sequence) {
+        std::error_code ignored;
+        const double length =
+            std::filesystem::is_regular_file("music.mp3", ignored) ? MusicLengthSeconds("music.mp3") : -1.0;
+        if (length > 0) {
+            musicFile = "music.mp3";
+            if (to < 0) to = length;
+            if (options.from >= length || to > length + 1e-3)
+                return Fail("the range " + std::to_string(options.from) + " to " + std::to_string(to) +
+                            " s lies outside the music (" + std::to_string(length) + " s)");
+        } else if (to < 0) {
+            return Fail("there is no playable music.mp3 to take the length from: give --to");
+        }
+        if (!(options.from < to)) return Fail("--from must come before --to");
+        if (std::ceil(to * options.fps - 1e-6) <= std::ceil(options.from * options.fps - 1e-6))
+            return Fail("the range holds no frame at this --fps");
+        if (!options.video.empty()) {
+            if (!HaveFfmpeg())
+                return Fail("the encoder (" + FfmpegProgram() +
+                            ") is not installed; Debian: apt-get install ffmpeg (or export PNG frames with --frames DIR)");
+            if (!CanWrite(PartialPath(options.video))) return Fail("cannot write the video " + options.video);
+            if (musicFile.empty()) std::fprintf(stderr, "democapture: no music.mp3: the video has no sound\n");
+        }
+        if (!options.framesFolder.empty() && !MakeFolder(options.framesFolder))
+            return Fail("cannot write to the folder '" + options.framesFolder + "'");
+    } else {
+        if (!MakeFolder(options.outFolder)) return Fail("cannot write to the folder '" + options.outFolder + "'");
+        std::sort(options.times.begin(), options.times.end());
+    }
 
     Window window;
     WindowConfig config;
@@ -190,56 +524,9 @@ int main(int argc, char** argv) {
     resources.Update();
     renderer.playing = true;
 
-    const float black[4] = {0, 0, 0, 1};
-    long step = 0;
-    int written = 0;
-    bool sceneShown = false;
-    for (double t : options.times) {
-        // Simulate up to the moment without drawing.
-        while (static_cast<double>(step) * kStepSeconds < t - 1e-9) {
-            music.seconds = static_cast<double>(step) * kStepSeconds;
-            frames.Advance(kStepMicroseconds);
-            if (BeginFrame()) {
-                UpdateScene(*renderer.frame.currentScene, renderer.frame.frameDelta);
-                sceneShown = true;
-            }
-            ++step;
-        }
-        // The clear colour is GL state that frames hand on: a player that
-        // drew a scene before this moment left the glow chain's black, which
-        // the next environment cube clears to. Only a show's first drawn
-        // frame sees the set-up colour.
-        if (sceneShown) glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-        music.seconds = t;
-        frames.Advance(kStepMicroseconds);
-        // A moment that no shot covers shows a cleared picture.
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        glClearBufferfv(GL_COLOR, 0, black);
-        RenderFrame(&window);
-        std::string path = CaptureName(options.outFolder, t);
-        if (!WritePng(path, renderer.screenWidth, renderer.screenHeight)) return Fail("cannot write " + path);
-        std::printf("wrote %s\n", path.c_str());
-        ++written;
-        window.Swap();
 
-        if (options.profileFrames > 0) {
-            PassProfiler profiler;
-            renderer.profiler = &profiler;
-            for (int i = 0; i < options.profileFrames; ++i) {
-                frames.Advance(kStepMicroseconds);
-                RenderFrame(&window);
-                window.Swap();
-            }
-            renderer.profiler = nullptr;
-            std::printf("GPU time at %.3f s, mean of %d frames at %dx%d:\n", t, options.profileFrames,
-                        renderer.screenWidth, renderer.screenHeight);
-            for (const PassProfiler::Pass& pass : profiler.passes)
-                std::printf("  %-24s %9.3f ms\n", pass.name.c_str(), pass.frames ? pass.totalMs / pass.frames : 0.0);
-            std::printf("  %-24s %9.3f ms\n", "whole frame",
-                        profiler.frame.frames ? profiler.frame.totalMs / profiler.frame.frames : 0.0);
-        }
-    }
-    std::fflush(stdout);
+    Simulation simulation(music, frames, options.simRate);
+    const int status = sequence ? Sequence(options, to, musicFile, simulation, window) : Stills(options, simulation, window);
     window.Destroy();
-    return written == static_cast<int>(options.times.size()) ? 0 : 1;
+    return status;
 }

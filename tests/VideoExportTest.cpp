@@ -1,0 +1,190 @@
+// Sequences and videos from democapture: one simulation clock for stills,
+// frames and video segments, and the soundtrack cut to the range.
+
+#include <gtest/gtest.h>
+#include <stb/stb_image.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/ProcessHarness.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb;
+};
+
+Picture Load(const std::string& path) {
+    Picture p;
+    int channels = 0;
+    unsigned char* data = stbi_load(path.c_str(), &p.width, &p.height, &channels, 3);
+    if (data) p.rgb.assign(data, data + static_cast<size_t>(p.width) * p.height * 3);
+    stbi_image_free(data);
+    return p;
+}
+
+double Psnr(const Picture& a, const Picture& b) {
+    if (a.rgb.empty() || a.rgb.size() != b.rgb.size()) return 0;
+    double sum = 0;
+    for (size_t i = 0; i < a.rgb.size(); ++i) {
+        const double d = double(a.rgb[i]) - double(b.rgb[i]);
+        sum += d * d;
+    }
+    if (sum == 0) return 99;
+    return 10 * std::log10(255.0 * 255.0 / (sum / double(a.rgb.size())));
+}
+
+// What a shell command prints.
+std::string Output(const std::string& command) {
+    std::string text;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) return text;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe.get())) text += buffer;
+    return text;
+}
+
+// Every frame of a video as PNG files in `folder`, in order.
+std::vector<std::string> Frames(const std::string& video, const std::string& folder) {
+    fs::create_directories(folder);
+    std::system(("ffmpeg -v error -i '" + video + "' -fps_mode passthrough '" + folder + "/%04d.png'").c_str());
+    std::vector<std::string> frames;
+    for (int i = 1;; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "/%04d.png", i);
+        if (!fs::exists(folder + name)) return frames;
+        frames.push_back(folder + name);
+    }
+}
+
+class VideoExport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!harness::HaveDisplay()) GTEST_SKIP() << "no X display";
+        if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg";
+        // The test production with 3 s of music and a particle fountain
+        // whose sprites are alive from the first second on.
+        fs::copy(fs::path(DEMO_SOURCE_DIR) / "tests/production", folder.Path(), fs::copy_options::recursive);
+        fs::copy(fs::path(DEMO_SOURCE_DIR) / "demo/data/shaders", folder / "data/shaders", fs::copy_options::recursive);
+        ASSERT_TRUE(harness::MakeMp3(folder / "music.mp3", 3.0));
+        const std::string scene = folder / "data/scenes/room.xml";
+        std::string xml = harness::ReadFile(scene);
+        xml.insert(xml.rfind("</Scene>"),
+                   R"(<Object name="fountain"><Position x="0" y="2.2" z="2"/><Color r="1" g="1" b="1"/>
+                        <Particles><PCount value="300"/><EmitRate value="120"/><LifeMin value="1"/><LifeMax value="2"/>
+                          <EmitterType type="sphere.volume"/><EmitterSize x="0.5" y="0.5" z="0.5"/>
+                          <RandomVelocityOverTime value="2"/><Size value="0.3"/><DrawMode type="draw.quads"/>
+                        </Particles></Object>)");
+        harness::WriteFile(scene, xml);
+    }
+
+    int Run(const std::vector<std::string>& args) {
+        harness::ProcessOptions options;
+        options.workingFolder = folder.Path();
+        options.stdoutPath = folder / "stdout.txt";
+        options.stderrPath = folder / "stderr.txt";
+        harness::Process tool(DEMOCAPTURE_PATH, args, options);
+        if (!tool.Wait(240s)) return -1;
+        return tool.ExitStatus();
+    }
+    std::string Stderr() { return harness::ReadFile(folder / "stderr.txt"); }
+
+    harness::TempFolder folder;
+};
+
+}  // namespace
+
+TEST_F(VideoExport, AStillIsTheFrameOfASequenceThatPassesThroughItsTime) {
+    ASSERT_EQ(Run({"--at", "1.5", "--size", "160x90", "--out", "still"}), 0) << Stderr();
+    ASSERT_EQ(Run({"--frames", "seq", "--from", "1", "--to", "1.6", "--fps", "30", "--size", "160x90"}), 0) << Stderr();
+    const std::string still = harness::ReadFile(folder / "still/capture-00001.500.png");
+    ASSERT_FALSE(still.empty());
+    EXPECT_EQ(harness::ReadFile(folder / "seq/frame-000045.png"), still);
+    // Particles are in the picture: the frames around it differ from it.
+    EXPECT_NE(harness::ReadFile(folder / "seq/frame-000044.png"), still);
+}
+
+TEST_F(VideoExport, AVideoHoldsEveryFrameAndTheSoundAndSegmentsJoinIntoTheSameFrames) {
+    const std::vector<std::string> common{"--fps", "30", "--size", "320x180", "--preset", "ultrafast"};
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.end(), common.begin(), common.end());
+        return Run(args);
+    };
+    ASSERT_EQ(run({"--video", "whole.mp4", "--frames", "whole"}), 0) << Stderr();
+    EXPECT_NE(Stderr().find("frame 90/90"), std::string::npos) << Stderr();
+    const std::string probe = "ffprobe -v error -count_frames -show_entries stream=codec_type,nb_read_frames,duration "
+                              "-of csv=p=0 '" + folder / "whole.mp4" + "'";
+    const std::string streams = Output(probe);
+    EXPECT_NE(streams.find("video,3.000000,90"), std::string::npos) << streams;
+    const size_t audio = streams.find("audio,");
+    ASSERT_NE(audio, std::string::npos) << streams;
+    EXPECT_NEAR(std::atof(streams.c_str() + audio + 6), 3.0, 0.05) << streams;
+
+    // The video's frame at 1.5 s against a still at 1.5 s.
+    ASSERT_EQ(Run({"--at", "1.5", "--size", "320x180", "--out", "still"}), 0) << Stderr();
+    const std::vector<std::string> whole = Frames(folder / "whole.mp4", folder / "decoded-whole");
+    ASSERT_EQ(whole.size(), 90u);
+    EXPECT_GE(Psnr(Load(whole[45]), Load(folder / "still/capture-00001.500.png")), 35.0);
+
+    // Two halves rendered apart and joined.
+    ASSERT_EQ(run({"--video", "a.mp4", "--frames", "halves", "--to", "1.5"}), 0) << Stderr();
+    ASSERT_EQ(run({"--video", "b.mp4", "--frames", "halves", "--from", "1.5"}), 0) << Stderr();
+    ASSERT_EQ(Run({"--concat", "joined.mp4", "a.mp4", "b.mp4"}), 0) << Stderr();
+    const std::vector<std::string> joined = Frames(folder / "joined.mp4", folder / "decoded-joined");
+    ASSERT_EQ(joined.size(), whole.size());
+    for (size_t i = 0; i < joined.size(); ++i) EXPECT_GE(Psnr(Load(joined[i]), Load(whole[i])), 35.0) << i;
+    for (int j = 0; j < 90; ++j) {
+        char name[32];
+        std::snprintf(name, sizeof name, "frame-%06d.png", j);
+        EXPECT_EQ(harness::ReadFile(folder / ("halves/" + std::string(name))),
+                  harness::ReadFile(folder / ("whole/" + std::string(name))))
+            << name;
+    }
+}
+
+TEST_F(VideoExport, BadRangesAndOutputsAreRefusedBeforeAnyFrame) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--video", "x.mp4", "--fps", "0"}, "--fps takes"},
+        {{"--video", "x.mp4", "--from", "2", "--to", "1"}, "--from must come before --to"},
+        {{"--video", "x.mp4", "--from", "2.5", "--to", "9"}, "outside the music"},
+        {{"--video", "x.mp4", "--size", "161x90"}, "even width"},
+        {{"--video", "nowhere/deeper/x.mp4"}, "cannot write the video"},
+        {{"--video", "x.mp4", "--at", "1"}, "not both"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Run(c.args), 2) << c.says;
+        EXPECT_NE(Stderr().find(c.says), std::string::npos) << Stderr();
+        EXPECT_EQ(Stderr().find(" fps  "), std::string::npos) << Stderr();  // no progress: nothing rendered
+    }
+    // No music: a video without sound, and said so.
+    fs::remove(folder / "music.mp3");
+    ASSERT_EQ(Run({"--video", "silent.mp4", "--to", "0.2", "--fps", "10", "--size", "64x36"}), 0) << Stderr();
+    EXPECT_NE(Stderr().find("no sound"), std::string::npos) << Stderr();
+    EXPECT_EQ(Output("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 '" + folder / "silent.mp4" + "'"),
+              "video\n");
+    // A missing encoder leaves no file behind.
+    harness::ProcessOptions options;
+    options.workingFolder = folder.Path();
+    options.stderrPath = folder / "stderr.txt";
+    options.setEnv["DEMO_FFMPEG"] = "/nonexistent/ffmpeg";
+    harness::Process tool(DEMOCAPTURE_PATH, {"--video", "none.mp4", "--to", "0.2"}, options);
+    ASSERT_TRUE(tool.Wait(60s));
+    EXPECT_EQ(tool.ExitStatus(), 2);
+    EXPECT_NE(Stderr().find("not installed"), std::string::npos) << Stderr();
+    EXPECT_FALSE(fs::exists(folder / "none.mp4"));
+}

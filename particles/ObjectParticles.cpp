@@ -440,9 +440,9 @@ int ObjectParticles::BuildQuads(const glm::vec3& cameraRotation, const glm::vec3
     for (int c = 0; c < 4; ++c) corners[c] = glm::vec3(kCorners[c] * orientation);
     const glm::vec3 axis = glm::vec3(glm::normalize(glm::vec4(0, 0, 1, 1) * back));
 
-    // Keys of the alive particles in slot order, with what their quads need
-    // packed beside them, so that writing the quads in sorted order reads
-    // one record per particle instead of eight scattered arrays.
+    // Keys of the alive particles in slot order, and what their quads need
+    // packed in one record per slot, so that writing the quads in sorted
+    // order reads one record per particle instead of eight scattered arrays.
     float* sources = quadSources.data();
     int n = 0;
     for (int i = 0; i < count; ++i) {
@@ -454,18 +454,18 @@ int ObjectParticles::BuildQuads(const glm::vec3& cameraRotation, const glm::vec3
         if (!Finite(key) || !Finite(f) || !Finite(posX[s]) || !Finite(posY[s]) || !Finite(posZ[s]) ||
             !Finite(colR[s] + colG[s] + colB[s] + colA[s]))
             continue;
-        const size_t q = static_cast<size_t>(n);
-        float* record = sources + q * 8;
+        float* record = sources + s * 8;
         record[0] = posX[s], record[1] = posY[s], record[2] = posZ[s], record[3] = f;
         record[4] = colR[s], record[5] = colG[s], record[6] = colB[s], record[7] = colA[s];
-        sortKeys[q] = key;
-        sortIndex[q] = i;
+        sortKeys[static_cast<size_t>(n)] = key;
+        sortIndex[static_cast<size_t>(n)] = i;
         ++n;
     }
     // Back to front; particles at exactly the same depth keep slot order.
     uint64_t* entries = sortEntries.data();
     uint64_t* scratch = entries + count;
-    for (int q = 0; q < n; ++q) entries[q] = SortEntry(sortKeys[static_cast<size_t>(q)], q);
+    for (int q = 0; q < n; ++q)
+        entries[q] = SortEntry(sortKeys[static_cast<size_t>(q)], sortIndex[static_cast<size_t>(q)]);
     if (n > 1) RadixSort(entries, scratch, n);
 
     float* positions = quadPositions.data();
@@ -475,9 +475,9 @@ int ObjectParticles::BuildQuads(const glm::vec3& cameraRotation, const glm::vec3
     constexpr int kAhead = 16;
     for (int k = 0; k < n; ++k) {
         if (k + kAhead < n) __builtin_prefetch(sources + static_cast<size_t>(static_cast<uint32_t>(entries[k + kAhead])) * 8);
-        const uint32_t q = static_cast<uint32_t>(entries[k]);
-        const float* record = sources + static_cast<size_t>(q) * 8;
-        scratch[k] = static_cast<uint64_t>(sortIndex[q]);
+        const uint32_t slot = static_cast<uint32_t>(entries[k]);
+        const float* record = sources + static_cast<size_t>(slot) * 8;
+        sortIndex[static_cast<size_t>(k)] = static_cast<int>(slot);
         const glm::vec3 p(record[0], record[1], record[2]);
         const float f = record[3];
         for (int c = 0; c < 4; ++c) {
@@ -491,7 +491,6 @@ int ObjectParticles::BuildQuads(const glm::vec3& cameraRotation, const glm::vec3
             *colors++ = record[7];
         }
     }
-    for (int k = 0; k < n; ++k) sortIndex[static_cast<size_t>(k)] = static_cast<int>(scratch[k]);
     quadCount = n;
     return n;
 }

@@ -113,8 +113,8 @@ public:
     std::vector<float> quadColors;     // 4 x rgba
     std::vector<float> sortKeys;       // in slot order of the alive particles
     std::vector<int> sortIndex;        // slots, back to front after BuildQuads
-    std::vector<float> quadSources;    // per sorted particle: position, size, colour (8 floats)
-    std::vector<uint64_t> sortEntries; // key and particle packed for the sort, 2 x count (half is scratch)
+    std::vector<float> quadSources;    // per slot: position, size, colour (8 floats) for the quads
+    std::vector<uint64_t> sortEntries; // key and slot packed for the sort, 2 x count (half is scratch)
     int quadCount = 0;                 // quads written by the last BuildQuads
     std::shared_ptr<ParticleBuffers> glBuffers;  // null until the renderer makes them
     // The owner's render state (material and textures as its own draw

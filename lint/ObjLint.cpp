@@ -39,7 +39,6 @@ std::vector<Line> ContentLines(const char* text, const char* end) {
             while (b < e && IsSpace(*b)) ++b;
             while (e > b && IsSpace(e[-1])) --e;
         }
-        while (e > b && (e[-1] == '\r')) --e;
         if (e - b > 2 && *b != '#') lines.push_back({b, e, number});
         p = newline ? newline + 1 : end;
     }
@@ -142,7 +141,9 @@ void CheckObjModel(const FileBuffer& file, Reporter& report) {
         if (std::strncmp(line.begin, "usemtl", 6) == 0 && line.end - line.begin > 6 && IsSpace(line.begin[6])) {
             const char* b = line.begin + 6;
             while (b < line.end && IsSpace(*b)) ++b;
-            std::string name(b, line.end);
+            const char* e = line.end;
+            while (e > b && IsSpace(e[-1])) --e;
+            std::string name(b, e);
             if (materials.emplace(name, line.number).second && materials.size() == 2)
                 report.Warning(line.number, "a second material ('usemtl " + name +
                                                 "'): the whole model draws with the one material of its scene object; "

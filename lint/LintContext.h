@@ -6,6 +6,7 @@
 #include <pugixml.hpp>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -63,8 +64,31 @@ private:
     std::vector<size_t> lineStarts;
 };
 
-// Kinds of file-name references, for the messages.
-enum class NameKind { model, texture, scene };
+// The checks every XML content file shares: attributes and elements the
+// player does not read, repeated elements, numbers and switches.
+class XmlRules {
+public:
+    XmlRules(const XmlText& xml, Reporter& report) : xml(xml), report(report) {}
+
+    void Attributes(const pugi::xml_node& node, const std::vector<std::string>& allowed, const char* where);
+    void UnknownElement(const pugi::xml_node& node, const std::vector<std::string>& allowed, const char* where);
+    // A second element of a name that only counts once.
+    void Repeated(const pugi::xml_node& node, std::set<std::string>& seen, const char* where);
+    void Number(const pugi::xml_node& node, const char* attribute, const char* what);
+    void Frame(const pugi::xml_node& key);
+    void Switch(const pugi::xml_node& node, const char* attribute, const char* what);
+
+protected:
+    const XmlText& xml;
+    Reporter& report;
+};
+
+// False, with the finding reported, when the file is not well-formed XML;
+// `keeps` says what the player does then.
+bool Parsed(const XmlText& xml, Reporter& report, const char* keeps);
+
+// A number as a finding shows it ("%g").
+std::string FormatNumber(float value);
 
 // Reports a reference to a file-named resource that the player will not find:
 // capital letters (names are registered in lower case) or a name that is not

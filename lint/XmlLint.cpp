@@ -14,15 +14,15 @@
 
 #include "lint/LintContext.h"
 #include "scene/Property.h"
-#include "playback/Timeline.h"
 #include "resources/AsciiCase.h"
 #include "resources/XmlValue.h"
 
-// The element and attribute names below are those the loaders read
+// Scene files and the material library, and the rules all XML content files
+// share (the running order's own checks are in RunningOrderLint.cpp). The
+// element and attribute names below are those the loaders read
 // (scene/Object.cpp, scene/Camera.cpp, scene/Scene.cpp, scene/Array.cpp,
-// particles/ObjectParticles.cpp, resources/Material.cpp,
-// playback/Timeline.cpp); a name the player does not read is a typo as far
-// as the author is concerned.
+// particles/ObjectParticles.cpp, resources/Material.cpp); a name the player
+// does not read is a typo as far as the author is concerned.
 
 XmlText::XmlText(const FileBuffer& file) : text(file.data.data()), size(file.size) {
     result = document.load_buffer(file.data.data(), file.size);
@@ -102,6 +102,64 @@ bool IsSwitchWord(std::string_view text) {
         if (lower == word) return true;
     return false;
 }
+
+}  // namespace
+
+std::string FormatNumber(float v) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", static_cast<double>(v));
+    return text;
+}
+
+void XmlRules::Attributes(const pugi::xml_node& node, const Names& allowed, const char* where) {
+    for (pugi::xml_attribute attribute : node.attributes()) {
+        if (Contains(allowed, attribute.name())) continue;
+        report.Warning(xml.LineOf(node, attribute.name()),
+                       std::string("unknown attribute '") + attribute.name() + "' of " + where +
+                           " is ignored" + DidYouMean(attribute.name(), allowed));
+    }
+}
+
+void XmlRules::UnknownElement(const pugi::xml_node& node, const Names& allowed, const char* where) {
+    report.Warning(xml.LineOf(node), std::string("unknown element '") + node.name() + "' in " + where +
+                                         " is ignored" + DidYouMean(node.name(), allowed));
+}
+
+void XmlRules::Repeated(const pugi::xml_node& node, std::set<std::string>& seen, const char* where) {
+    if (!seen.insert(node.name()).second)
+        report.Warning(xml.LineOf(node), std::string("second '") + node.name() + "' in " + where +
+                                             " is ignored: only the first counts");
+}
+
+void XmlRules::Number(const pugi::xml_node& node, const char* attribute, const char* what) {
+    pugi::xml_attribute a = node.attribute(attribute);
+    if (!a || IsNumber(a.value())) return;
+    report.Error(xml.LineOf(node, attribute), std::string(what) + " " + attribute + "=\"" + a.value() +
+                                                  "\" is not a number (the player reads " +
+                                                  FormatNumber(ParseFloat(a.value())) + ")");
+}
+
+void XmlRules::Frame(const pugi::xml_node& key) {
+    pugi::xml_attribute a = key.attribute("frame");
+    if (!a) {
+        report.Warning(xml.LineOf(key), "Key without 'frame' is a key at frame 0");
+        return;
+    }
+    if (!IsWholeNumber(a.value()))
+        report.Error(xml.LineOf(key, "frame"), std::string("Key frame=\"") + a.value() +
+                                                   "\" is not a whole number (the player reads " +
+                                                   std::to_string(a.as_int(0)) + ")");
+}
+
+void XmlRules::Switch(const pugi::xml_node& node, const char* attribute, const char* what) {
+    pugi::xml_attribute a = node.attribute(attribute);
+    if (!a || IsSwitchWord(a.value())) return;
+    report.Warning(xml.LineOf(node, attribute), std::string(what) + " " + attribute + "=\"" + a.value() +
+                                                    "\" reads as " + (ParseBool(a.value()) ? "true" : "false") +
+                                                    "; write 1 or 0");
+}
+
+namespace {
 
 enum class Prop { Float, Bool, Vec3, Color, Model, RenderObj, MaterialRef, EmitterType, DrawMode, Line, ColorFilter };
 
@@ -194,60 +252,11 @@ Names EnumNames(Prop kind) {
     return names;
 }
 
-// Checks of one file, with what they look names up in.
-class XmlChecker {
+// The checks of scene and material files.
+class XmlChecker : public XmlRules {
 public:
     XmlChecker(const XmlText& xml, const Inventory& inventory, Reporter& report)
-        : xml(xml), inventory(inventory), report(report) {}
-
-    void Attributes(const pugi::xml_node& node, const Names& allowed, const char* where) {
-        for (pugi::xml_attribute attribute : node.attributes()) {
-            if (Contains(allowed, attribute.name())) continue;
-            report.Warning(xml.LineOf(node, attribute.name()),
-                           std::string("unknown attribute '") + attribute.name() + "' of " + where +
-                               " is ignored" + DidYouMean(attribute.name(), allowed));
-        }
-    }
-
-    void UnknownElement(const pugi::xml_node& node, const Names& allowed, const char* where) {
-        report.Warning(xml.LineOf(node), std::string("unknown element '") + node.name() + "' in " + where +
-                                             " is ignored" + DidYouMean(node.name(), allowed));
-    }
-
-    // Reports a second element of a name that only counts once.
-    void Repeated(const pugi::xml_node& node, std::set<std::string>& seen, const char* where) {
-        if (!seen.insert(node.name()).second)
-            report.Warning(xml.LineOf(node), std::string("second '") + node.name() + "' in " + where +
-                                                 " is ignored: only the first counts");
-    }
-
-    void Number(const pugi::xml_node& node, const char* attribute, const char* what) {
-        pugi::xml_attribute a = node.attribute(attribute);
-        if (!a || IsNumber(a.value())) return;
-        report.Error(xml.LineOf(node, attribute), std::string(what) + " " + attribute + "=\"" + a.value() +
-                                                      "\" is not a number (the player reads " +
-                                                      FormatNumber(ParseFloat(a.value())) + ")");
-    }
-
-    void Frame(const pugi::xml_node& key) {
-        pugi::xml_attribute a = key.attribute("frame");
-        if (!a) {
-            report.Warning(xml.LineOf(key), "Key without 'frame' is a key at frame 0");
-            return;
-        }
-        if (!IsWholeNumber(a.value()))
-            report.Error(xml.LineOf(key, "frame"), std::string("Key frame=\"") + a.value() +
-                                                       "\" is not a whole number (the player reads " +
-                                                       std::to_string(a.as_int(0)) + ")");
-    }
-
-    void Switch(const pugi::xml_node& node, const char* attribute, const char* what) {
-        pugi::xml_attribute a = node.attribute(attribute);
-        if (!a || IsSwitchWord(a.value())) return;
-        report.Warning(xml.LineOf(node, attribute), std::string(what) + " " + attribute + "=\"" + a.value() +
-                                                        "\" reads as " + (ParseBool(a.value()) ? "true" : "false") +
-                                                        "; write 1 or 0");
-    }
+        : XmlRules(xml, report), inventory(inventory) {}
 
     void ModelName(const pugi::xml_node& node, const char* attribute) {
         pugi::xml_attribute a = node.attribute(attribute);
@@ -400,11 +409,6 @@ public:
         }
     }
 
-    static std::string FormatNumber(float v) {
-        char text[32];
-        std::snprintf(text, sizeof(text), "%g", static_cast<double>(v));
-        return text;
-    }
 
     // Children of an element that holds properties only.
     template <size_t N>
@@ -507,10 +511,10 @@ public:
                                                      "(write <FOV value=\"60\"/>)");
     }
 
-    const XmlText& xml;
     const Inventory& inventory;
-    Reporter& report;
 };
+
+}  // namespace
 
 bool Parsed(const XmlText& xml, Reporter& report, const char* keeps) {
     if (xml.result) return true;
@@ -519,7 +523,6 @@ bool Parsed(const XmlText& xml, Reporter& report, const char* keeps) {
     return false;
 }
 
-}  // namespace
 
 void CheckFileReference(Reporter& report, int line, const std::string& name, const Names& known, const char* what) {
     if (Contains(known, name)) return;
@@ -662,141 +665,4 @@ void CheckSceneXml(const FileBuffer& file, const std::string& sceneName, const I
     }
     if (!root.child("Camera"))
         report.Warning(xml.LineOf(root), "scene '" + sceneName + "' has no camera: the running order cannot show it");
-}
-
-void CheckTimelineXml(const FileBuffer& file, const Inventory& inventory, Reporter& report) {
-    XmlText xml(file);
-    if (!Parsed(xml, report, "the player keeps the running order it had, or shows nothing")) return;
-    pugi::xml_node root = xml.document.child("TimeLine");
-    if (!root) {
-        report.Error(1, "no 'TimeLine' element: the player keeps the running order it had, or shows nothing");
-        return;
-    }
-    XmlChecker check(xml, inventory, report);
-    check.Attributes(root, {}, "TimeLine");
-
-    // The entries as the player reads them, beside their elements.
-    Timeline::EntryList entries;
-    Timeline::Parse(file.data.data(), file.size, entries);
-    std::vector<pugi::xml_node> nodes;
-    const Names values{"FrameStart", "FrameEnd", "LoopTimes", "Duration", "TimeStart"};
-    for (pugi::xml_node node : root.children()) {
-        if (node.type() != pugi::node_element) continue;
-        if (std::string_view(node.name()) != "TimeLineObject") {
-            check.UnknownElement(node, {"TimeLineObject"}, "TimeLine");
-            continue;
-        }
-        check.Attributes(node, {"scene", "camera"}, "TimeLineObject");
-        std::set<std::string> seen;
-        for (pugi::xml_node child : node.children()) {
-            if (child.type() != pugi::node_element) continue;
-            if (!Contains(values, child.name())) {
-                check.UnknownElement(child, values, "TimeLineObject");
-                continue;
-            }
-            check.Repeated(child, seen, "TimeLineObject");
-            check.Attributes(child, {"value"}, child.name());
-            check.Number(child, "value", child.name());
-        }
-        if (!*node.attribute("scene").value()) {
-            report.Error(xml.LineOf(node), "TimeLineObject without 'scene' is dropped");
-            continue;
-        }
-        nodes.push_back(node);
-    }
-    if (nodes.size() != entries.size()) return;  // cannot happen: the same parser and the same filter
-
-    // Names, then what the running order shows when.
-    struct Window {
-        size_t index;
-        double start, end;
-    };
-    std::vector<Window> shown;  // entries whose scene and camera resolve, in file order
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const TimelineEntry& entry = entries[i];
-        const pugi::xml_node& node = nodes[i];
-        // Findings about the window stand on the line that sets it.
-        const int line = xml.LineOf(node.child("TimeStart") ? node.child("TimeStart") : node);
-        const int durationLine = xml.LineOf(node.child("Duration") ? node.child("Duration") : node);
-        bool resolves = true;
-        if (!Contains(inventory.scenes, entry.sceneName)) {
-            CheckFileReference(report, xml.LineOf(node, "scene"), entry.sceneName, inventory.scenes, "scene");
-            resolves = false;
-        } else {
-            auto it = inventory.cameras.find(entry.sceneName);
-            const Names none;
-            const Names& cameras = it == inventory.cameras.end() ? none : it->second;
-            if (!Contains(cameras, entry.cameraName)) {
-                report.Error(xml.LineOf(node, "camera"),
-                             entry.cameraName.empty()
-                                 ? "TimeLineObject without 'camera': scene '" + entry.sceneName + "' has no unnamed camera"
-                                 : "camera '" + entry.cameraName + "' is not in scene '" + entry.sceneName + "'" +
-                                       DidYouMean(entry.cameraName, cameras));
-                resolves = false;
-            }
-        }
-        // The window, formed as the frame driver forms it.
-        const double start = entry.timeStart;
-        const double end = static_cast<double>(entry.timeStart + entry.duration);
-        if (!(entry.duration > 0)) {
-            report.Error(durationLine, "Duration " + XmlChecker::FormatNumber(entry.duration) + ": the entry is never shown");
-            continue;
-        }
-        if (inventory.musicSeconds >= 0 && start >= inventory.musicSeconds) {
-            report.Error(line, "starts at " + XmlChecker::FormatNumber(entry.timeStart) + " s, after the music ends (" +
-                                   XmlChecker::FormatNumber(static_cast<float>(inventory.musicSeconds)) +
-                                   " s): never shown");
-            continue;
-        }
-        if (inventory.musicSeconds >= 0 && end > inventory.musicSeconds + 0.05)
-            report.Warning(durationLine, "ends at " + XmlChecker::FormatNumber(static_cast<float>(end)) +
-                                     " s, after the music ends (" +
-                                     XmlChecker::FormatNumber(static_cast<float>(inventory.musicSeconds)) +
-                                     " s): the production stops first");
-        if (!resolves) continue;
-
-        // Covered by earlier entries: the first in file order wins.
-        std::vector<std::pair<double, double>> covered;
-        for (const Window& w : shown)
-            if (w.start < end && start < w.end) covered.emplace_back(std::max(w.start, start), std::min(w.end, end));
-        std::sort(covered.begin(), covered.end());
-        double reach = start;
-        for (const auto& [a, b] : covered)
-            if (a <= reach + 1e-9) reach = std::max(reach, b);
-        if (!covered.empty() && reach >= end - 1e-9) {
-            report.Error(line, "never shown: entries before it cover its whole window (" +
-                                   XmlChecker::FormatNumber(entry.timeStart) + " s to " +
-                                   XmlChecker::FormatNumber(static_cast<float>(end)) + " s)");
-        } else if (!covered.empty()) {
-            const Window* first = nullptr;
-            for (const Window& w : shown)
-                if (w.start < end && start < w.end) {
-                    first = &w;
-                    break;
-                }
-            report.Warning(line, "overlaps the entry at line " + std::to_string(xml.LineOf(nodes[first->index])) +
-                                     " from " + XmlChecker::FormatNumber(static_cast<float>(std::max(first->start, start))) +
-                                     " s to " + XmlChecker::FormatNumber(static_cast<float>(std::min(first->end, end))) +
-                                     " s, which wins there");
-        }
-        shown.push_back({i, start, end});
-    }
-
-    // Gaps: music time that no entry shows draws black.
-    std::vector<Window> sorted = shown;
-    std::sort(sorted.begin(), sorted.end(), [](const Window& a, const Window& b) { return a.start < b.start; });
-    double reach = 0;
-    for (const Window& w : sorted) {
-        if (w.start > reach + 0.01 &&
-            (inventory.musicSeconds < 0 || reach < inventory.musicSeconds))
-            report.Warning(xml.LineOf(nodes[w.index].child("TimeStart") ? nodes[w.index].child("TimeStart") : nodes[w.index]),
-                           "nothing is shown from " + XmlChecker::FormatNumber(static_cast<float>(reach)) + " s to " +
-                               XmlChecker::FormatNumber(static_cast<float>(w.start)) + " s (a gap before this entry)");
-        reach = std::max(reach, w.end);
-    }
-    if (!sorted.empty() && inventory.musicSeconds >= 0 && reach < inventory.musicSeconds - 0.05)
-        report.Warning(xml.LineOf(root), "nothing is shown from " + XmlChecker::FormatNumber(static_cast<float>(reach)) +
-                                             " s to the end of the music (" +
-                                             XmlChecker::FormatNumber(static_cast<float>(inventory.musicSeconds)) + " s)");
-    if (entries.empty()) report.Warning(xml.LineOf(root), "the running order is empty: nothing is shown");
 }

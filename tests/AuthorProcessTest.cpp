@@ -29,14 +29,14 @@ double TitleTime(const std::string& title) {
 TEST_F(AuthorMode, StartsAtTheGivenTimeAndSpaceStopsAndRestartsTheClock) {
     std::filesystem::copy_file(std::filesystem::path(DEMO_SOURCE_DIR) / "tests/fixtures/piece-8000-1-10.0.mp3",
                                folder / "music.mp3");
-    Process player(DEMOPLAYER_PATH, {"--start", "4"}, Options());
+    Process player(DEMOPLAYER_PATH, {"--start", "2"}, Options());
     unsigned long window = harness::FindWindowStartingWith(std::string(kPlayerTitle) + " ", 20s);
     ASSERT_NE(window, 0u) << Stderr();
     auto now = [&] { return TitleTime(harness::WindowTitle(window)); };
 
-    EXPECT_TRUE(harness::WaitFor([&] { return now() >= 4.0; }, 2s)) << harness::WindowTitle(window);
+    EXPECT_TRUE(harness::WaitFor([&] { return now() >= 2.0; }, 2s)) << harness::WindowTitle(window);
     // Once the music plays, the clock moves on from there.
-    ASSERT_TRUE(harness::WaitFor([&] { return now() >= 4.3; }, 10s)) << harness::WindowTitle(window);
+    ASSERT_TRUE(harness::WaitFor([&] { return now() >= 2.3; }, 10s)) << harness::WindowTitle(window);
 
     harness::PressKey("space");
     ASSERT_TRUE(harness::WaitFor([&] { return harness::WindowTitle(window).find(" paused") != std::string::npos; }, 5s))
@@ -48,6 +48,13 @@ TEST_F(AuthorMode, StartsAtTheGivenTimeAndSpaceStopsAndRestartsTheClock) {
     harness::PressKey("space");
     EXPECT_TRUE(harness::WaitFor([&] { return now() >= stopped + 0.3; }, 5s)) << harness::WindowTitle(window);
     EXPECT_EQ(harness::WindowTitle(window).find(" paused"), std::string::npos);
+
+    // Right seeks 5 s on, Left 5 s back.
+    const double before = now();
+    harness::PressKey("Right");
+    EXPECT_TRUE(harness::WaitFor([&] { return now() >= before + 5.0; }, 5s)) << harness::WindowTitle(window);
+    harness::PressKey("Left");
+    EXPECT_TRUE(harness::WaitFor([&] { return now() < before + 3.0; }, 5s)) << harness::WindowTitle(window);
 
     harness::PressKey("Escape");
     ASSERT_TRUE(player.Wait(5s));

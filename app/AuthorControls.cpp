@@ -7,6 +7,9 @@
 #include "platform/Log.h"
 #include "platform/Music.h"
 #include "playback/Timeline.h"
+#include "resources/NameHash.h"
+#include "resources/ResourceManager.h"
+#include "scene/Scene.h"
 
 namespace {
 
@@ -46,12 +49,13 @@ void AuthorControls::SeekTo(double seconds) {
 }
 
 int AuthorControls::ShotAt(double t) const {
-    // FindEntry resolved the entries up to the one it returned this frame,
-    // on this thread, in this same list.
+    // The rule of Timeline::FindEntry, without its look-up writes: the music
+    // may be past the entries the last frame resolved.
     std::shared_ptr<Timeline::EntryList> entries = Timeline::Instance().Current();
     for (size_t i = 0; i < entries->size(); ++i) {
         const TimelineEntry& entry = (*entries)[i];
-        if (!entry.scene || !entry.camera) continue;
+        Scene* scene = entry.scene ? entry.scene : ResourceManager::Instance().FindScene(NameHash(entry.sceneName));
+        if (!scene || !scene->FindCamera(NameHash(entry.cameraName))) continue;
         float end = entry.timeStart + entry.duration;
         if (static_cast<double>(entry.timeStart) <= t && t < static_cast<double>(end)) return static_cast<int>(i);
     }
@@ -119,7 +123,7 @@ void AuthorControls::AfterFrame(Window& window) {
     auto now = std::chrono::steady_clock::now();
     double elapsed = std::chrono::duration<double>(now - fpsSince).count();
     if (elapsed >= 0.5) {
-        fps = static_cast<int>(std::lround(frames / elapsed));
+        fps = frames / elapsed;
         frames = 0;
         fpsSince = now;
     }
@@ -131,7 +135,10 @@ void AuthorControls::AfterFrame(Window& window) {
     } else {
         text += " no shot";
     }
-    text += " " + std::to_string(fps) + " fps";
+    char rate[32];
+    // Whole frames a second, tenths where a frame takes longer than a tenth.
+    std::snprintf(rate, sizeof(rate), fps < 10 ? " %.1f fps" : " %.0f fps", fps);
+    text += rate;
     if (music.Paused()) text += " paused";
     if (options.loop) text += " loop";
     if (text != shownTitle) {

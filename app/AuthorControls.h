@@ -42,6 +42,6 @@ private:
     int loopShot = -1;  // the shot --loop repeats; -1 until one is shown
     int frames = 0;
     std::chrono::steady_clock::time_point fpsSince = std::chrono::steady_clock::now();
-    int fps = 0;
+    double fps = 0;
     std::string shownTitle;
 };

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/Log.h"
+#include "render/Renderer.h"
 #include "platform/Music.h"
 #include "playback/Timeline.h"
 #include "resources/NameHash.h"
@@ -29,7 +30,24 @@ std::string ClockText(double t) {
 AuthorControls::AuthorControls(const PlayerOptions& options, Music& music, std::string title)
     : options(options), music(music), title(std::move(title)) {}
 
+AuthorControls::~AuthorControls() {
+    Renderer& renderer = Renderer::Instance();
+    if (renderer.frameClock == &frameClock) renderer.frameClock = nullptr;
+}
+
+int64_t AuthorControls::PausableClock::NowMicroseconds() {
+    return (paused ? pausedAt : steady.NowMicroseconds()) - pausedTotal;
+}
+
+void AuthorControls::PausableClock::SetPaused(bool pause) {
+    if (pause == paused) return;
+    if (pause) pausedAt = steady.NowMicroseconds();
+    else pausedTotal += steady.NowMicroseconds() - pausedAt;
+    paused = pause;
+}
+
 void AuthorControls::Begin() {
+    Renderer::Instance().frameClock = &frameClock;
     if (options.start >= 0) SeekTo(options.start);
 }
 
@@ -72,9 +90,12 @@ void AuthorControls::JumpToShot(int index) {
 bool AuthorControls::OnKey(Key key) {
     const double t = music.PositionSeconds();
     switch (key) {
-    case Key::Space:
-        music.SetPaused(!music.Paused());
+    case Key::Space: {
+        const bool pause = !music.Paused();
+        music.SetPaused(pause);
+        frameClock.SetPaused(pause);
         return true;
+    }
     case Key::Left:
     case Key::Right:
         SeekTo(t + (key == Key::Left ? -kSeekStep : kSeekStep));

@@ -5,6 +5,7 @@
 
 #include "app/PlayerOptions.h"
 #include "platform/Window.h"
+#include "render/FrameClock.h"
 
 class Music;
 
@@ -14,8 +15,14 @@ class Music;
 class AuthorControls {
 public:
     AuthorControls(const PlayerOptions& options, Music& music, std::string title);
+    // Gives the renderer back its own frame clock.
+    ~AuthorControls();
+    AuthorControls(const AuthorControls&) = delete;
+    AuthorControls& operator=(const AuthorControls&) = delete;
 
-    // After the music is opened, before anything plays: --start. Entry thread.
+    // After the music is opened, before anything plays: --start, and the
+    // frame clock that stops with a pause. Entry thread, before the render
+    // loop starts.
     void Begin();
     // In StartMusic, before the music plays: --shot, which needs the running
     // order (loaded by then). Watcher thread.
@@ -34,7 +41,22 @@ private:
     void SeekTo(double seconds);
     void JumpToShot(int index);
 
+    // The frame time particles move by: steady time that stands still while
+    // the production is paused, so the picture stops with the music.
+    class PausableClock : public FrameClock {
+    public:
+        int64_t NowMicroseconds() override;
+        void SetPaused(bool paused);
+
+    private:
+        SteadyFrameClock steady;
+        bool paused = false;
+        int64_t pausedAt = 0;
+        int64_t pausedTotal = 0;
+    };
+
     const PlayerOptions options;
+    PausableClock frameClock;  // render thread only
     Music& music;
     const std::string title;
 

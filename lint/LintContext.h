@@ -1,7 +1,8 @@
 #pragma once
 
 // Shared by the checker's parts (ProductionLint.cpp, XmlLint.cpp,
-// ObjLint.cpp); not for use outside lint/.
+// RunningOrderLint.cpp, ObjLint.cpp) and its fuzz target; not for use
+// elsewhere.
 
 #include <pugixml.hpp>
 
@@ -47,15 +48,16 @@ struct Inventory {
 };
 
 // An XML content file with its line table, parsed as the player parses it.
+// Reads the buffer's bytes, which must outlive it.
 class XmlText {
 public:
-    XmlText(const FileBuffer& file);
+    explicit XmlText(const FileBuffer& file);
     pugi::xml_document document;
     pugi::xml_parse_result result;
     int LineOfOffset(ptrdiff_t offset) const;
     int LineOf(const pugi::xml_node& node) const;
-    // The line of attribute `name` of `node` (its own line when the attribute
-    // is on the element's first line or cannot be found).
+    // The line of attribute `name` of `node` (the element's line when the
+    // attribute cannot be found in its start tag).
     int LineOf(const pugi::xml_node& node, const char* name) const;
 
 private:

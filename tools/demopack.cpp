@@ -140,6 +140,9 @@ int Create(const std::vector<std::string>& args) {
         if (args[i] == "--root") {
             if (i + 1 >= args.size()) return Usage();
             rootArgument = args[++i];
+        } else if (args[i].size() > 1 && args[i][0] == '-') {
+            std::fprintf(stderr, "demopack: unknown option '%s'\n", args[i].c_str());
+            return Usage();
         } else if (out.empty()) {
             out = args[i];
         } else {

@@ -1,16 +1,32 @@
 #include "app/Player.h"
 
+#include <string>
+#include <vector>
+
+#include "app/PlayerOptions.h"
+#include "platform/File.h"
+
 // The three players differ only in these constants.
 #ifndef DEMO_WINDOW_WIDTH
 #define DEMO_WINDOW_WIDTH 1280
 #define DEMO_WINDOW_HEIGHT 720
 #define DEMO_WINDOW_MAXIMISED 0
 #endif
+#ifndef DEMO_PROGRAM_NAME
+#define DEMO_PROGRAM_NAME "demoplayer"
+#endif
 
-int main() {
+int main(int argc, char** argv) {
+    // Without options the player plays as it always has; the options are for authors.
+    std::vector<std::string> args = Utf8Arguments(argc, argv);
+    PlayerOptions options;
+    if (!args.empty()) args.erase(args.begin());
+    int status = ParsePlayerArguments(DEMO_PROGRAM_NAME, args, options);
+    if (status >= 0) return status;
+
     WindowConfig config;
     config.width = DEMO_WINDOW_WIDTH;
     config.height = DEMO_WINDOW_HEIGHT;
     config.maximised = DEMO_WINDOW_MAXIMISED != 0;
-    return RunPlayer(config);
+    return RunPlayer(config, options);
 }

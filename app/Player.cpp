@@ -6,8 +6,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
+#include "app/AuthorChecks.h"
+#include "app/AuthorControls.h"
 #include "platform/Input.h"
 #include "platform/Log.h"
 #include "app/Watcher.h"
@@ -23,6 +26,9 @@ namespace {
 // Set by the end of the music on an audio thread; the loop also gets a quit
 // event, this flag covers an event queue that is not there yet.
 std::atomic<bool> musicEnded{false};
+
+// Author mode only (null otherwise); set before the watcher starts.
+AuthorControls* authorControls = nullptr;
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -50,6 +56,7 @@ bool HandleEvent(const WindowEvent& event, Window& window) {
     case EventType::KeyDown:
         if (event.key == Key::Escape) return false;
         if (event.key == Key::Enter) renderer.shaderWatch = true;
+        if (authorControls) authorControls->OnKey(event.key);
         break;
     case EventType::ButtonDown:
         if (event.button == MouseButton::Left || event.button == MouseButton::Right) {
@@ -118,6 +125,7 @@ int RenderThread(const WindowConfig& config) {
             Log(0, "OpenGL Error : %s\n", reinterpret_cast<const char*>(gluErrorString(glError)));
         previousError = glError;
         window.Swap();
+        if (authorControls) authorControls->AfterFrame(window);
         SleepMs(2);
         ResourceManager& resources = ResourceManager::Instance();
         if (!resources.ready.load()) resources.ready = true;
@@ -132,6 +140,7 @@ void StartMusic() {
     Renderer& renderer = Renderer::Instance();
     if (renderer.playing.load()) return;
     renderer.playing = true;
+    if (authorControls) authorControls->BeforeMusicStarts();
     if (renderer.music) {
         renderer.music->SetEndCallback(OnMusicEnd);
         renderer.music->Play();
@@ -143,11 +152,20 @@ void OnMusicEnd() {
     PostQuit();
 }
 
-int RunPlayer(const WindowConfig& config) {
+int RunPlayer(const WindowConfig& config, const PlayerOptions& options) {
+    if (options.verbose) SetLogThreshold(0);
     Renderer& renderer = Renderer::Instance();
     Music music;
     // A missing or broken file leaves a negative position: nothing plays.
     music.Open("music.mp3", renderer.audioDevice, renderer.audioFrequency);
+    std::unique_ptr<AuthorControls> author;
+    AuthorChecks checks;
+    if (options.author) {
+        author = std::make_unique<AuthorControls>(options, music, config.title);
+        author->Begin();
+        authorControls = author.get();
+        checks.Start();
+    }
     renderer.playing = false;
     renderer.music = &music;
     renderer.musicClock = &music;
@@ -164,6 +182,8 @@ int RunPlayer(const WindowConfig& config) {
 
     // Orderly teardown: nothing may touch the music or the singletons after this.
     watcher.Stop();
+    checks.Stop();
+    authorControls = nullptr;
     music.Close();
     renderer.music = nullptr;
     renderer.musicClock = nullptr;

@@ -1,5 +1,6 @@
 #include "platform/Log.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -15,10 +16,17 @@ void UnlockStdout() { funlockfile(stdout); }
 // Guards the line buffer and the write: the watcher and render threads log at once.
 std::mutex logMutex;
 char lineBuffer[kLogLineSize];
+std::atomic<int> threshold{kLogThreshold};
+thread_local bool silenced = false;
 }  // namespace
 
+void SetLogThreshold(int value) { threshold.store(value); }
+
+LogSilence::LogSilence() : previous(silenced) { silenced = true; }
+LogSilence::~LogSilence() { silenced = previous; }
+
 void Log(int level, const char* format, ...) {
-    if (level < kLogThreshold) return;
+    if (level < threshold.load(std::memory_order_relaxed) || silenced) return;
 
     std::lock_guard<std::mutex> lock(logMutex);
     va_list args;

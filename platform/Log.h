@@ -5,7 +5,7 @@
 // Safe to call from any thread; each call yields exactly one line (plus any
 // newlines the format itself holds).
 
-constexpr int kLogThreshold = 3;
+constexpr int kLogThreshold = 3;  // in force unless changed below
 constexpr int kLogLineSize = 2048;  // at most kLogLineSize - 1 characters are kept
 
 // MinGW's printf is the C99 one (%zu, %lld), which its checker calls gnu_printf.
@@ -16,3 +16,20 @@ constexpr int kLogLineSize = 2048;  // at most kLogLineSize - 1 characters are k
 #endif
 
 void Log(int level, const char* format, ...) __attribute__((format(DEMO_PRINTF_FORMAT, 2, 3)));
+
+// Changes the threshold for the whole process: the player's --verbose sets 0,
+// so that the error-level messages are written too. Any thread.
+void SetLogThreshold(int threshold);
+
+// While one of these lives, Log writes nothing from the thread that made it:
+// the content checker runs the player's loaders without their progress lines.
+class LogSilence {
+public:
+    LogSilence();
+    ~LogSilence();
+    LogSilence(const LogSilence&) = delete;
+    LogSilence& operator=(const LogSilence&) = delete;
+
+private:
+    bool previous;
+};

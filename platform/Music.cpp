@@ -4,6 +4,7 @@
 #include <mpg123.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -67,6 +68,9 @@ double Seconds(Clock::duration d) {
 struct Music::Impl {
     // ---- Control: Open / Play / Close (entry and watcher threads). ----
     std::mutex control;
+    // Held by the silent clock around each Pull and by Seek: without a device
+    // nothing else keeps a seek from moving the decoder under a Pull.
+    std::mutex pullMutex;
     SDL_AudioDeviceID device = 0;
     bool audioInitialised = false;
     std::thread worker;
@@ -105,6 +109,8 @@ struct Music::Impl {
     bool playing = false;
     bool drained = false;
     bool stopping = false;
+    bool paused = false;        // author mode: the clock reads pausedFrames
+    double pausedFrames = 0;
 
     // ---- End callback. ----
     std::mutex callbackMutex;
@@ -246,7 +252,7 @@ void Music::Impl::RunSilentClock(std::unique_lock<std::mutex>& lock) {
     // Each tick delivers the music for the next 10 ms, like a device buffer.
     std::vector<unsigned char> scratch(4096 * kFrameBytes);
     const int scratchFrames = 4096;
-    const Clock::time_point start = Clock::now();
+    Clock::time_point start = Clock::now();
     Clock::time_point tick = start;
     int64_t delivered = 0;
     for (;;) {
@@ -255,13 +261,16 @@ void Music::Impl::RunSilentClock(std::unique_lock<std::mutex>& lock) {
         int64_t wanted = std::max<int64_t>(0, target - delivered);
         int64_t got = 0;
         bool over = false;
-        while (got < wanted) {
-            int chunk = static_cast<int>(std::min<int64_t>(wanted - got, scratchFrames));
-            int n = Pull(scratch.data(), chunk);
-            got += n;
-            if (n < chunk) {
-                over = true;
-                break;
+        {
+            std::lock_guard<std::mutex> pull(pullMutex);
+            while (got < wanted) {
+                int chunk = static_cast<int>(std::min<int64_t>(wanted - got, scratchFrames));
+                int n = Pull(scratch.data(), chunk);
+                got += n;
+                if (n < chunk) {
+                    over = true;
+                    break;
+                }
             }
         }
         delivered += got;
@@ -271,28 +280,45 @@ void Music::Impl::RunSilentClock(std::unique_lock<std::mutex>& lock) {
         if (over || stopping) return;
         tick += kSilentTick;
         if (tick < now - std::chrono::milliseconds(100)) tick = now;  // long stall: don't spin to catch up
-        if (wake.wait_until(lock, tick, [this] { return stopping; })) return;
+        if (wake.wait_until(lock, tick, [this] { return stopping || paused; }) && stopping) return;
+        if (paused) {
+            wake.wait(lock, [this] { return stopping || !paused; });
+            if (stopping) return;
+            // The pace starts again from here.
+            start = Clock::now();
+            tick = start;
+            delivered = 0;
+        }
         lock.unlock();
     }
 }
 
 void Music::Impl::RunWorker() {
     std::unique_lock<std::mutex> lock(clockMutex);
-    if (silentMode) {
-        RunSilentClock(lock);  // returns with the lock held
-    } else {
-        wake.wait(lock, [this] { return stopping || drained; });
-    }
+    for (;;) {
+        if (silentMode) {
+            RunSilentClock(lock);  // returns with the lock held
+        } else {
+            wake.wait(lock, [this] { return stopping || drained; });
+        }
+        if (stopping) return;
 
-    // Drained: wait until the last delivered frame has been played.
-    while (!stopping) {
-        Clock::time_point reach =
-            stamp + std::chrono::duration_cast<Clock::duration>(
-                        std::chrono::duration<double>((capFrames - baseFrames) / rate));
-        if (Clock::now() >= reach) break;
-        wake.wait_until(lock, reach);
+        // Drained: wait until the last delivered frame has been played. A
+        // pause holds the end back; a seek (author mode) brings music again.
+        while (!stopping && drained) {
+            if (paused) {
+                wake.wait(lock, [this] { return stopping || !paused || !drained; });
+                continue;
+            }
+            Clock::time_point reach =
+                stamp + std::chrono::duration_cast<Clock::duration>(
+                            std::chrono::duration<double>((capFrames - baseFrames) / rate));
+            if (Clock::now() >= reach) break;
+            wake.wait_until(lock, reach);
+        }
+        if (stopping) return;
+        if (drained) break;
     }
-    if (stopping) return;
     ended.store(true);
     lock.unlock();
 
@@ -374,7 +400,8 @@ bool Music::Open(const std::string& path, int device, int frequency) {
         std::lock_guard<std::mutex> lock(m.clockMutex);
         m.baseFrames = m.capFrames = 0;
         m.stamp = Clock::time_point{};
-        m.playing = m.drained = m.stopping = false;
+        m.playing = m.drained = m.stopping = m.paused = false;
+        m.pausedFrames = 0;
     }
 
     // The decoder: 16-bit stereo at whatever rate the file has. Nothing is
@@ -476,7 +503,12 @@ void Music::Play() {
         impl->playing = true;
     }
     impl->wake.notify_all();
-    if (impl->device != 0) SDL_PauseAudioDevice(impl->device, 0);
+    bool paused;
+    {
+        std::lock_guard<std::mutex> lock(impl->clockMutex);
+        paused = impl->paused;
+    }
+    if (impl->device != 0 && !paused) SDL_PauseAudioDevice(impl->device, 0);
 }
 
 void Music::SetEndCallback(std::function<void()> callback) {
@@ -490,6 +522,7 @@ double Music::PositionSeconds() const {
     Clock::time_point stamp;
     {
         std::lock_guard<std::mutex> lock(impl->clockMutex);
+        if (impl->paused) return impl->pausedFrames / impl->rate;
         base = impl->baseFrames;
         cap = impl->capFrames;
         rate = impl->rate;
@@ -513,6 +546,72 @@ bool Music::Ended() const { return impl->ended.load(); }
 void Music::Close() {
     std::lock_guard<std::mutex> control(impl->control);
     impl->Shutdown();
+}
+
+void Music::SetPaused(bool pause) {
+    std::lock_guard<std::mutex> control(impl->control);
+    Impl& m = *impl;
+    bool playing;
+    {
+        std::lock_guard<std::mutex> lock(m.clockMutex);
+        if (m.paused == pause) return;
+        playing = m.playing;
+        const Clock::time_point now = Clock::now();
+        if (pause) {
+            double frames = m.capFrames;
+            if (m.capFrames > m.baseFrames)
+                frames = std::min(m.baseFrames + std::max(0.0, Seconds(now - m.stamp)) * m.rate, m.capFrames);
+            m.pausedFrames = frames;
+            m.paused = true;
+        } else {
+            // The clock goes on from where it stood; what the device still
+            // held when it paused plays first.
+            m.baseFrames = m.pausedFrames;
+            if (m.capFrames < m.baseFrames) m.capFrames = m.baseFrames;
+            m.stamp = now;
+            m.paused = false;
+        }
+    }
+    m.wake.notify_all();
+    if (m.device != 0 && playing) SDL_PauseAudioDevice(m.device, pause ? 1 : 0);
+}
+
+bool Music::Paused() const {
+    std::lock_guard<std::mutex> lock(impl->clockMutex);
+    return impl->paused;
+}
+
+bool Music::Seek(double seconds) {
+    std::lock_guard<std::mutex> control(impl->control);
+    Impl& m = *impl;
+    if (!m.open.load() || !m.decoder) return false;
+    if (!(seconds > 0.0)) seconds = 0.0;
+
+    // Keep the consumer out while the decoder moves.
+    if (m.device != 0) SDL_LockAudioDevice(m.device);
+    bool ok;
+    {
+        std::lock_guard<std::mutex> pull(m.pullMutex);
+        const off_t wanted = static_cast<off_t>(seconds * static_cast<double>(m.sourceRate));
+        const off_t at = mpg123_seek(m.decoder, wanted, SEEK_SET);
+        ok = at >= 0;
+        if (ok) {
+            SDL_AudioStreamClear(m.converter);
+            m.segmentIn = m.segmentOut = 0;
+            m.segmentLimit = -1;
+            m.decoderDone = m.exhausted = false;
+            m.emptyReads = 0;
+            const double frames = std::floor(static_cast<double>(at) * m.outputRate / static_cast<double>(m.sourceRate));
+            std::lock_guard<std::mutex> lock(m.clockMutex);
+            m.baseFrames = m.capFrames = frames;
+            m.stamp = Clock::now();
+            m.pausedFrames = frames;
+            m.drained = false;
+        }
+    }
+    if (m.device != 0) SDL_UnlockAudioDevice(m.device);
+    m.wake.notify_all();
+    return ok;
 }
 
 double MusicLengthSeconds(const std::string& path) {

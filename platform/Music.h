@@ -45,12 +45,23 @@ public:
     // Stops the device and the decoder; the end callback is not called afterwards.
     void Close();
 
+    // Author controls (the player's author mode; a production played without
+    // options never calls them). Any thread.
+    // Pauses or resumes the sound and the clock together; may be called before
+    // Play, which then starts paused.
+    void SetPaused(bool paused);
+    bool Paused() const;
+    // Moves the stream and the clock to `seconds` (0 or later); a time past the
+    // end of the music ends it. False when nothing is open or the decoder
+    // cannot seek.
+    bool Seek(double seconds);
+
     struct Impl;
 
 private:
     std::unique_ptr<Impl> impl;
 };
 
-// The length of an MP3 file in seconds, from a scan of its frame headers (no
-// decoding); negative when the file cannot be opened or is not an MP3.
+// The length of the MP3 file at `path` in seconds, found by scanning its
+// frames; negative when it cannot be opened or decoded. Any thread.
 double MusicLengthSeconds(const std::string& path);

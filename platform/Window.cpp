@@ -153,6 +153,11 @@ bool Window::PollEvent(WindowEvent& event) {
         event.type = EventType::KeyDown;
         if (e.key.keysym.sym == SDLK_ESCAPE) event.key = Key::Escape;
         else if (e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) event.key = Key::Enter;
+        else if (e.key.keysym.sym == SDLK_SPACE) event.key = Key::Space;
+        else if (e.key.keysym.sym == SDLK_LEFT) event.key = Key::Left;
+        else if (e.key.keysym.sym == SDLK_RIGHT) event.key = Key::Right;
+        else if (e.key.keysym.sym == SDLK_UP) event.key = Key::Up;
+        else if (e.key.keysym.sym == SDLK_DOWN) event.key = Key::Down;
         break;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
@@ -175,6 +180,10 @@ bool Window::PollEvent(WindowEvent& event) {
 }
 
 void Window::Swap() { SDL_GL_SwapWindow(static_cast<SDL_Window*>(sdlWindow)); }
+
+void Window::SetTitle(const std::string& title) {
+    if (sdlWindow) SDL_SetWindowTitle(static_cast<SDL_Window*>(sdlWindow), title.c_str());
+}
 
 void Window::ReadCursor(int& x, int& y) const {
     int gx = 0, gy = 0, wx = 0, wy = 0;

@@ -14,7 +14,8 @@ struct WindowConfig {
 };
 
 enum class EventType { Quit, KeyDown, ButtonDown, ButtonUp, MouseMove, Other };
-enum class Key { Escape, Enter, Other };
+// Space and the arrows act only in the player's author mode.
+enum class Key { Escape, Enter, Space, Left, Right, Up, Down, Other };
 enum class MouseButton { Left, Right, Middle, Other };
 
 struct WindowEvent {
@@ -46,6 +47,8 @@ public:
 
     bool PollEvent(WindowEvent& event);
     void Swap();
+    // Replaces the window's title (UTF-8).
+    void SetTitle(const std::string& title);
 
     // Cursor in client pixels; may lie outside the window while captured.
     void ReadCursor(int& x, int& y) const;

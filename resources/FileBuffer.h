@@ -25,3 +25,7 @@ struct FileBuffer {
 std::unique_ptr<FileBuffer> LoadFile(const std::string& path);
 // The same with an explicit pack.
 std::unique_ptr<FileBuffer> LoadFile(const std::string& path, const std::string& packPath);
+// The same for a production in `folder` rather than the working folder:
+// `path` is relative to it ("data/scenes/room.xml"), the pack is
+// folder + "/data.pack". For tools that read a production from outside it.
+std::unique_ptr<FileBuffer> LoadFileIn(const std::string& folder, const std::string& path);

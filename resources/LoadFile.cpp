@@ -33,3 +33,8 @@ std::unique_ptr<FileBuffer> LoadFile(const std::string& path, const std::string&
     if (auto loose = FileByteSource::Open(MatchFileCase(path))) return ReadWhole(*loose);
     return LoadPackEntry(packPath, path);
 }
+
+std::unique_ptr<FileBuffer> LoadFileIn(const std::string& folder, const std::string& path) {
+    if (auto loose = FileByteSource::Open(MatchFileCase(folder + "/" + path))) return ReadWhole(*loose);
+    return LoadPackEntry(folder + "/" + ResourceManager::packName, path);
+}

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fails when a file includes a header from a folder above its own, or when the
-# GL-free layers (scene/, particles/) include a GL header. Prints every
+# GL-free layers (scene/, particles/, lint/) include a GL header. Prints every
 # offending include as FILE:LINE: include.
 #
 # The layers, lowest first: a folder may include its own headers and those of
@@ -9,8 +9,8 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
-LAYERS=(platform resources scene particles render playback app tools)
-GL_FREE=(scene particles)
+LAYERS=(platform resources scene particles render playback lint app tools)
+GL_FREE=(scene particles lint)
 
 rank() {
     local i

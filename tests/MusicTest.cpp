@@ -450,3 +450,50 @@ TEST_F(MusicTest, LongFileOpensWithoutDecodingItWhole) {
     music.Close();
     std::printf("closing it while playing took %.2f ms\n", Since(close) * 1e3);
 }
+
+// The player's author mode: a pause holds the sound and the clock, a seek moves
+// both, with an audio device and with the silent clock alike.
+TEST_F(MusicTest, PauseHoldsTheClockAndSeekMovesIt) {
+    REQUIRE_MP3(path, "tone", 44100, 2, 3.0);
+    const char* old = std::getenv("SDL_AUDIODRIVER");
+    const std::string saved = old ? old : "";
+    for (const char* driver : {"dummy", "nosuchdriver"}) {
+        SCOPED_TRACE(driver);
+        harness::SetEnv("SDL_AUDIODRIVER", driver);
+        Music music;
+        EndProbe probe;
+        music.SetEndCallback(probe.Callback());
+        bool opened;
+        {
+            StdoutCapture capture;  // the silent clock's notice
+            opened = music.Open(path);
+        }
+        harness::SetEnv("SDL_AUDIODRIVER", old ? saved.c_str() : nullptr);
+        ASSERT_TRUE(opened);
+        EXPECT_EQ(music.IsSilent(), std::string(driver) != "dummy");
+
+        // A seek before Play starts the music there.
+        ASSERT_TRUE(music.Seek(1.0));
+        EXPECT_NEAR(music.PositionSeconds(), 1.0, 0.03);
+        music.Play();
+        SleepMs(300);
+        EXPECT_NEAR(music.PositionSeconds(), 1.3, 0.1);
+
+        music.SetPaused(true);
+        EXPECT_TRUE(music.Paused());
+        const double held = music.PositionSeconds();
+        SleepMs(400);
+        EXPECT_EQ(music.PositionSeconds(), held);
+        music.SetPaused(false);
+        SleepMs(300);
+        EXPECT_NEAR(music.PositionSeconds(), held + 0.3, 0.1);
+
+        // Close to the end: the end comes as many seconds later as are left.
+        ASSERT_TRUE(music.Seek(2.5));
+        const Clock::time_point seeked = Clock::now();
+        EXPECT_NEAR(music.PositionSeconds(), 2.5, 0.05);
+        ASSERT_TRUE(probe.Wait(3.0));
+        EXPECT_NEAR(std::chrono::duration<double>(probe.when - seeked).count(), 0.5, 0.15);
+        EXPECT_TRUE(music.Ended());
+    }
+}

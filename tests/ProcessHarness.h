@@ -55,12 +55,18 @@ bool HaveDisplay();
 
 // The top-level window with this exact title, or 0 after the time-out.
 unsigned long FindWindow(const std::string& title, std::chrono::milliseconds timeout);
+// The same for a title that starts with `prefix` (the player's author mode
+// puts its status after the title).
+unsigned long FindWindowStartingWith(const std::string& prefix, std::chrono::milliseconds timeout);
+// The window's current title; empty when it cannot be read.
+std::string WindowTitle(unsigned long window);
 bool WindowSize(unsigned long window, int& width, int& height);
 // Size of the default screen of the display.
 bool ScreenSize(int& width, int& height);
 // Sends the close request a user's click on the close button sends.
 void RequestClose(unsigned long window);
-// Types a key ("Escape", "Return") to the focused window.
+// Types a key ("Escape", "Return", "space", "Left", "Right", "Up", "Down")
+// to the focused window.
 void PressKey(const std::string& keyName);
 
 // Copies the committed sine tone of `seconds` (tests/fixtures/) to `path`.

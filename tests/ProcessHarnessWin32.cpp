@@ -132,6 +132,40 @@ unsigned long FindWindow(const std::string& title, std::chrono::milliseconds tim
     return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(found));
 }
 
+unsigned long FindWindowStartingWith(const std::string& prefix, std::chrono::milliseconds timeout) {
+    struct Search {
+        std::wstring prefix;
+        HWND found = nullptr;
+    } search{Wide(prefix)};
+    WaitFor([&] {
+        EnumWindows(
+            [](HWND window, LPARAM data) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(data);
+                wchar_t text[512];
+                int n = GetWindowTextW(window, text, 512);
+                if (n >= 0 && std::wstring(text, static_cast<size_t>(n)).rfind(s->prefix, 0) == 0) {
+                    s->found = window;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+    }, timeout);
+    if (search.found) lastWindow = search.found;
+    return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(search.found));
+}
+
+std::string WindowTitle(unsigned long window) {
+    wchar_t text[512];
+    int n = GetWindowTextW(reinterpret_cast<HWND>(static_cast<uintptr_t>(window)), text, 512);
+    if (n <= 0) return {};
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, n, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, n, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
 bool WindowSize(unsigned long window, int& width, int& height) {
     RECT client;
     if (!GetClientRect(reinterpret_cast<HWND>(static_cast<uintptr_t>(window)), &client)) return false;
@@ -152,7 +186,14 @@ void RequestClose(unsigned long window) {
 }
 
 void PressKey(const std::string& keyName) {
-    UINT key = keyName == "Escape" ? VK_ESCAPE : keyName == "Return" ? VK_RETURN : 0;
+    UINT key = keyName == "Escape"   ? VK_ESCAPE
+               : keyName == "Return" ? VK_RETURN
+               : keyName == "space"  ? VK_SPACE
+               : keyName == "Left"   ? VK_LEFT
+               : keyName == "Right"  ? VK_RIGHT
+               : keyName == "Up"     ? VK_UP
+               : keyName == "Down"   ? VK_DOWN
+                                     : 0;
     HWND window = lastWindow && IsWindow(lastWindow) ? lastWindow : GetForegroundWindow();
     if (!key || !window) return;
     LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;

@@ -106,10 +106,10 @@ bool HaveDisplay() {
 
 namespace {
 
-unsigned long FindIn(Display* d, Window w, const std::string& title) {
+unsigned long FindIn(Display* d, Window w, const std::string& title, bool prefix = false) {
     char* name = nullptr;
     if (XFetchName(d, w, &name) && name) {
-        bool match = title == name;
+        bool match = prefix ? std::string(name).rfind(title, 0) == 0 : title == name;
         XFree(name);
         if (match) return w;
     }
@@ -118,7 +118,7 @@ unsigned long FindIn(Display* d, Window w, const std::string& title) {
     unsigned int count = 0;
     unsigned long found = 0;
     if (XQueryTree(d, w, &root, &parent, &children, &count)) {
-        for (unsigned int i = 0; i < count && !found; ++i) found = FindIn(d, children[i], title);
+        for (unsigned int i = 0; i < count && !found; ++i) found = FindIn(d, children[i], title, prefix);
         if (children) XFree(children);
     }
     return found;
@@ -136,6 +136,31 @@ unsigned long FindWindow(const std::string& title, std::chrono::milliseconds tim
     }, timeout);
     XCloseDisplay(d);
     return found;
+}
+
+unsigned long FindWindowStartingWith(const std::string& prefix, std::chrono::milliseconds timeout) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return 0;
+    unsigned long found = 0;
+    WaitFor([&] {
+        found = FindIn(d, DefaultRootWindow(d), prefix, true);
+        return found != 0;
+    }, timeout);
+    XCloseDisplay(d);
+    return found;
+}
+
+std::string WindowTitle(unsigned long window) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return {};
+    std::string title;
+    char* name = nullptr;
+    if (XFetchName(d, window, &name) && name) {
+        title = name;
+        XFree(name);
+    }
+    XCloseDisplay(d);
+    return title;
 }
 
 bool WindowSize(unsigned long window, int& width, int& height) {

@@ -26,8 +26,8 @@ namespace {
 
 constexpr uint64_t kProgressThreshold = 16u << 20;  // packs smaller than this finish too fast to report
 
-int Usage() {
-    std::fprintf(stderr,
+int Usage(FILE* to = stderr) {
+    std::fprintf(to,
                  "usage: demopack create OUT.pack [--root DIR] PATH...\n"
                  "       demopack list FILE.pack\n"
                  "       demopack extract FILE.pack DIR\n"
@@ -140,6 +140,9 @@ int Create(const std::vector<std::string>& args) {
         if (args[i] == "--root") {
             if (i + 1 >= args.size()) return Usage();
             rootArgument = args[++i];
+        } else if (args[i].size() > 1 && args[i][0] == '-') {
+            std::fprintf(stderr, "demopack: unknown option '%s'\n", args[i].c_str());
+            return Usage();
         } else if (out.empty()) {
             out = args[i];
         } else {
@@ -289,6 +292,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> all = Utf8Arguments(argc, argv);
     if (all.size() < 2) return Usage();
     const std::string& command = all[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        Usage(stdout);
+        return 0;
+    }
     std::vector<std::string> args(all.begin() + 2, all.end());
     if (command == "create") return Create(args);
     if (command == "list" && args.size() == 1) return List(args[0]);

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "app/PlayerOptions.h"
+#include "platform/Window.h"
+#include "render/FrameClock.h"
+
+class Music;
+
+// The player's author mode (PlayerOptions::author): start position, shot
+// loop, pause and seek keys and the status title. Exists only when an author
+// option was given; the player without options never makes one.
+class AuthorControls {
+public:
+    AuthorControls(const PlayerOptions& options, Music& music, std::string title);
+    // Gives the renderer back its own frame clock.
+    ~AuthorControls();
+    AuthorControls(const AuthorControls&) = delete;
+    AuthorControls& operator=(const AuthorControls&) = delete;
+
+    // After the music is opened, before anything plays: --start, and the
+    // frame clock that stops with a pause. Entry thread, before the render
+    // loop starts.
+    void Begin();
+    // In StartMusic, before the music plays: --shot, which needs the running
+    // order (loaded by then). Watcher thread.
+    void BeforeMusicStarts();
+    // Space, Left, Right, Up and Down; true when the key was one of them.
+    // Render thread.
+    bool OnKey(Key key);
+    // Once per pass of the render loop: the --loop jump back and the title
+    // "<title> 1:05.3 shot 2 room front 60 fps". Render thread.
+    void AfterFrame(Window& window);
+
+private:
+    // The index in the running order of the entry shown at `t` (the first in
+    // file order whose scene and camera resolve), or -1.
+    int ShotAt(double t) const;
+    void SeekTo(double seconds);
+    void JumpToShot(int index);
+
+    // The frame time particles move by: steady time that stands still while
+    // the production is paused, so the picture stops with the music.
+    class PausableClock : public FrameClock {
+    public:
+        int64_t NowMicroseconds() override;
+        void SetPaused(bool paused);
+
+    private:
+        SteadyFrameClock steady;
+        bool paused = false;
+        int64_t pausedAt = 0;
+        int64_t pausedTotal = 0;
+    };
+
+    const PlayerOptions options;
+    PausableClock frameClock;  // render thread only
+    Music& music;
+    const std::string title;
+
+    // Render thread only.
+    int loopShot = -1;  // the shot --loop repeats; -1 until one is shown
+    int frames = 0;
+    std::chrono::steady_clock::time_point fpsSince = std::chrono::steady_clock::now();
+    double fps = 0;
+    std::string shownTitle;
+};

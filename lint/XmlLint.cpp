@@ -1,0 +1,668 @@
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lint/LintContext.h"
+#include "scene/Property.h"
+#include "resources/AsciiCase.h"
+#include "resources/XmlValue.h"
+
+// Scene files and the material library, and the rules all XML content files
+// share (the running order's own checks are in RunningOrderLint.cpp). The
+// element and attribute names below are those the loaders read
+// (scene/Object.cpp, scene/Camera.cpp, scene/Scene.cpp, scene/Array.cpp,
+// particles/ObjectParticles.cpp, resources/Material.cpp); a name the player
+// does not read is a typo as far as the author is concerned.
+
+XmlText::XmlText(const FileBuffer& file) : text(file.data.data()), size(file.size) {
+    result = document.load_buffer(file.data.data(), file.size);
+    lineStarts.push_back(0);
+    for (size_t i = 0; i < size; ++i)
+        if (text[i] == '\n') lineStarts.push_back(i + 1);
+}
+
+int XmlText::LineOfOffset(ptrdiff_t offset) const {
+    if (offset < 0) return 1;
+    auto it = std::upper_bound(lineStarts.begin(), lineStarts.end(), static_cast<size_t>(offset));
+    return static_cast<int>(it - lineStarts.begin());
+}
+
+int XmlText::LineOf(const pugi::xml_node& node) const { return LineOfOffset(node.offset_debug()); }
+
+int XmlText::LineOf(const pugi::xml_node& node, const char* name) const {
+    ptrdiff_t start = node.offset_debug();
+    if (start < 0 || static_cast<size_t>(start) >= size) return LineOf(node);
+    const size_t length = std::strlen(name);
+    // The attribute sits inside the element's start tag, before its '>'.
+    for (size_t i = static_cast<size_t>(start); i + length < size && text[i] != '>'; ++i) {
+        if (text[i] == '"' || text[i] == '\'') {  // skip attribute values
+            const char quote = text[i];
+            for (++i; i < size && text[i] != quote; ++i) {}
+            continue;
+        }
+        if ((i == 0 || std::strchr(" \t\r\n", text[i - 1])) && std::strncmp(text + i, name, length) == 0) {
+            size_t j = i + length;
+            while (j < size && std::strchr(" \t\r\n", text[j])) ++j;
+            if (j < size && text[j] == '=') return LineOfOffset(static_cast<ptrdiff_t>(i));
+        }
+    }
+    return LineOf(node);
+}
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+bool HasUpper(std::string_view s) {
+    return std::any_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+bool Contains(const Names& names, std::string_view name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// A number as strtod reads it, with nothing but white space after it.
+bool IsNumber(const char* text) {
+    char* end = nullptr;
+    std::strtod(text, &end);
+    if (end == text) return false;
+    while (*end == ' ' || (*end >= '\t' && *end <= '\r')) ++end;
+    return *end == '\0';
+}
+
+// A whole number as pugixml's as_int reads it (decimal, or hex after 0x).
+bool IsWholeNumber(const char* text) {
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    if (*p == '-' || *p == '+') ++p;
+    bool hex = p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
+    if (hex) p += 2;
+    const char* digits = p;
+    while (hex ? std::isxdigit(static_cast<unsigned char>(*p)) != 0 : (*p >= '0' && *p <= '9')) ++p;
+    if (p == digits) return false;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    return *p == '\0';
+}
+
+// Words that read as the switch they look like (the first character decides: 1, t, T, y, Y are true).
+bool IsSwitchWord(std::string_view text) {
+    static const char* const kWords[] = {"0", "1", "true", "false", "yes", "no", "y", "n", "t", "f"};
+    std::string lower = LowerCaseAscii(text);
+    for (const char* word : kWords)
+        if (lower == word) return true;
+    return false;
+}
+
+}  // namespace
+
+std::string FormatNumber(float v) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", static_cast<double>(v));
+    return text;
+}
+
+void XmlRules::Attributes(const pugi::xml_node& node, const Names& allowed, const char* where) {
+    for (pugi::xml_attribute attribute : node.attributes()) {
+        if (Contains(allowed, attribute.name())) continue;
+        report.Warning(xml.LineOf(node, attribute.name()),
+                       std::string("unknown attribute '") + attribute.name() + "' of " + where +
+                           " is ignored" + DidYouMean(attribute.name(), allowed));
+    }
+}
+
+void XmlRules::UnknownElement(const pugi::xml_node& node, const Names& allowed, const char* where) {
+    report.Warning(xml.LineOf(node), std::string("unknown element '") + node.name() + "' in " + where +
+                                         " is ignored" + DidYouMean(node.name(), allowed));
+}
+
+void XmlRules::Repeated(const pugi::xml_node& node, std::set<std::string>& seen, const char* where) {
+    if (!seen.insert(node.name()).second)
+        report.Warning(xml.LineOf(node), std::string("second '") + node.name() + "' in " + where +
+                                             " is ignored: only the first counts");
+}
+
+void XmlRules::Number(const pugi::xml_node& node, const char* attribute, const char* what) {
+    pugi::xml_attribute a = node.attribute(attribute);
+    if (!a || IsNumber(a.value())) return;
+    report.Error(xml.LineOf(node, attribute), std::string(what) + " " + attribute + "=\"" + a.value() +
+                                                  "\" is not a number (the player reads " +
+                                                  FormatNumber(ParseFloat(a.value())) + ")");
+}
+
+void XmlRules::Frame(const pugi::xml_node& key) {
+    pugi::xml_attribute a = key.attribute("frame");
+    if (!a) {
+        report.Warning(xml.LineOf(key), "Key without 'frame' is a key at frame 0");
+        return;
+    }
+    if (!IsWholeNumber(a.value()))
+        report.Error(xml.LineOf(key, "frame"), std::string("Key frame=\"") + a.value() +
+                                                   "\" is not a whole number (the player reads " +
+                                                   std::to_string(a.as_int(0)) + ")");
+}
+
+void XmlRules::Switch(const pugi::xml_node& node, const char* attribute, const char* what) {
+    pugi::xml_attribute a = node.attribute(attribute);
+    if (!a || IsSwitchWord(a.value())) return;
+    report.Warning(xml.LineOf(node, attribute), std::string(what) + " " + attribute + "=\"" + a.value() +
+                                                    "\" reads as " + (ParseBool(a.value()) ? "true" : "false") +
+                                                    "; write 1 or 0");
+}
+
+namespace {
+
+enum class Prop { Float, Bool, Vec3, Color, Model, RenderObj, MaterialRef, EmitterType, DrawMode, Line, ColorFilter };
+
+struct PropertySpec {
+    const char* element;
+    Prop kind;
+};
+
+// Elements of an "Object", besides the nested "Object", "Particles", "Array"
+// and "CopyTransform".
+const PropertySpec kObjectProperties[] = {
+    {"Position", Prop::Vec3},       {"Rotation", Prop::Vec3},          {"Scale", Prop::Vec3},
+    {"RenderToCubeMap", Prop::Bool}, {"UVGenEnabled", Prop::Bool},      {"Glow", Prop::Float},
+    {"UVGenScale", Prop::Float},     {"UVAdd", Prop::Vec3},             {"UVGenUseWorldSpace", Prop::Bool},
+    {"AlphaThreshold", Prop::Float}, {"ShadowCast", Prop::Bool},        {"ShadowRecieve", Prop::Float},
+    {"Color", Prop::Color},          {"EnableRender", Prop::Bool},      {"Material", Prop::MaterialRef},
+    {"CullFace", Prop::Bool},        {"RenderObj", Prop::RenderObj},    {"LightSource", Prop::Bool},
+};
+const PropertySpec kCameraProperties[] = {
+    {"Position", Prop::Vec3},      {"Rotation", Prop::Vec3},      {"FOV", Prop::Float},
+    {"Anamorphic", Prop::Float},   {"LensFlare", Prop::Float},    {"LensReflect", Prop::Float},
+    {"LensDirt", Prop::Float},     {"LensDirtClean", Prop::Float}, {"FadeToWhite", Prop::Float},
+    {"FadeToBlack", Prop::Float},  {"ColorFilterIntensity", Prop::ColorFilter},
+};
+const PropertySpec kShadowMapProperties[] = {
+    {"SpotSize", Prop::Float}, {"Position", Prop::Vec3}, {"LookAt", Prop::Vec3}, {"RenderCubemap", Prop::Bool}};
+const PropertySpec kPostEffectsProperties[] = {
+    {"Anamorphic", Prop::Float}, {"LensFlare", Prop::Float}, {"LensReflect", Prop::Float}};
+const PropertySpec kArrayProperties[] = {
+    {"Count", Prop::Float},          {"Translate", Prop::Vec3},       {"Rotate", Prop::Vec3},
+    {"RotateInstance", Prop::Vec3},  {"ScaleMultiplier", Prop::Vec3}, {"ScaleOverIndex", Prop::Line},
+};
+const PropertySpec kParticleProperties[] = {
+    {"PCount", Prop::Float},
+    {"EmitRate", Prop::Float},
+    {"Size", Prop::Float},
+    {"EmitterPos", Prop::Vec3},
+    {"EmitterSize", Prop::Vec3},
+    {"Wind", Prop::Vec3},
+    {"LifeMin", Prop::Float},
+    {"LifeMax", Prop::Float},
+    {"RandomRot", Prop::Float},
+    {"SizeOverLife", Prop::Line},
+    {"GravityXOverLife", Prop::Line},
+    {"GravityYOverLife", Prop::Line},
+    {"GravityZOverLife", Prop::Line},
+    {"EmitterType", Prop::EmitterType},
+    {"EmitterModel", Prop::Model},
+    {"NoiseIntensity", Prop::Float},
+    {"NoiseFrequency", Prop::Float},
+    {"NoiseOffset", Prop::Vec3},
+    {"DrawMode", Prop::DrawMode},
+    {"NoiseIntensityXOveLife", Prop::Line},
+    {"NoiseIntensityYOveLife", Prop::Line},
+    {"NoiseIntensityZOveLife", Prop::Line},
+    {"ColorAOverLife", Prop::Line},
+    {"ColorROverLife", Prop::Line},
+    {"ColorGOverLife", Prop::Line},
+    {"ColorBOverLife", Prop::Line},
+    {"VelocityOverTime", Prop::Float},
+    {"VelocityOverLife", Prop::Line},
+    {"RandomVelocityOverTime", Prop::Float},
+    {"RandomVelocityOverLife", Prop::Line},
+    {"Rotation", Prop::Vec3},
+    {"RotationOveLife", Prop::Line},
+    {"IsQuadBillboard", Prop::Bool},
+};
+
+template <size_t N>
+const PropertySpec* FindSpec(const PropertySpec (&specs)[N], std::string_view name) {
+    for (const PropertySpec& spec : specs)
+        if (name == spec.element) return &spec;
+    return nullptr;
+}
+
+template <size_t N>
+Names SpecNames(const PropertySpec (&specs)[N], std::initializer_list<const char*> more = {}) {
+    Names names;
+    for (const PropertySpec& spec : specs) names.push_back(spec.element);
+    for (const char* name : more) names.push_back(name);
+    return names;
+}
+
+Names EnumNames(Prop kind) {
+    Names names;
+    if (kind == Prop::EmitterType)
+        for (const char* name : EmitterTypeNames) names.push_back(name);
+    else
+        for (const char* name : DrawModeNames) names.push_back(name);
+    return names;
+}
+
+// The checks of scene and material files.
+class XmlChecker : public XmlRules {
+public:
+    XmlChecker(const XmlText& xml, const Inventory& inventory, Reporter& report)
+        : XmlRules(xml, report), inventory(inventory) {}
+
+    void ModelName(const pugi::xml_node& node, const char* attribute) {
+        pugi::xml_attribute a = node.attribute(attribute);
+        if (!a || !*a.value()) return;
+        CheckFileReference(report, xml.LineOf(node, attribute), a.value(), inventory.models, "model");
+    }
+
+    void TextureName(const pugi::xml_node& node, const char* attribute) {
+        pugi::xml_attribute a = node.attribute(attribute);
+        if (!a || !*a.value()) return;
+        CheckFileReference(report, xml.LineOf(node, attribute), a.value(), inventory.textures, "texture");
+    }
+
+    void MaterialName(const pugi::xml_node& node, const char* attribute) {
+        pugi::xml_attribute a = node.attribute(attribute);
+        if (!a || !*a.value() || !inventory.materialsKnown) return;
+        if (Contains(inventory.materials, a.value())) return;
+        report.Error(xml.LineOf(node, attribute), std::string("material '") + a.value() +
+                                                      "' is not in data/materials.xml" +
+                                                      DidYouMean(a.value(), inventory.materials));
+    }
+
+    void EnumName(const pugi::xml_node& node, const char* attribute, Prop kind) {
+        pugi::xml_attribute a = node.attribute(attribute);
+        if (!a) return;
+        Names names = EnumNames(kind);
+        if (Contains(names, a.value())) return;
+        report.Error(xml.LineOf(node, attribute), std::string("'") + a.value() + "' is not a " +
+                                                      (kind == Prop::EmitterType ? "emitter type" : "draw mode") +
+                                                      " (the player uses '" + names[0] + "')" +
+                                                      DidYouMean(a.value(), names));
+    }
+
+    // One property element: base value in its attributes, "Key" children (or
+    // "Point" children for a curve).
+    void Property(const pugi::xml_node& node, Prop kind) {
+        const std::string name = node.name();
+        Names attributes;
+        Names keyAttributes{"frame"};
+        switch (kind) {
+        case Prop::Float:
+        case Prop::Bool:
+        case Prop::MaterialRef:
+            attributes = {"value"};
+            keyAttributes.push_back("value");
+            break;
+        case Prop::Vec3:
+            attributes = {"x", "y", "z"};
+            keyAttributes.insert(keyAttributes.end(), {"x", "y", "z"});
+            break;
+        case Prop::Color:
+            attributes = {"r", "g", "b"};
+            keyAttributes.insert(keyAttributes.end(), {"r", "g", "b"});
+            break;
+        case Prop::Model:
+            attributes = {"model"};
+            keyAttributes.push_back("value");
+            break;
+        case Prop::RenderObj:
+            attributes = {"model", "material"};
+            keyAttributes.push_back("value");
+            break;
+        case Prop::EmitterType:
+        case Prop::DrawMode:
+            attributes = {"type"};
+            keyAttributes.push_back("value");
+            break;
+        case Prop::Line:
+            break;
+        case Prop::ColorFilter:
+            attributes = {"value", "x", "y", "z"};
+            keyAttributes.insert(keyAttributes.end(), {"value", "x", "y", "z"});
+            break;
+        }
+        Attributes(node, attributes, ("'" + name + "'").c_str());
+
+        // The base value.
+        const char* what = name.c_str();
+        switch (kind) {
+        case Prop::Float: Number(node, "value", what); break;
+        case Prop::Bool: Switch(node, "value", what); break;
+        case Prop::Vec3:
+        case Prop::Color:
+        case Prop::ColorFilter:
+            for (const std::string& a : attributes) Number(node, a.c_str(), what);
+            break;
+        case Prop::MaterialRef: MaterialName(node, "value"); break;
+        case Prop::Model: ModelName(node, "model"); break;
+        case Prop::RenderObj:
+            ModelName(node, "model");
+            MaterialName(node, "material");
+            break;
+        case Prop::EmitterType:
+        case Prop::DrawMode: EnumName(node, "type", kind); break;
+        case Prop::Line: break;
+        }
+
+        // Keys (points for a curve).
+        const char* childName = kind == Prop::Line ? "Point" : "Key";
+        int keys = 0;
+        for (pugi::xml_node child : node.children()) {
+            if (child.type() != pugi::node_element) continue;
+            if (std::string_view(child.name()) != childName) {
+                UnknownElement(child, {childName}, ("'" + name + "'").c_str());
+                continue;
+            }
+            if (kind == Prop::Line) {
+                Attributes(child, {"time", "value"}, "Point");
+                Number(child, "time", "Point");
+                Number(child, "value", "Point");
+                continue;
+            }
+            ++keys;
+            Attributes(child, keyAttributes, "Key");
+            Frame(child);
+            switch (kind) {
+            case Prop::Float: Number(child, "value", "Key"); break;
+            case Prop::Bool: Switch(child, "value", "Key"); break;
+            case Prop::Vec3:
+            case Prop::Color:
+            case Prop::ColorFilter:
+                for (size_t i = 1; i < keyAttributes.size(); ++i) Number(child, keyAttributes[i].c_str(), "Key");
+                break;
+            case Prop::MaterialRef: MaterialName(child, "value"); break;
+            case Prop::Model:
+            case Prop::RenderObj: ModelName(child, "value"); break;
+            case Prop::EmitterType:
+            case Prop::DrawMode: EnumName(child, "value", kind); break;
+            case Prop::Line: break;
+            }
+        }
+
+        // A 3-vector adds its base to the spline between two keys, and only there.
+        if ((kind == Prop::Vec3 || kind == Prop::Color) && keys >= 2) {
+            const bool color = kind == Prop::Color;
+            std::string base;
+            bool nonZero = false;
+            for (const std::string& a : attributes) {
+                pugi::xml_attribute value = node.attribute(a.c_str());
+                // A colour's missing component counts 1.0, a vector's 0.
+                float v = value ? ParseFloat(value.value()) : (color ? 1.0f : 0.0f);
+                if (v != 0.0f) nonZero = true;
+                base += (base.empty() ? "" : " ") + a + "=" + FormatNumber(v);
+            }
+            if (nonZero)
+                report.Warning(xml.LineOf(node),
+                               "'" + name + "' has key frames and a base value (" + base +
+                                   "): the base is added to the value between keys" +
+                                   (color ? " (a missing r, g or b counts 1)" : "") + "; set it to 0 or drop the keys");
+        }
+    }
+
+
+    // Children of an element that holds properties only.
+    template <size_t N>
+    void Properties(const pugi::xml_node& node, const PropertySpec (&specs)[N], const char* where) {
+        std::set<std::string> seen;
+        Names allowed = SpecNames(specs);
+        for (pugi::xml_node child : node.children()) {
+            if (child.type() != pugi::node_element) continue;
+            const PropertySpec* spec = FindSpec(specs, child.name());
+            if (!spec) {
+                UnknownElement(child, allowed, where);
+                continue;
+            }
+            Repeated(child, seen, where);
+            Property(child, spec->kind);
+        }
+    }
+
+    void Object(const pugi::xml_node& node, const std::string& sceneName, bool topLevel) {
+        Attributes(node, {"name", "isCubeMap"}, "Object");
+        Switch(node, "isCubeMap", "Object");
+        const Names allowed = SpecNames(kObjectProperties, {"Object", "Particles", "Array", "CopyTransform"});
+        std::set<std::string> seen;
+        for (pugi::xml_node child : node.children()) {
+            if (child.type() != pugi::node_element) continue;
+            std::string_view name = child.name();
+            if (name == "Object") {
+                Object(child, sceneName, false);
+            } else if (name == "Array") {
+                Attributes(child, {}, "Array");
+                Properties(child, kArrayProperties, "Array");
+                if (!child.child("ScaleMultiplier"))
+                    report.Warning(xml.LineOf(child), "Array without 'ScaleMultiplier': its copies have scale 0 0 0 "
+                                                      "and are invisible");
+            } else if (name == "Particles") {
+                Repeated(child, seen, "Object");
+                Attributes(child, {}, "Particles");
+                Properties(child, kParticleProperties, "Particles");
+            } else if (name == "CopyTransform") {
+                Repeated(child, seen, "Object");
+                Attributes(child, {"from"}, "CopyTransform");
+                CopySource(child, sceneName);
+            } else if (const PropertySpec* spec = FindSpec(kObjectProperties, name)) {
+                Repeated(child, seen, "Object");
+                Property(child, spec->kind);
+            } else {
+                UnknownElement(child, allowed, "Object");
+            }
+        }
+        (void)topLevel;
+
+        // What the defaults make of a missing element.
+        const std::string label = ObjectLabel(node);
+        pugi::xml_node renderObj = node.child("RenderObj");
+        const bool hasModel = renderObj && (*renderObj.attribute("model").value() || renderObj.child("Key"));
+        const bool hasArrays = static_cast<bool>(node.child("Array"));
+        pugi::xml_node light = node.child("LightSource");
+        const bool isLight = light && (ParseBool(light.attribute("value").value()) || light.child("Key"));
+        if ((hasModel || hasArrays) && !node.child("Scale"))
+            report.Warning(xml.LineOf(node), label + " has a model but no 'Scale': its scale is 0 0 0 and it is "
+                                                     "invisible (write <Scale x=\"1\" y=\"1\" z=\"1\"/>)");
+        if ((hasModel || isLight) && !node.child("Color"))
+            report.Warning(xml.LineOf(node), label + " has no 'Color': it is black" +
+                                                 (isLight ? " and lights nothing" : "") +
+                                                 " (write <Color r=\"1\" g=\"1\" b=\"1\"/>)");
+        if (hasModel && !node.child("Material") && !*renderObj.attribute("material").value())
+            report.Warning(xml.LineOf(node), label + " has a model but no material: it draws with whatever "
+                                                     "material the object before it left");
+    }
+
+    static std::string ObjectLabel(const pugi::xml_node& node) {
+        const char* name = node.attribute("name").value();
+        return *name ? std::string("object '") + name + "'" : std::string("an unnamed object");
+    }
+
+    void CopySource(const pugi::xml_node& node, const std::string& sceneName) {
+        pugi::xml_attribute from = node.attribute("from");
+        if (!from || !*from.value()) {
+            report.Warning(xml.LineOf(node), "CopyTransform without 'from' copies nothing");
+            return;
+        }
+        auto it = inventory.topObjects.find(sceneName);
+        const Names none;
+        const Names& objects = it == inventory.topObjects.end() ? none : it->second;
+        if (Contains(objects, from.value())) return;
+        report.Error(xml.LineOf(node, "from"), std::string("CopyTransform from '") + from.value() +
+                                                   "': no top-level object of this scene has that name" +
+                                                   DidYouMean(from.value(), objects));
+    }
+
+    void Camera(const pugi::xml_node& node) {
+        Attributes(node, {"name", "lensDirt"}, "Camera");
+        TextureName(node, "lensDirt");
+        Properties(node, kCameraProperties, "Camera");
+        const char* name = node.attribute("name").value();
+        const std::string label = *name ? std::string("camera '") + name + "'" : std::string("an unnamed camera");
+        if (!*name) report.Warning(xml.LineOf(node), "a camera without 'name' cannot be chosen by the running order");
+        if (!node.child("FOV"))
+            report.Warning(xml.LineOf(node), label + " has no 'FOV': the field of view is 0.5 degrees "
+                                                     "(write <FOV value=\"60\"/>)");
+    }
+
+    const Inventory& inventory;
+};
+
+}  // namespace
+
+bool Parsed(const XmlText& xml, Reporter& report, const char* keeps) {
+    if (xml.result) return true;
+    report.Error(xml.LineOfOffset(xml.result.offset),
+                 std::string("not well-formed XML (") + xml.result.description() + "): " + keeps);
+    return false;
+}
+
+
+void CheckFileReference(Reporter& report, int line, const std::string& name, const Names& known, const char* what) {
+    if (Contains(known, name)) return;
+    const std::string lower = LowerCaseAscii(name);
+    if (HasUpper(name) && Contains(known, lower)) {
+        report.Error(line, std::string(what) + " '" + name + "' has capital letters: names are registered in lower "
+                                                             "case, so it finds nothing (did you mean '" +
+                               lower + "'?)");
+        return;
+    }
+    const std::string nearest = NearestName(lower, known);
+    std::string message = std::string(what) + " '" + name + "' does not exist" +
+                          (nearest.empty() ? "" : " (did you mean '" + nearest + "'?)") +
+                          (HasUpper(name) ? " (names are registered in lower case)" : "");
+    // A texture not made yet costs a material its texture, nothing more; a
+    // near miss is a typo all the same.
+    if (std::string_view(what) == "texture" && nearest.empty())
+        report.Warning(line, message + ": the material draws without it");
+    else
+        report.Error(line, message);
+}
+
+void CollectMaterialNames(const FileBuffer& file, Inventory& inventory) {
+    XmlText xml(file);
+    pugi::xml_node root = xml.document.child("Materials");
+    if (!xml.result || !root) return;
+    inventory.materialsKnown = true;
+    for (pugi::xml_node material : root.children("Material"))
+        inventory.materials.push_back(material.attribute("name").value());
+}
+
+void CheckMaterialsXml(const FileBuffer& file, const Inventory& inventory, Reporter& report) {
+    XmlText xml(file);
+    if (!Parsed(xml, report, "the player keeps the materials it had, or has none")) return;
+    pugi::xml_node root = xml.document.child("Materials");
+    if (!root) {
+        report.Error(1, "no 'Materials' element: the player reads no material from this file");
+        return;
+    }
+    XmlChecker check(xml, inventory, report);
+    check.Attributes(root, {}, "Materials");
+    static const char* const kTextures[] = {"ColorMap", "NormalMap", "ReflectionMap", "BlurrinessMap"};
+    static const char* const kValues[] = {"Shadeless", "ReflectionAmount", "NormalStrength", "BlurrinessMultiplier"};
+    const Names allowed{"ColorMap", "NormalMap", "ReflectionMap", "BlurrinessMap", "UseSkyShader", "Shadeless",
+                        "ReflectionAmount", "NormalStrength", "Color", "BlurrinessMultiplier", "Glass"};
+    std::set<std::string> names;
+    for (pugi::xml_node material : root.children()) {
+        if (material.type() != pugi::node_element) continue;
+        if (std::string_view(material.name()) != "Material") {
+            check.UnknownElement(material, {"Material"}, "Materials");
+            continue;
+        }
+        check.Attributes(material, {"name"}, "Material");
+        const std::string name = material.attribute("name").value();
+        const int line = xml.LineOf(material);
+        if (name.empty()) report.Warning(line, "a material without 'name' cannot be used by any object");
+        else if (!names.insert(name).second)
+            report.Warning(line, "a second material '" + name + "': it replaces the first one");
+        if (!material.child("Color"))
+            report.Warning(line, "material '" + name + "' has no 'Color': it is black (write <Color r=\"1\" g=\"1\" b=\"1\"/>)");
+        std::set<std::string> seen;
+        for (pugi::xml_node child : material.children()) {
+            if (child.type() != pugi::node_element) continue;
+            std::string_view element = child.name();
+            if (!Contains(allowed, element)) {
+                check.UnknownElement(child, allowed, "Material");
+                continue;
+            }
+            check.Repeated(child, seen, "Material");
+            if (std::find(std::begin(kTextures), std::end(kTextures), element) != std::end(kTextures)) {
+                check.Attributes(child, {"texture"}, child.name());
+                check.TextureName(child, "texture");
+            } else if (std::find(std::begin(kValues), std::end(kValues), element) != std::end(kValues)) {
+                check.Attributes(child, {"value"}, child.name());
+                check.Number(child, "value", child.name());
+            } else if (element == "UseSkyShader") {
+                check.Attributes(child, {"value"}, child.name());
+                check.Switch(child, "value", child.name());
+            } else if (element == "Color") {
+                check.Attributes(child, {"r", "g", "b"}, "Color");
+                for (const char* c : {"r", "g", "b"}) check.Number(child, c, "Color");
+            } else if (element == "Glass") {
+                check.Attributes(child, {"value", "refraction"}, "Glass");
+                check.Switch(child, "value", "Glass");
+                check.Number(child, "refraction", "Glass");
+            }
+        }
+    }
+}
+
+void CollectSceneNames(const FileBuffer& file, const std::string& sceneName, Inventory& inventory) {
+    XmlText xml(file);
+    pugi::xml_node root = xml.document.child("Scene");
+    Names& cameras = inventory.cameras[sceneName];
+    Names& objects = inventory.topObjects[sceneName];
+    if (!xml.result || !root) return;
+    for (pugi::xml_node camera : root.children("Camera")) cameras.push_back(camera.attribute("name").value());
+    for (pugi::xml_node object : root.children("Object")) objects.push_back(object.attribute("name").value());
+}
+
+void CheckSceneXml(const FileBuffer& file, const std::string& sceneName, const Inventory& inventory, Reporter& report) {
+    XmlText xml(file);
+    if (!Parsed(xml, report, "the scene shows nothing until the file is mended")) return;
+    pugi::xml_node root = xml.document.child("Scene");
+    if (!root) {
+        report.Error(1, "no 'Scene' element: the scene is empty");
+        return;
+    }
+    XmlChecker check(xml, inventory, report);
+    check.Attributes(root, {}, "Scene");
+    const Names allowed{"Object", "Camera", "ShadowMap", "PostEffects"};
+    std::set<std::string> seen, cameras;
+    for (pugi::xml_node child : root.children()) {
+        if (child.type() != pugi::node_element) continue;
+        std::string_view name = child.name();
+        if (name == "Object") {
+            check.Object(child, sceneName, true);
+        } else if (name == "Camera") {
+            check.Camera(child);
+            std::string cameraName = child.attribute("name").value();
+            if (!cameraName.empty() && !cameras.insert(cameraName).second)
+                report.Warning(xml.LineOf(child), "a second camera '" + cameraName + "': the running order gets this one");
+        } else if (name == "ShadowMap") {
+            check.Repeated(child, seen, "Scene");
+            check.Attributes(child, {"enabled", "texture"}, "ShadowMap");
+            check.Switch(child, "enabled", "ShadowMap");
+            // The scene lower-cases this one name itself.
+            pugi::xml_attribute texture = child.attribute("texture");
+            if (texture && *texture.value())
+                CheckFileReference(report, xml.LineOf(child, "texture"), LowerCaseAscii(texture.value()),
+                                   inventory.textures, "texture");
+            check.Properties(child, kShadowMapProperties, "ShadowMap");
+        } else if (name == "PostEffects") {
+            check.Repeated(child, seen, "Scene");
+            check.Attributes(child, {}, "PostEffects");
+            check.Properties(child, kPostEffectsProperties, "PostEffects");
+        } else {
+            check.UnknownElement(child, allowed, "Scene");
+        }
+    }
+    if (!root.child("Camera"))
+        report.Warning(xml.LineOf(root), "scene '" + sceneName + "' has no camera: the running order cannot show it");
+}

@@ -1,0 +1,75 @@
+// The player's author mode, driven as an author drives it: options on the
+// command line, keys to the window, the status read from the window title.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "tests/PlayerFixture.h"
+
+using namespace std::chrono_literals;
+using harness::Process;
+
+namespace {
+
+using AuthorMode = PlayerFixture;
+
+// The music time of an author-mode title "<title> 1:05.3 ...", or -1.
+double TitleTime(const std::string& title) {
+    const std::string prefix = std::string(kPlayerTitle) + " ";
+    if (title.rfind(prefix, 0) != 0) return -1;
+    int minutes = 0, seconds = 0, tenths = 0;
+    if (std::sscanf(title.c_str() + prefix.size(), "%d:%d.%d", &minutes, &seconds, &tenths) != 3) return -1;
+    return minutes * 60 + seconds + tenths / 10.0;
+}
+
+TEST_F(AuthorMode, StartsAtTheGivenTimeAndSpaceStopsAndRestartsTheClock) {
+    std::filesystem::copy_file(std::filesystem::path(DEMO_SOURCE_DIR) / "tests/fixtures/piece-8000-1-10.0.mp3",
+                               folder / "music.mp3");
+    Process player(DEMOPLAYER_PATH, {"--start", "2"}, Options());
+    unsigned long window = harness::FindWindowStartingWith(std::string(kPlayerTitle) + " ", 20s);
+    ASSERT_NE(window, 0u) << Stderr();
+    auto now = [&] { return TitleTime(harness::WindowTitle(window)); };
+
+    EXPECT_TRUE(harness::WaitFor([&] { return now() >= 2.0; }, 2s)) << harness::WindowTitle(window);
+    // Once the music plays, the clock moves on from there.
+    ASSERT_TRUE(harness::WaitFor([&] { return now() >= 2.3; }, 10s)) << harness::WindowTitle(window);
+
+    harness::PressKey("space");
+    ASSERT_TRUE(harness::WaitFor([&] { return harness::WindowTitle(window).find(" paused") != std::string::npos; }, 5s))
+        << harness::WindowTitle(window);
+    const double stopped = now();
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(now(), stopped) << "the clock ran on while paused";
+
+    harness::PressKey("space");
+    EXPECT_TRUE(harness::WaitFor([&] { return now() >= stopped + 0.3; }, 5s)) << harness::WindowTitle(window);
+    EXPECT_EQ(harness::WindowTitle(window).find(" paused"), std::string::npos);
+
+    // Right seeks 5 s on, Left 5 s back.
+    const double before = now();
+    harness::PressKey("Right");
+    EXPECT_TRUE(harness::WaitFor([&] { return now() >= before + 5.0; }, 5s)) << harness::WindowTitle(window);
+    harness::PressKey("Left");
+    EXPECT_TRUE(harness::WaitFor([&] { return now() < before + 3.0; }, 5s)) << harness::WindowTitle(window);
+
+    harness::PressKey("Escape");
+    ASSERT_TRUE(player.Wait(5s));
+    EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
+}
+
+TEST_F(AuthorMode, AnUnknownOptionIsRefusedWithTheUsage) {
+    Process player(DEMOPLAYER_PATH, {"--frobnicate"}, Options());
+    ASSERT_TRUE(player.Wait(10s));
+    EXPECT_EQ(player.ExitStatus(), 2);
+    EXPECT_NE(Stderr().find("usage: demoplayer"), std::string::npos) << Stderr();
+    Process help(DEMOPLAYER_PATH, {"--help"}, Options());
+    ASSERT_TRUE(help.Wait(10s));
+    EXPECT_EQ(help.ExitStatus(), 0);
+    EXPECT_NE(Stdout().find("--start SECONDS"), std::string::npos) << Stdout();
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+// The content checker, run as the author runs it: demolint on a production
+// with one planted mistake of every kind it knows, and on the bundled one.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "resources/PackWriter.h"
+#include "tests/ProcessHarness.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const fs::path kSource = DEMO_SOURCE_DIR;
+
+struct LintRun {
+    int status = -1;
+    std::string out;
+};
+
+LintRun RunDemolint(const std::vector<std::string>& args, const harness::TempFolder& scratch) {
+    harness::ProcessOptions options;
+    options.stdoutPath = scratch / "demolint.out";
+    options.stderrPath = scratch / "demolint.err";
+    harness::Process demolint(DEMOLINT_PATH, args, options);
+    LintRun run;
+    if (!demolint.Wait(60s)) return run;
+    run.status = demolint.ExitStatus();
+    run.out = harness::ReadFile(options.stdoutPath);
+    return run;
+}
+
+// The 1-based line of the first line of `file` holding `snippet`; 0 when none.
+int LineOf(const fs::path& file, const std::string& snippet) {
+    std::ifstream in(file);
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number)
+        if (line.find(snippet) != std::string::npos) return number;
+    return 0;
+}
+
+// A 24-bit BMP header: `width` x `height`, pixel data following when `pixels`.
+std::string Bmp(int width, int height, bool pixels) {
+    auto le32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    auto le16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+    uint32_t row = (uint32_t(width) * 3 + 3) / 4 * 4;
+    uint32_t data = pixels ? row * uint32_t(height) : 0;
+    std::string bmp = "BM" + le32(54 + data) + le32(0) + le32(54);
+    bmp += le32(40) + le32(uint32_t(width)) + le32(uint32_t(height)) + le16(1) + le16(24) + le32(0) + le32(data) +
+           le32(2835) + le32(2835) + le32(0) + le32(0);
+    bmp.append(data, '\x7f');
+    return bmp;
+}
+
+class Demolint : public ::testing::Test {
+protected:
+    void SetUp() override {
+        production = scratch / "production";
+        fs::copy(kSource / "tests/fixtures/lint-production", production, fs::copy_options::recursive);
+        fs::copy_file(kSource / "tests/fixtures/piece-8000-1-10.0.mp3", production / "music.mp3");
+        // What is not text is made here.
+        harness::WriteFile(production / "data/textures/wood.bmp", Bmp(2, 2, true));
+        harness::WriteFile(production / "data/textures/dirt.bmp", Bmp(2, 2, true));
+        harness::WriteFile(production / "data/textures/broken.png", "not an image at all");
+        harness::WriteFile(production / "data/textures/huge.bmp", Bmp(20000, 20000, false));
+        harness::WriteFile(production / "data/models/empty.obj", "");
+        const std::string text = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+        std::string utf16 = "\xff\xfe";
+        for (char c : text) utf16 += std::string{c, '\0'};
+        harness::WriteFile(production / "data/models/utf16.obj", utf16);
+        PackWriter pack;
+        std::string error;
+        ASSERT_TRUE(pack.Open(production / "data.pack", error)) << error;
+        ASSERT_TRUE(pack.AddBytes("prod/data/models/extra.obj", text, error)) << error;
+        ASSERT_TRUE(pack.AddBytes("data/models/twin.obj", text, error)) << error;
+        ASSERT_TRUE(pack.AddBytes("Data/Models/TWIN.obj", text, error)) << error;
+        ASSERT_TRUE(pack.Finish(error)) << error;
+    }
+
+    harness::TempFolder scratch;
+    fs::path production;
+};
+
+TEST_F(Demolint, NamesEveryPlantedMistakeWithItsFileAndLine) {
+    LintRun run = RunDemolint({production.string()}, scratch);
+    ASSERT_EQ(run.status, 1) << run.out;
+    const std::string prefix = production.string() + "/";
+
+    struct Expected {
+        std::string file;     // relative to the production
+        std::string snippet;  // the line it is on; empty: line 1
+        std::string finding;  // "error: ..." or "warning: ..." start, then a part of the message
+        std::string detail;
+    };
+    const std::vector<Expected> expected = {
+        // Running order: names, numbers, typos, gaps, hidden entries, the music's end.
+        {"data/timeline.xml", "scene=\"rom\"", "error: scene 'rom' does not exist", "did you mean 'room'?"},
+        {"data/timeline.xml", "scene=\"Room\"", "error: scene 'Room' has capital letters", "did you mean 'room'?"},
+        {"data/timeline.xml", "camera=\"frnt\"", "error: camera 'frnt' is not in scene 'room'", "did you mean 'front'?"},
+        {"data/timeline.xml", "value=\"abc\"", "error: FrameEnd value=\"abc\" is not a number", "reads 0"},
+        {"data/timeline.xml", "Durration", "warning: unknown element 'Durration'", "did you mean 'Duration'?"},
+        {"data/timeline.xml", "TimeStart value=\"0.2\"", "error: never shown", "cover its whole window"},
+        {"data/timeline.xml", "TimeStart value=\"1.5\"", "warning: nothing is shown from 1 s to 1.5 s", "gap"},
+        {"data/timeline.xml", "TimeStart value=\"11\"", "error: starts at 11 s, after the music ends", "never shown"},
+        // Materials: texture names and attributes.
+        {"data/materials.xml", "wod.bmp", "error: texture 'wod.bmp' does not exist", "did you mean 'wood.bmp'?"},
+        {"data/materials.xml", "Wood.bmp", "error: texture 'Wood.bmp' has capital letters", "'wood.bmp'"},
+        {"data/materials.xml", "bb=", "warning: unknown attribute 'bb'", "did you mean 'b'?"},
+        // The scene: references, missing elements, base and keys, typos, numbers.
+        {"data/scenes/room.xml", "cub.obj", "error: model 'cub.obj' does not exist", "did you mean 'cube.obj'?"},
+        {"data/scenes/room.xml", "Cube.obj", "error: model 'Cube.obj' has capital letters", "'cube.obj'"},
+        {"data/scenes/room.xml", "whte", "error: material 'whte' is not in data/materials.xml", "did you mean 'white'?"},
+        {"data/scenes/room.xml", "name=\"noscale\"", "warning: object 'noscale' has a model but no 'Scale'", "invisible"},
+        {"data/scenes/room.xml", "name=\"nocolor\"", "warning: object 'nocolor' has no 'Color'", "black"},
+        {"data/scenes/room.xml", "<Position x=\"2\"", "warning: 'Position' has key frames and a base value", "added"},
+        {"data/scenes/room.xml", "from=\"bx\"", "error: CopyTransform from 'bx'", "did you mean 'box'?"},
+        {"data/scenes/room.xml", "sphere.obj", "error: model 'sphere.obj' does not exist", ""},
+        {"data/scenes/room.xml", "<Scael", "warning: unknown element 'Scael'", "did you mean 'Scale'?"},
+        {"data/scenes/room.xml", "bright", "error: Glow value=\"bright\" is not a number", ""},
+        {"data/scenes/room.xml", "Dirt.bmp", "error: texture 'Dirt.bmp' has capital letters", "'dirt.bmp'"},
+        {"data/scenes/room.xml", "name=\"side\"", "warning: camera 'side' has no 'FOV'", "0.5 degrees"},
+        // Models.
+        {"data/models/mistakes.obj", "f 1 2 99", "error: face dropped: vertex index 99", "the file has 5"},
+        {"data/models/mistakes.obj", "f 1 2 4 5", "warning: concave face of 4 corners", "wrong shape"},
+        {"data/models/mistakes.obj", "usemtl blue", "warning: a second material", "one material"},
+        {"data/models/mistakes.obj", "l 1 2", "warning: a line element", "ignores lines and points"},
+        {"data/models/utf16.obj", "", "error: UTF-16 text", ""},
+        {"data/models/empty.obj", "", "error: empty model file", ""},
+        // Textures.
+        {"data/textures/broken.png", "", "error: cannot be decoded", ""},
+        {"data/textures/huge.bmp", "", "error: 20000 x 20000 is larger than the player accepts", ""},
+        // The pack: entries the player cannot reach, case twins (line = entry number).
+        {"data.pack", "#1", "error: entry 1 'prod/data/models/extra.obj' is unreachable", "did you mean 'data/models/extra.obj'?"},
+        {"data.pack", "#3", "error: entry 3 'Data/Models/TWIN.obj' is hidden by entry 2", ""},
+    };
+    for (const Expected& e : expected) {
+        SCOPED_TRACE(e.file + " " + e.snippet);
+        int line = 1;
+        if (e.snippet.size() > 1 && e.snippet[0] == '#') line = std::stoi(e.snippet.substr(1));
+        else if (!e.snippet.empty()) line = LineOf(production / e.file, e.snippet);
+        ASSERT_GT(line, 0) << "the fixture lost its snippet";
+        const std::string head = prefix + e.file + ":" + std::to_string(line) + ": " + e.finding;
+        size_t at = run.out.find(head);
+        ASSERT_NE(at, std::string::npos) << "missing: " << head << "\nin:\n" << run.out;
+        std::string rest = run.out.substr(at, run.out.find('\n', at) - at);
+        EXPECT_NE(rest.find(e.detail), std::string::npos) << rest;
+    }
+    // Nothing in the production was touched.
+    EXPECT_EQ(harness::ReadFile(production / "data/models/empty.obj"), "");
+    EXPECT_EQ(LineOf(production / "data/scenes/room.xml", "Cube.obj"), 11);
+}
+
+TEST_F(Demolint, WarningsFailUnderWerrorAndAFolderThatIsNoProductionIsStatus2) {
+    // The running order's own problems removed, warnings remain.
+    fs::remove_all(production / "data");
+    fs::remove(production / "data.pack");
+    fs::create_directories(production / "data/scenes");
+    harness::WriteFile(production / "data/timeline.xml",
+                       "<TimeLine><TimeLineObject scene=\"a\" camera=\"c\"><TimeStart value=\"0\"/>"
+                       "<Duration value=\"10\"/></TimeLineObject></TimeLine>\n");
+    harness::WriteFile(production / "data/materials.xml", "<Materials/>\n");
+    harness::WriteFile(production / "data/scenes/a.xml", "<Scene><Camera name=\"c\"/></Scene>\n");
+    LintRun plain = RunDemolint({production.string()}, scratch);
+    EXPECT_EQ(plain.status, 0) << plain.out;
+    EXPECT_NE(plain.out.find("warning: camera 'c' has no 'FOV'"), std::string::npos) << plain.out;
+    EXPECT_EQ(RunDemolint({"--werror", production.string()}, scratch).status, 1);
+    EXPECT_EQ(RunDemolint({(scratch / "nothing-here")}, scratch).status, 2);
+    EXPECT_EQ(RunDemolint({"--frobnicate"}, scratch).status, 2);
+}
+
+TEST(DemolintBundled, TheBundledProductionHasNoErrors) {
+    harness::TempFolder scratch;
+    LintRun run = RunDemolint({(kSource / "demo").string()}, scratch);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.find(": error:"), std::string::npos) << run.out;
+}
+
+}  // namespace

@@ -132,6 +132,22 @@ build_mpg123() {
   sed -i 's/^Libs: \(.*\)$/Libs: \1 -lshlwapi/' "$PREFIX/lib/pkgconfig/libmpg123.pc"
 }
 
+build_libdeflate() {
+  # Its own makefile knows MinGW; only the static library is installed.
+  make -C "$1" -j "$JOBS" CC="$HOST-gcc-posix" AR="$HOST-ar" libdeflatestatic.lib \
+    >/dev/null 2>"$1/build-mingw.log"
+  cp "$1/libdeflatestatic.lib" "$PREFIX/lib/libdeflate.a"
+  cp "$1/libdeflate.h" "$PREFIX/include/"
+  cat >"$PREFIX/lib/pkgconfig/libdeflate.pc" <<EOF
+prefix=$PREFIX
+Name: libdeflate
+Description: deflate compression (static)
+Version: $(basename "$1" | sed 's/^libdeflate-//')
+Cflags: -I\${prefix}/include
+Libs: -L\${prefix}/lib -ldeflate
+EOF
+}
+
 build_gtest() {
   cmake_dep "$1" -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF
 }
@@ -140,6 +156,7 @@ dep libsdl2 build_sdl2
 dep pugixml build_pugixml
 dep glew build_glew
 dep mpg123 build_mpg123
+dep libdeflate build_libdeflate
 
 # GoogleTest from the copy Debian installs with libgtest-dev.
 GTEST_VER="googletest-$(dpkg-query -W -f='${Version}' libgtest-dev)"
@@ -188,7 +205,7 @@ cmake --build "$BUILD" -j "$JOBS"
 # --- the zip -----------------------------------------------------------------
 DIST="$ROOT/dist/demoplayer-windows"
 rm -rf "$ROOT/dist" && mkdir -p "$DIST"
-for exe in demoplayer demoplayer-maximised demoplayer-1080p demopack democapture; do
+for exe in demoplayer demoplayer-maximised demoplayer-1080p demopack democapture demolint; do
   "$HOST-strip" -o "$DIST/$exe.exe" "$BUILD/bin/$exe.exe"
 done
 cp -r "$ROOT/demo/." "$DIST/"

@@ -82,12 +82,13 @@ TEST_F(Player, EndsWithTheMusic) {
     std::filesystem::create_directories(folder / "data");
     auto start = std::chrono::steady_clock::now();
     Process player(DEMOPLAYER_PATH, {}, Options());
-    ASSERT_TRUE(player.Wait(8s)) << "still running after the music";
+    ASSERT_TRUE(player.Wait(20s)) << "still running long after the music";
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
     // Music starts with the first content poll (about 25 ms after the first
-    // frame) and plays 2 s.
-    EXPECT_LT(seconds, 5.0);
+    // frame) and plays 2 s; start-up under a sanitizer on a busy machine
+    // takes some seconds more.
+    EXPECT_LT(seconds, 15.0);
     EXPECT_GT(seconds, 1.9);
 }
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 
+#include <unistd.h>  // ftruncate, on MinGW as well
+
 #include "platform/File.h"
 #include "resources/PackFormat.h"
 

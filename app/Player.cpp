@@ -13,6 +13,7 @@
 #include "app/Watcher.h"
 #include "particles/ObjectParticles.h"
 #include "platform/Music.h"
+#include "platform/QuitSignal.h"
 #include "playback/FrameDriver.h"
 #include "playback/Production.h"
 #include "render/Renderer.h"
@@ -107,7 +108,7 @@ int RenderThread(const WindowConfig& config) {
     while (running) {
         WindowEvent event;
         while (running && window.PollEvent(event)) running = HandleEvent(event, window);
-        if (!running || musicEnded.load()) break;
+        if (!running || musicEnded.load() || QuitSignalled()) break;
 
         glDisable(GL_BLEND);
         RenderFrame(&window);
@@ -144,6 +145,8 @@ void OnMusicEnd() {
 }
 
 int RunPlayer(const WindowConfig& config) {
+    // First, so that a signal at any later moment ends the player in order.
+    CatchQuitSignals();
     Renderer& renderer = Renderer::Instance();
     Music music;
     // A missing or broken file leaves a negative position: nothing plays.

@@ -90,11 +90,9 @@ std::shared_ptr<const PackIndex> IndexPack(const std::string& packPath) {
     return index;
 }
 
-// The entry at `offset` of the pack, inflated, when its name is `key`. Sets
-// `stale` when another name (or no entry) is there: the pack has changed.
-std::unique_ptr<FileBuffer> LoadPackEntryAt(const std::string& packPath, uint64_t offset, const std::string& key,
-                                            bool& stale) {
-    stale = false;
+// The entry at `offset` of the pack, inflated, when its name is `key`; null
+// when another name (or none) is there: the pack changed once more.
+std::unique_ptr<FileBuffer> LoadPackEntryAt(const std::string& packPath, uint64_t offset, const std::string& key) {
     auto pack = FileByteSource::Open(packPath);
     if (!pack) return nullptr;
     PackReader reader(*pack);
@@ -104,10 +102,8 @@ std::unique_ptr<FileBuffer> LoadPackEntryAt(const std::string& packPath, uint64_
         return nullptr;
     }
     if (offset < kPackHeaderSize || !pack->Skip(offset - kPackHeaderSize) || reader.Next(entry) != PackStep::entry ||
-        entry.normalizedName != key) {
-        stale = true;
+        entry.normalizedName != key)
         return nullptr;
-    }
     return reader.ReadData(entry);
 }
 
@@ -192,40 +188,36 @@ void ReadPackFileList(ByteSource& pack, const std::string& packPath, std::vector
 }
 
 std::unique_ptr<FileBuffer> LoadPackEntry(const std::string& packPath, const std::string& path) {
-    // The pack's size and time, taken before its bytes are read: a pack that
-    // changes afterwards is walked again at the next look-up.
-    uint64_t size = 0;
-    FileTime time = 0;
-    {
-        auto pack = FileByteSource::Open(packPath);
-        if (!pack) return nullptr;
-        size = pack->Remaining();
-        time = LastWriteTime(packPath).value_or(0);
-        if (!PackReader(*pack).ReadHeader()) {
-            Log(3, "Error reading archive %s", packPath.c_str());
-            return nullptr;
-        }
+    auto pack = FileByteSource::Open(packPath);
+    if (!pack) return nullptr;
+    // The pack's size and time, taken before its entries are read: a pack
+    // that changes afterwards is walked again at the next look-up.
+    const uint64_t size = pack->Remaining();
+    const FileTime time = LastWriteTime(packPath).value_or(0);
+    PackReader reader(*pack);
+    if (!reader.ReadHeader()) {
+        Log(3, "Error reading archive %s", packPath.c_str());
+        return nullptr;
     }
 
     const std::string key = NormalizePackName(path);
     std::shared_ptr<const PackIndex> index = Indexes().Find(packPath);
-    bool stale = !index || index->size != size || index->time != time;
-    if (!stale) {
+    if (index && index->size == size && index->time == time) {
         auto it = index->offsets.find(key);
-        if (it != index->offsets.end()) {
-            auto buffer = LoadPackEntryAt(packPath, it->second, key, stale);
-            if (!stale) return buffer;
-        } else {
-            // A miss walks, as every look-up once did: a pack rewritten within
-            // the resolution of its time may hold the name now.
-            stale = true;
-        }
+        PackEntry entry;
+        // Another name at the kept offset means the pack changed within the
+        // resolution of its time; so may a miss, which therefore walks, as
+        // every look-up once did.
+        if (it != index->offsets.end() && it->second >= kPackHeaderSize && pack->Skip(it->second - kPackHeaderSize) &&
+            reader.Next(entry) == PackStep::entry && entry.normalizedName == key)
+            return reader.ReadData(entry);
     }
+    pack.reset();
     index = IndexPack(packPath);
     if (!index) return nullptr;
     auto it = index->offsets.find(key);
     if (it == index->offsets.end()) return nullptr;
-    return LoadPackEntryAt(packPath, it->second, key, stale);
+    return LoadPackEntryAt(packPath, it->second, key);
 }
 
 std::unique_ptr<FileBuffer> LoadPackEntry(ByteSource& pack, const std::string& packPath, const std::string& path) {

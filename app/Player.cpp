@@ -16,6 +16,7 @@
 #include "app/Watcher.h"
 #include "particles/ObjectParticles.h"
 #include "platform/Music.h"
+#include "platform/QuitSignal.h"
 #include "playback/FrameDriver.h"
 #include "playback/Production.h"
 #include "render/Renderer.h"
@@ -114,7 +115,7 @@ int RenderThread(const WindowConfig& config) {
     while (running) {
         WindowEvent event;
         while (running && window.PollEvent(event)) running = HandleEvent(event, window);
-        if (!running || musicEnded.load()) break;
+        if (!running || musicEnded.load() || QuitSignalled()) break;
 
         glDisable(GL_BLEND);
         RenderFrame(&window);
@@ -153,6 +154,8 @@ void OnMusicEnd() {
 }
 
 int RunPlayer(const WindowConfig& config, const PlayerOptions& options) {
+    // First, so that a signal at any later moment ends the player in order.
+    CatchQuitSignals();
     if (options.verbose) SetLogThreshold(0);
     Renderer& renderer = Renderer::Instance();
     Music music;

@@ -10,6 +10,7 @@ void Watcher::Start() {
         std::lock_guard<std::mutex> lock(stopMutex);
         stopRequested = false;
     }
+    stopping = false;
     thread = std::thread([this] { Run(); });
 }
 
@@ -18,6 +19,7 @@ void Watcher::Stop() {
         std::lock_guard<std::mutex> lock(stopMutex);
         stopRequested = true;
     }
+    stopping = true;
     stopSignal.notify_all();
     if (thread.joinable()) thread.join();
 }
@@ -30,7 +32,7 @@ bool Watcher::Sleep(int ms) {
 void Watcher::Run() {
     for (;;) {
         if (!Sleep(25)) return;
-        ResourceManager::Instance().Update();
+        ResourceManager::Instance().Update(stopping);
         if (!Sleep(1000)) return;
         Renderer::Instance().shaderWatch = true;
         if (!Sleep(500)) return;

@@ -1,13 +1,14 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
 // The watcher thread: polls the content on disk every cycle (25 ms, Update,
 // 1000 ms, shaderWatch, 500 ms). Stoppable so that the process can tear down
-// in order: Stop wakes it from its sleeps and joins it; an Update in progress
-// finishes first.
+// in order: Stop wakes it from its sleeps, and an Update in progress returns
+// after the item it is loading, then Stop joins it.
 class Watcher {
 public:
     Watcher() = default;
@@ -27,4 +28,7 @@ private:
     std::mutex stopMutex;  // guards stopRequested
     std::condition_variable stopSignal;
     bool stopRequested = false;
+    // The same request for Update, which looks at it between items without
+    // the lock: written by the thread that calls Stop, read by the watcher.
+    std::atomic<bool> stopping{false};
 };

@@ -34,7 +34,9 @@ void RenderFrame(Window* window) {
     if (renderer.profiler) renderer.profiler->EndFrame();
     // A reload during this frame kept the old objects and cameras alive for
     // it; nothing can reach them any more.
-    if (Scene* scene = FrameState::Current().currentScene) scene->ReleaseRetired();
+    FrameState& frame = FrameState::Current();
+    if (Scene* scene = frame.currentScene) scene->ReleaseRetired();
+    if (Scene* scene = frame.scheduledScene; scene && scene != frame.currentScene) scene->ReleaseRetired();
 }
 
 bool BeginFrame() {
@@ -50,8 +52,21 @@ bool BeginFrame() {
 
     // A music that failed to open reads negative: no entry covers it.
     double t = renderer.musicClock ? renderer.musicClock->PositionSeconds() : -1.0;
-    TimelineEntry* entry = Timeline::Instance().FindEntry(t);
-    if (!entry) return false;
+    Timeline& timeline = Timeline::Instance();
+    TimelineEntry* entry = timeline.FindEntry(t, &frame.scheduledScene);
+    // The scene the running order asks for polls its file whether or not it
+    // can be drawn: a save without the entry's camera (empty, malformed,
+    // caught half-written) leaves it undrawable, and only its own poll can
+    // read the fix. A drawn scene polls in the geometry pass instead. A
+    // reload here comes before anything of this frame is drawn, so the shot
+    // it brings back is looked up again and shown in this very frame.
+    if (frame.scheduledScene && (!entry || entry->scene != frame.scheduledScene) && frame.scheduledScene->PollFile())
+        entry = timeline.FindEntry(t, &frame.scheduledScene);
+    if (!entry) {
+        // The camera of the previous frame may be gone with a reload.
+        frame.currentCamera = nullptr;
+        return false;
+    }
 
     frame.currentScene = entry->scene;
     frame.currentCamera = entry->camera;

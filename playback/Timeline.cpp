@@ -73,7 +73,8 @@ std::shared_ptr<Timeline::EntryList> Timeline::Current() const {
     return published;
 }
 
-TimelineEntry* Timeline::FindEntry(double t) {
+TimelineEntry* Timeline::FindEntry(double t, Scene** scheduled) {
+    if (scheduled) *scheduled = nullptr;
     inUse = Current();
     for (TimelineEntry& entry : *inUse) {
         if (!entry.scene && !entry.sceneName.empty())
@@ -81,9 +82,10 @@ TimelineEntry* Timeline::FindEntry(double t) {
         if (!entry.scene) continue;
         // Cameras come and go with scene reloads: look again every time.
         entry.camera = entry.scene->FindCamera(NameHash(entry.cameraName));
-        if (!entry.camera) continue;
         float end = entry.timeStart + entry.duration;
-        if (static_cast<double>(entry.timeStart) <= t && t < static_cast<double>(end)) return &entry;
+        const bool holdsT = static_cast<double>(entry.timeStart) <= t && t < static_cast<double>(end);
+        if (holdsT && scheduled && !*scheduled) *scheduled = entry.scene;
+        if (entry.camera && holdsT) return &entry;
     }
     return nullptr;
 }

@@ -45,8 +45,11 @@ public:
     // The first entry, in file order, whose scene and camera resolve and
     // whose window holds `t`; null when there is none. The entry stays valid
     // until the next FindEntry call, even when the list is replaced meanwhile.
+    // `scheduled`, when given, receives the scene of the first entry whose
+    // scene resolves and whose window holds `t`, whether its camera resolves
+    // or not (null when none): the scene the running order asks for now.
     // Render thread only.
-    TimelineEntry* FindEntry(double t);
+    TimelineEntry* FindEntry(double t, Scene** scheduled = nullptr);
 
     // The list the render thread sees next; for tests and tools.
     std::shared_ptr<EntryList> Current() const;

@@ -2,8 +2,6 @@
 
 #include <GL/glew.h>
 
-#include <chrono>
-
 #include "render/ApplyMaterial.h"
 #include "render/ApplyRenderState.h"
 #include "render/MeshDraw.h"
@@ -15,8 +13,6 @@
 #include "scene/Scene.h"
 
 namespace {
-
-constexpr std::chrono::milliseconds kReloadPollInterval{500};
 
 // Set by DrawObjects for the cube-map render, where objects are drawn when
 // "Render to Cubemap?" is on, whatever "Render model?" says.
@@ -40,17 +36,8 @@ void DrawObjects(Scene& scene, ShaderProgram* program, const glm::mat4& projecti
     scene.projection = projection;
     scene.view = view;
 
-    // The first poll starts the clock. Objects a reload replaces stay alive
-    // until the frame ends.
-    if (!allObjects) {
-        using Clock = std::chrono::steady_clock;
-        static Clock::time_point lastPoll = Clock::now();
-        const Clock::time_point now = Clock::now();
-        if (now - lastPoll >= kReloadPollInterval) {
-            lastPoll = now;
-            scene.CheckReload();
-        }
-    }
+    // Objects a reload replaces stay alive until the frame ends.
+    if (!allObjects) scene.PollFile();
 
     glFrontFace(invertFaces ? GL_CCW : GL_CW);
     const GLuint name = program ? program->program : 0;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/File.h"
@@ -68,22 +69,33 @@ std::vector<FileRecord> ResourceManager::ScanFolder(const std::string& folderPat
     return records;
 }
 
-void ResourceManager::DetectChanges(const std::string& folderPath, std::vector<FileRecord>& knownRecords) {
+bool ResourceManager::DetectChanges(const std::string& folderPath, std::vector<FileRecord>& knownRecords,
+                                    const std::atomic<bool>& stop) {
+    // The first known record of each hash, by hash: a search of the list for
+    // every scanned file would make a folder (or pack) of n files cost n * n
+    // on every poll.
+    std::unordered_map<uint32_t, size_t> firstKnown;
+    firstKnown.reserve(knownRecords.size());
+    for (size_t i = 0; i < knownRecords.size(); ++i) firstKnown.try_emplace(knownRecords[i].hash, i);
+
     for (const FileRecord& fresh : ScanFolder(folderPath)) {
-        auto known = std::find_if(knownRecords.begin(), knownRecords.end(),
-                                  [&](const FileRecord& record) { return record.hash == fresh.hash; });
-        if (known != knownRecords.end()) {
-            if (known->writeTime == fresh.writeTime) continue;
+        if (stop.load(std::memory_order_relaxed)) return false;
+        auto known = firstKnown.find(fresh.hash);
+        if (known != firstKnown.end()) {
+            FileRecord& record = knownRecords[known->second];
+            if (record.writeTime == fresh.writeTime) continue;
             Log(3, "Detected a change in recource %s", fresh.name.c_str());
-            known->writeTime = fresh.writeTime;
+            record.writeTime = fresh.writeTime;
             ReloadResource(fresh);
         } else {
             Log(3, "New recource detected : %s", fresh.name.c_str());
             FileRecord record{NameHash(fresh.name), fresh.name, fresh.writeTime};
             knownRecords.push_back(record);
+            firstKnown.try_emplace(record.hash, knownRecords.size() - 1);
             AddResource(record);
         }
     }
+    return true;
 }
 
 void ResourceManager::AddResource(const FileRecord& record) {

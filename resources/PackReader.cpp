@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
+#include "platform/FileTime.h"
 #include "platform/Log.h"
 #include "resources/PackFormat.h"
 
@@ -21,6 +23,88 @@ uint32_t ReadU32(ByteSource& source) {
 bool DeclaredSizeIsPossible(const PackEntry& entry) {
     return entry.uncompressedSize <= kMaxPackEntrySize &&
            entry.uncompressedSize <= uint64_t(entry.compressedSize) * kMaxInflateRatio;
+}
+
+// The offsets of the last walk of one pack, with what the pack was then. A
+// pack rewritten while the player runs (an author's new pack) differs in
+// size or time, or holds another name at a kept offset: it is walked again.
+struct PackIndex {
+    uint64_t size = 0;
+    FileTime time = 0;
+    PackOffsets offsets;
+};
+
+// The indexes of the packs walked so far, by pack path. Look-ups come from
+// the watcher and the render thread; an index is published whole and never
+// changed afterwards, so a reader needs the lock only to take its pointer.
+class PackIndexes {
+public:
+    std::shared_ptr<const PackIndex> Find(const std::string& packPath) {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = byPath.find(packPath);
+        return it == byPath.end() ? nullptr : it->second;
+    }
+    void Store(const std::string& packPath, std::shared_ptr<const PackIndex> index) {
+        std::lock_guard<std::mutex> lock(mutex);
+        byPath[packPath] = std::move(index);
+    }
+
+private:
+    std::mutex mutex;  // guards byPath
+    std::unordered_map<std::string, std::shared_ptr<const PackIndex>> byPath;
+};
+
+PackIndexes& Indexes() {
+    static PackIndexes indexes;
+    return indexes;
+}
+
+// The walk of ReadPackFileList; `files` and `offsets` may each be null.
+// False when the header is wrong.
+bool WalkPack(ByteSource& pack, std::vector<std::string>* files, PackOffsets* offsets, bool log) {
+    const uint64_t start = pack.Remaining();
+    PackReader reader(pack);
+    if (!reader.ReadHeader()) return false;
+    PackEntry entry;
+    for (;;) {
+        const uint64_t offset = start - pack.Remaining();
+        if (reader.Next(entry) != PackStep::entry || !reader.SkipData(entry)) break;
+        if (log) Log(3, "\tfound file: %s", entry.normalizedName.c_str());
+        // The first entry of a name is the one a look-up finds.
+        if (offsets) offsets->try_emplace(entry.normalizedName, offset);
+        if (files) files->push_back(std::move(entry.normalizedName));
+    }
+    return true;
+}
+
+// Walks the pack at `packPath` again for its offsets and keeps them; null
+// when it cannot be opened or its header is wrong.
+std::shared_ptr<const PackIndex> IndexPack(const std::string& packPath) {
+    auto pack = FileByteSource::Open(packPath);
+    if (!pack) return nullptr;
+    auto index = std::make_shared<PackIndex>();
+    index->size = pack->Remaining();
+    index->time = LastWriteTime(packPath).value_or(0);
+    if (!WalkPack(*pack, nullptr, &index->offsets, false)) return nullptr;
+    Indexes().Store(packPath, index);
+    return index;
+}
+
+// The entry at `offset` of the pack, inflated, when its name is `key`; null
+// when another name (or none) is there: the pack changed once more.
+std::unique_ptr<FileBuffer> LoadPackEntryAt(const std::string& packPath, uint64_t offset, const std::string& key) {
+    auto pack = FileByteSource::Open(packPath);
+    if (!pack) return nullptr;
+    PackReader reader(*pack);
+    PackEntry entry;
+    if (!reader.ReadHeader()) {
+        Log(3, "Error reading archive %s", packPath.c_str());
+        return nullptr;
+    }
+    if (offset < kPackHeaderSize || !pack->Skip(offset - kPackHeaderSize) || reader.Next(entry) != PackStep::entry ||
+        entry.normalizedName != key)
+        return nullptr;
+    return reader.ReadData(entry);
 }
 
 }  // namespace
@@ -88,28 +172,52 @@ void ReadPackFileList(const std::string& packPath, std::vector<std::string>& fil
     files.clear();
     auto pack = FileByteSource::Open(packPath);
     if (!pack) return;  // a player without a pack is normal
-    ReadPackFileList(*pack, packPath, files);
+    auto index = std::make_shared<PackIndex>();
+    index->size = pack->Remaining();
+    index->time = LastWriteTime(packPath).value_or(0);
+    ReadPackFileList(*pack, packPath, files, &index->offsets);
+    Indexes().Store(packPath, std::move(index));
 }
 
-void ReadPackFileList(ByteSource& pack, const std::string& packPath, std::vector<std::string>& files) {
+void ReadPackFileList(ByteSource& pack, const std::string& packPath, std::vector<std::string>& files,
+                      PackOffsets* offsets) {
     files.clear();
+    if (offsets) offsets->clear();
     Log(3, "Loading file list from archive");
-    PackReader reader(pack);
-    if (!reader.ReadHeader()) {
-        Log(3, "Error reading archive %s", packPath.c_str());
-        return;
-    }
-    PackEntry entry;
-    while (reader.Next(entry) == PackStep::entry && reader.SkipData(entry)) {
-        Log(3, "\tfound file: %s", entry.normalizedName.c_str());
-        files.push_back(std::move(entry.normalizedName));
-    }
+    if (!WalkPack(pack, &files, offsets, true)) Log(3, "Error reading archive %s", packPath.c_str());
 }
 
 std::unique_ptr<FileBuffer> LoadPackEntry(const std::string& packPath, const std::string& path) {
     auto pack = FileByteSource::Open(packPath);
     if (!pack) return nullptr;
-    return LoadPackEntry(*pack, packPath, path);
+    // The pack's size and time, taken before its entries are read: a pack
+    // that changes afterwards is walked again at the next look-up.
+    const uint64_t size = pack->Remaining();
+    const FileTime time = LastWriteTime(packPath).value_or(0);
+    PackReader reader(*pack);
+    if (!reader.ReadHeader()) {
+        Log(3, "Error reading archive %s", packPath.c_str());
+        return nullptr;
+    }
+
+    const std::string key = NormalizePackName(path);
+    std::shared_ptr<const PackIndex> index = Indexes().Find(packPath);
+    if (index && index->size == size && index->time == time) {
+        auto it = index->offsets.find(key);
+        PackEntry entry;
+        // Another name at the kept offset means the pack changed within the
+        // resolution of its time; so may a miss, which therefore walks, as
+        // every look-up once did.
+        if (it != index->offsets.end() && it->second >= kPackHeaderSize && pack->Skip(it->second - kPackHeaderSize) &&
+            reader.Next(entry) == PackStep::entry && entry.normalizedName == key)
+            return reader.ReadData(entry);
+    }
+    pack.reset();
+    index = IndexPack(packPath);
+    if (!index) return nullptr;
+    auto it = index->offsets.find(key);
+    if (it == index->offsets.end()) return nullptr;
+    return LoadPackEntryAt(packPath, it->second, key);
 }
 
 std::unique_ptr<FileBuffer> LoadPackEntry(ByteSource& pack, const std::string& packPath, const std::string& path) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "resources/ByteSource.h"
@@ -50,14 +51,31 @@ private:
     ByteSource& source;
 };
 
+// Where the entries of one pack start, by normalised name: the offset of the
+// header of the first entry of each name (later twins are never reached), up
+// to the first damaged entry.
+using PackOffsets = std::unordered_map<std::string, uint64_t>;
+
 // The pack's file list: the normalised names of its entries, in pack order,
 // duplicates kept, up to the first damaged entry. No pack: empty and silent.
 // Logs "Loading file list from archive" and one line per entry.
+//
+// The path form also keeps the offsets that its walk passes for
+// LoadPackEntry, so the one walk at start-up is the only one.
 void ReadPackFileList(const std::string& packPath, std::vector<std::string>& files);
-void ReadPackFileList(ByteSource& pack, const std::string& packPath, std::vector<std::string>& files);
+// `offsets`, when given, receives the offsets of the walk (from the start of
+// `pack`).
+void ReadPackFileList(ByteSource& pack, const std::string& packPath, std::vector<std::string>& files,
+                      PackOffsets* offsets = nullptr);
 
 // The first entry whose normalised name equals the normalised `path`, inflated;
 // null when there is no such entry or it is damaged. Logs only a bad header
 // ("Error reading archive %s" with `packPath`).
+//
+// The path form seeks straight to the entry through the offsets of the last
+// walk of that pack (by ReadPackFileList, or by a look-up that found the pack
+// changed or missed), checking the name found there; so N look-ups cost N
+// seeks, not N walks. Any thread.
 std::unique_ptr<FileBuffer> LoadPackEntry(const std::string& packPath, const std::string& path);
+// The same by a walk from the first entry.
 std::unique_ptr<FileBuffer> LoadPackEntry(ByteSource& pack, const std::string& packPath, const std::string& path);

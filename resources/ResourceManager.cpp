@@ -34,8 +34,11 @@ ResourceManager::ResourceManager()
 
 std::string ResourceManager::PackPath() const { return workingFolder + "/" + packName; }
 
-void ResourceManager::Update() {
+const std::atomic<bool> ResourceManager::kNeverStop{false};
+
+void ResourceManager::Update(const std::atomic<bool>& stop) {
     if (!ready.load(std::memory_order_acquire)) return;
+    auto stopped = [&stop] { return stop.load(std::memory_order_relaxed); };
 
     // The material library comes before the timeline and the folders, so that
     // everything added below can already find its materials.
@@ -43,13 +46,15 @@ void ResourceManager::Update() {
         materialsStamp = *stamp;
         ReloadMaterials();
     }
+    if (stopped()) return;
     if (auto stamp = GetFileStamp(timelineFile); stamp && *stamp != timelineStamp) {
         timelineStamp = *stamp;
         ReloadTimeline();
     }
-    DetectChanges(texturesPath, textureRecords);
-    DetectChanges(modelsPath, modelRecords);
-    DetectChanges(scenesPath, sceneRecords);
+    if (stopped()) return;
+    if (!DetectChanges(texturesPath, textureRecords, stop)) return;
+    if (!DetectChanges(modelsPath, modelRecords, stop)) return;
+    if (!DetectChanges(scenesPath, sceneRecords, stop)) return;
 
     // Only once all content of the first poll is loaded does the music start.
     if (hooks.startMusic) hooks.startMusic();

@@ -87,7 +87,14 @@ public:
     // One poll: the material library, the timeline, then the texture, model
     // and scene folders, then the music is started (through `hooks`). Does nothing while `ready`
     // is false. Watcher thread.
-    void Update();
+    //
+    // `stop` is the watcher's stop request (set by the render thread at quit):
+    // the poll looks at it between any two items it loads and returns at
+    // once when it is set, leaving the rest (and the music) for a poll that
+    // never comes. So a quit waits for one item, never for a whole pack.
+    void Update(const std::atomic<bool>& stop);
+    void Update() { Update(kNeverStop); }
+    static const std::atomic<bool> kNeverStop;
 
     // Create, load and register one resource for a new record; watcher thread.
     void AddTexture(const FileRecord& record);
@@ -124,8 +131,10 @@ public:
     // by their bare file names at any depth.
     std::vector<FileRecord> ScanFolder(const std::string& folderPath) const;
     // Scans `folderPath`; adds what is new to `knownRecords` and to the
-    // registries, reloads what changed. Records are never removed.
-    void DetectChanges(const std::string& folderPath, std::vector<FileRecord>& knownRecords);
+    // registries, reloads what changed. Records are never removed. Returns
+    // false, part-way, as soon as `stop` is set.
+    bool DetectChanges(const std::string& folderPath, std::vector<FileRecord>& knownRecords,
+                       const std::atomic<bool>& stop = kNeverStop);
     // Dispatch by the name's ending: ".png", ".bmp", ".jpg" textures, ".obj"
     // models, ".xml" scenes (added only: a scene polls its own file).
     void AddResource(const FileRecord& record);

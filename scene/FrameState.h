@@ -9,7 +9,11 @@ class Camera;
 // Render thread only.
 struct FrameState {
     Scene* currentScene = nullptr;
-    Camera* currentCamera = nullptr;
+    Camera* currentCamera = nullptr;  // null on a frame that draws nothing
+    // The scene of the running order's entry for this frame, drawn or not:
+    // a scene whose camera does not resolve (after a bad save) is not drawn,
+    // yet it must go on polling its file, or the fix is never read.
+    Scene* scheduledScene = nullptr;
     float progress = 0;  // percent of the shot's window of music time
     int frameStart = 0;
     int frameEnd = 0;

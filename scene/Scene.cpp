@@ -33,10 +33,14 @@ Scene::Scene(const std::string& fileName)
 Scene::~Scene() = default;
 
 void Scene::LoadXml() {
+    // The time that belongs to the bytes is the one read before them: a save
+    // that lands while they are read and parsed then differs from it, and the
+    // next poll loads that save instead of taking its time for these bytes.
+    const std::optional<FileTime> stamp = ResourceManager::Instance().GetFileStamp(path);
     std::unique_ptr<FileBuffer> buffer = LoadFile(path);
     if (!buffer || buffer->size == 0) return;
     if (!LoadDocument(buffer->data.data(), buffer->size)) return;
-    fileStamp = ResourceManager::Instance().GetFileStamp(path).value_or(0);
+    fileStamp = stamp.value_or(0);
 }
 
 bool Scene::LoadDocument(const char* text, size_t size) {
@@ -80,12 +84,20 @@ bool Scene::LoadDocument(const char* text, size_t size) {
     return true;
 }
 
-void Scene::CheckReload() {
+bool Scene::CheckReload() {
     std::optional<FileTime> time = ResourceManager::Instance().GetFileStamp(path);
-    if (!time || *time == fileStamp) return;
+    if (!time || *time == fileStamp) return false;
     Log(3, "Reloading scene : %s", path.c_str());
     Clear();
     LoadXml();
+    return true;
+}
+
+bool Scene::PollFile() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastPoll < kPollInterval) return false;
+    lastPoll = now;
+    return CheckReload();
 }
 
 void Scene::Clear() {

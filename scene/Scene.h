@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -67,10 +68,16 @@ public:
     // The same from a document in memory; false when it is not a scene (not
     // well-formed, or no "Scene" element), which adds nothing.
     bool LoadDocument(const char* text, size_t size);
-    // Reloads the scene when its file's time changed. Render thread, inside
-    // the frame: what the frame still refers to stays valid until
-    // ReleaseRetired.
-    void CheckReload();
+    // Reloads the scene when its file's time changed; true when it did.
+    // Render thread, inside the frame: what the frame still refers to stays
+    // valid until ReleaseRetired.
+    bool CheckReload();
+    // CheckReload at most once every kPollInterval, counted from the scene's
+    // construction and then from its previous poll; true when it reloaded.
+    // Render thread: the geometry pass for the scene it draws, the frame
+    // driver for the scene the running order asks for when it cannot be drawn.
+    bool PollFile();
+    static constexpr std::chrono::milliseconds kPollInterval{500};
     // Takes all objects and cameras out of the scene. They are freed by the
     // next ReleaseRetired, so a frame that still points at them can finish.
     void Clear();
@@ -90,6 +97,9 @@ public:
     size_t RetiredCount() const { return retiredObjects.size() + retiredCameras.size(); }
 
 private:
+    // Set at construction (watcher thread, before the scene is registered),
+    // then render thread only.
+    std::chrono::steady_clock::time_point lastPoll = std::chrono::steady_clock::now();
     std::vector<std::unique_ptr<Object>> retiredObjects;
     std::vector<std::unique_ptr<Camera>> retiredCameras;
 };

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks that includes point down the layers, then
 # builds and runs every test headless: the plain build, then AddressSanitizer
-# + UndefinedBehaviorSanitizer, then the threaded tests under ThreadSanitizer.
+# + UndefinedBehaviorSanitizer with a one-minute soak of the whole player
+# (scripts/soak.sh), then the threaded tests under ThreadSanitizer.
 #   --quick    the plain build only
 #   --windows  then also the Windows build and its tests under Wine (not yet
 #              part of CI: the cross-built tests have not all run green)
@@ -25,7 +26,7 @@ export SDL_AUDIODRIVER=dummy
 export MESA_SHADER_CACHE_DISABLE=true
 export LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+export TSAN_OPTIONS="suppressions=$ROOT/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
 
 # One virtual display for a whole test run.
 run_ctest() {
@@ -51,11 +52,14 @@ if [ "$QUICK" -eq 1 ]; then exit 0; fi
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 build "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined -DDEMO_BUILD_BENCH=OFF
-run_ctest "$ROOT/build-asan"
+# Process tests that wait on frames allow for the slower drawing.
+DEMO_TEST_SLOWDOWN=4 run_ctest "$ROOT/build-asan"
+echo "== soak (one minute, AddressSanitizer + UndefinedBehaviorSanitizer player)"
+bash "$ROOT/scripts/soak.sh" --seconds 60 --build "$ROOT/build-asan"
 
 echo "== ThreadSanitizer (threaded tests)"
 build "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=thread -DDEMO_BUILD_BENCH=OFF
-run_ctest "$ROOT/build-tsan" -L threads
+DEMO_TEST_SLOWDOWN=4 run_ctest "$ROOT/build-tsan" -L threads
 
 if [ "$WINDOWS" -eq 0 ]; then exit 0; fi
 

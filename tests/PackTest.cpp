@@ -291,3 +291,30 @@ TEST_F(Pack, TheWriterStoresAnEmptyFileAsAWholeStream) {
 }
 
 }  // namespace
+
+TEST_F(Pack, ARewrittenPackIsReadAsItIsNowEvenWithTheSameSizeAndTime) {
+    Write("data.pack", Header() + Entry("a.txt", "one") + Entry("b.txt", "two"));
+    auto b = Load("b.txt");
+    ASSERT_TRUE(b);
+    EXPECT_EQ(Content(*b), "two");
+    const FileTime before = TimeOf("data.pack");
+    const auto time = std::filesystem::last_write_time(PackPath());
+
+    // The same size and time, another order: b's old place holds a.
+    Write("data.pack", Header() + Entry("b.txt", "TWO") + Entry("a.txt", "ONE"));
+    std::filesystem::last_write_time(PackPath(), time);
+    ASSERT_EQ(TimeOf("data.pack"), before);
+    b = Load("b.txt");
+    ASSERT_TRUE(b);
+    EXPECT_EQ(Content(*b), "TWO");
+    auto a = Load("a.txt");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(Content(*a), "ONE");
+
+    // A name the kept offsets do not know yet is looked for in the pack.
+    Write("data.pack", Header() + Entry("c.txt", "new") + Entry("a.txt", "ONE"));
+    std::filesystem::last_write_time(PackPath(), time);
+    auto c = Load("c.txt");
+    ASSERT_TRUE(c);
+    EXPECT_EQ(Content(*c), "new");
+}

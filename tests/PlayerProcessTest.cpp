@@ -4,7 +4,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <string>
 
+#include "tests/PackBytes.h"
 #include "tests/PlayerFixture.h"
 
 using namespace std::chrono_literals;
@@ -15,7 +18,80 @@ namespace {
 
 using Player = PlayerFixture;
 
+// Enough small models in data.pack that the watcher's first poll takes many
+// seconds to load them: each is a look-up in the pack, an OBJ parse and two
+// log lines.
+constexpr int kLargePackEntries = 100000;
+
+// Writes the pack directly, one zlib stream shared by every entry, so that it
+// takes a moment to make.
+void WriteLargePack(const std::string& path) {
+    using namespace packbytes;
+    const std::string model = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    const std::string stream = Zlib(model);
+    std::ofstream out(path, std::ios::binary);
+    out << Header();
+    char name[64];
+    for (int i = 0; i < kLargePackEntries; ++i) {
+        std::snprintf(name, sizeof(name), "data/models/m%06d.obj", i);
+        out << RawEntry(name, static_cast<uint32_t>(stream.size()), static_cast<uint32_t>(model.size()), stream);
+    }
+}
+
+size_t CountOf(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
+    return n;
+}
+
+class LargePack : public PlayerFixture {
+protected:
+    // Starts the player on the large pack and waits until its watcher is
+    // loading the models.
+    void StartLoading(std::unique_ptr<Process>& player) {
+        WriteLargePack(folder / "data.pack");
+        player = std::make_unique<Process>(DEMOPLAYER_PATH, std::vector<std::string>{}, Options());
+        ASSERT_NE(harness::FindWindow(kPlayerTitle, 60s), 0u) << Stderr();
+        ASSERT_TRUE(harness::WaitFor([&] { return Stdout().find("Adding model : m") != std::string::npos; }, 60s))
+            << "the watcher never started on the pack";
+    }
+    // Waits for the end and checks it came within two seconds, in order, and
+    // while the watcher was still busy.
+    void ExpectPromptOrderlyEnd(Process& player, const char* what) {
+        const auto asked = std::chrono::steady_clock::now();
+        ASSERT_TRUE(player.Wait(2s)) << "still running 2 s after " << what;
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+        EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
+        const size_t loaded = CountOf(Stdout(), "Adding model : m");
+        EXPECT_LT(loaded, size_t(kLargePackEntries)) << "the pack was loaded whole before " << what;
+        std::printf("ended %.2f s after %s, %zu of %d models loaded\n", seconds, what, loaded, kLargePackEntries);
+    }
+};
+
 }  // namespace
+
+TEST_F(LargePack, EscapeEndsItWithinTwoSecondsWhileTheWatcherLoads) {
+    std::unique_ptr<Process> player;
+    ASSERT_NO_FATAL_FAILURE(StartLoading(player));
+    harness::PressKey("Escape");
+    ExpectPromptOrderlyEnd(*player, "Escape");
+}
+
+TEST_F(LargePack, SigtermEndsItLikeEscapeWhileTheWatcherLoads) {
+    std::unique_ptr<Process> player;
+    ASSERT_NO_FATAL_FAILURE(StartLoading(player));
+    if (!player->Terminate()) GTEST_SKIP() << "no signals here";
+    ExpectPromptOrderlyEnd(*player, "SIGTERM");
+}
+
+TEST_F(Player, SigintEndsItLikeEscape) {
+    Process player(DEMOPLAYER_PATH, {}, Options());
+    ASSERT_NE(harness::FindWindow(kPlayerTitle, 20s), 0u) << Stderr();
+    std::this_thread::sleep_for(300ms);
+    if (!player.Interrupt()) GTEST_SKIP() << "no signals here";
+    ASSERT_TRUE(player.Wait(2s)) << "still running 2 s after SIGINT";
+    EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
+}
 
 TEST_F(Player, OpensItsWindowAndEscapeEndsIt) {
     Process player(DEMOPLAYER_PATH, {}, Options());

@@ -43,6 +43,10 @@ public:
     bool Wait(std::chrono::milliseconds timeout);
     int ExitStatus() const { return exitStatus; }  // exit code, or 128 + signal
     void Kill();
+    // Sends SIGTERM or SIGINT, as a service manager or Ctrl+C would; false
+    // where the system has no such signals for another process (Windows).
+    bool Terminate();
+    bool Interrupt();
 
 private:
     long long pid = -1;  // the process id, or on Windows its handle
@@ -63,6 +67,9 @@ std::string WindowTitle(unsigned long window);
 bool WindowSize(unsigned long window, int& width, int& height);
 // Size of the default screen of the display.
 bool ScreenSize(int& width, int& height);
+// The window's pixels as RGB, row by row from the top; false when they
+// cannot be read.
+bool CaptureWindow(unsigned long window, int& width, int& height, std::vector<unsigned char>& rgb);
 // Sends the close request a user's click on the close button sends.
 void RequestClose(unsigned long window);
 // Types a key ("Escape", "Return", "space", "Left", "Right", "Up", "Down")

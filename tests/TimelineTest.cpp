@@ -168,6 +168,28 @@ TEST(Timeline, FindEntrySelectsTheFirstResolvableEntryInItsWindow) {
     EXPECT_EQ(timeline.FindEntry(-1.0), nullptr);  // music that did not open
 }
 
+TEST(Timeline, TheScheduledSceneIsReportedWhetherOrNotItsCameraResolves) {
+    Scenes& scenes = TestScenes();
+    // The scene of the first entry at t, even without its camera (a bad save
+    // removed it): that scene must go on polling its file.
+    LoadRunningOrder(R"(<TimeLine>
+        <TimeLineObject scene="intro" camera="lost"><TimeStart value="0"/><Duration value="10"/></TimeLineObject>
+        <TimeLineObject scene="outro" camera="main"><TimeStart value="5"/><Duration value="10"/></TimeLineObject>
+      </TimeLine>)");
+    Timeline& timeline = Timeline::Instance();
+    Scene* scheduled = nullptr;
+    EXPECT_EQ(timeline.FindEntry(1.0, &scheduled), nullptr);
+    EXPECT_EQ(scheduled, scenes.intro);
+    TimelineEntry* shown = timeline.FindEntry(6.0, &scheduled);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->scene, scenes.outro);
+    EXPECT_EQ(scheduled, scenes.intro);  // the first in file order
+    EXPECT_EQ(timeline.FindEntry(12.0, &scheduled)->scene, scenes.outro);
+    EXPECT_EQ(scheduled, scenes.outro);
+    EXPECT_EQ(timeline.FindEntry(20.0, &scheduled), nullptr);
+    EXPECT_EQ(scheduled, nullptr);
+}
+
 TEST(Timeline, ReplacingTheListWhileItIsReadIsSafe) {
     TestScenes();
     const std::string a = R"(<TimeLine><TimeLineObject scene="intro" camera="main"><Duration value="1000"/></TimeLineObject></TimeLine>)";

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -34,7 +36,12 @@ TEST_F(AuthorMode, StartsAtTheGivenTimeAndSpaceStopsAndRestartsTheClock) {
     ASSERT_NE(window, 0u) << Stderr();
     auto now = [&] { return TitleTime(harness::WindowTitle(window)); };
 
-    EXPECT_TRUE(harness::WaitFor([&] { return now() >= 2.0; }, 2s)) << harness::WindowTitle(window);
+    // Within two seconds on an idle machine; a sanitizer build or a busy
+    // machine (tests run side by side) draws its first frames slower.
+    const char* slowdownText = std::getenv("DEMO_TEST_SLOWDOWN");
+    const double slowdown = slowdownText ? std::max(1.0, std::atof(slowdownText)) : 1.0;
+    const auto soon = std::chrono::milliseconds(static_cast<long long>(3000 * slowdown));
+    EXPECT_TRUE(harness::WaitFor([&] { return now() >= 2.0; }, soon)) << harness::WindowTitle(window);
     // Once the music plays, the clock moves on from there.
     ASSERT_TRUE(harness::WaitFor([&] { return now() >= 2.3; }, 10s)) << harness::WindowTitle(window);
 

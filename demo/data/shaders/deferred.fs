@@ -39,18 +39,16 @@ vec3 SkyColor(vec3 direction) {
 }
 
 // The environment along a world direction, sharp at blurriness 0 and most
-// blurred at 1 and above, blending between the two of the four cubes that
-// bracket the blurriness. It runs only for some pixels, so the gradients for
-// the mip level come from the caller, taken where every pixel runs.
-vec3 Environment(vec3 direction, float blurriness, vec3 dx, vec3 dy) {
+// blurred at 1 and above, blending between the four cubes.
+vec3 Environment(vec3 direction, float blurriness) {
     float level = clamp(blurriness, 0.0, 1.0) * 3.0;
-    if (level < 1.0)
-        return mix(textureGrad(cubeMap, direction, dx, dy).rgb, textureGrad(cubeMapBlur, direction, dx, dy).rgb, level);
-    if (level < 2.0)
-        return mix(textureGrad(cubeMapBlur, direction, dx, dy).rgb, textureGrad(cubeMapBlur2, direction, dx, dy).rgb,
-                   level - 1.0);
-    return mix(textureGrad(cubeMapBlur2, direction, dx, dy).rgb, textureGrad(cubeMapBlur3, direction, dx, dy).rgb,
-               level - 2.0);
+    vec3 c0 = texture(cubeMap, direction).rgb;
+    vec3 c1 = texture(cubeMapBlur, direction).rgb;
+    vec3 c2 = texture(cubeMapBlur2, direction).rgb;
+    vec3 c3 = texture(cubeMapBlur3, direction).rgb;
+    if (level < 1.0) return mix(c0, c1, level);
+    if (level < 2.0) return mix(c1, c2, level - 1.0);
+    return mix(c2, c3, level - 2.0);
 }
 
 void main() {
@@ -91,13 +89,8 @@ void main() {
     // Schlick's Fresnel: every surface reflects at grazing angles, a
     // "reflectionAmount" of 1 is a mild gloss, not a mirror.
     vec3 worldReflect = viewToWorld * reflect(-toEye, n);
-    vec3 reflectDx = dFdx(worldReflect), reflectDy = dFdy(worldReflect);
-    vec3 reflection = vec3(0.0);
-    if (properties.r > 0.0) {
-        float fresnel = 0.04 + 0.96 * pow(1.0 - max(dot(n, toEye), 0.0), 5.0);
-        reflection = Environment(worldReflect, properties.g, reflectDx, reflectDy) *
-                     clamp(properties.r * fresnel, 0.0, 1.0) * occlusion;
-    }
+    float fresnel = 0.04 + 0.96 * pow(1.0 - max(dot(n, toEye), 0.0), 5.0);
+    vec3 reflection = Environment(worldReflect, properties.g) * clamp(properties.r * fresnel, 0.0, 1.0) * occlusion;
 
     vec3 lit = direct + ambient + reflection;
     lit = mix(lit, albedo.rgb, clamp(albedo.a, 0.0, 1.0));

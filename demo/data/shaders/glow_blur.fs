@@ -39,10 +39,6 @@ vec3 Glowing(vec2 uv) {
     return texture2D(texture, uv).rgb * max(texture2D(textureProperties, uv).b, 0.0);
 }
 
-vec3 GlowingTexel(vec2 uv, float texelX) {
-    return (Glowing(uv - vec2(texelX / 3.0, 0.0)) + Glowing(uv) + Glowing(uv + vec2(texelX / 3.0, 0.0))) / 3.0;
-}
-
 // Outside the picture a ghost shows nothing, not the stretched edge.
 vec3 Ghost(vec2 uv) {
     if (any(lessThan(uv, vec2(0.0))) || any(greaterThan(uv, vec2(1.0)))) return vec3(0.0);
@@ -70,7 +66,7 @@ void main() {
         float total = 0.0;
         for (int i = -2; i <= 2; ++i) {
             float w = exp(-float(i * i) * 0.5);
-            halo += GlowingTexel(UV + vec2(float(i) * texelX, 0.0), texelX) * w;
+            halo += Glowing(UV + vec2(float(i) * texelX, 0.0)) * w;
             total += w;
         }
         sum += halo / total;

@@ -1,6 +1,6 @@
 #version 330 compatibility
 #extension GL_ARB_shading_language_420pack : require
-// Screen-space ambient occlusion: 8 samples in the hemisphere around the
+// Screen-space ambient occlusion: 6 samples in the hemisphere around the
 // view-space normal, each compared against the surface the G-buffer holds
 // where the sample projects. The kernel is rotated per pixel by a fixed
 // pattern that the blur removes; nothing depends on time, so a frame renders
@@ -22,16 +22,15 @@ uniform mat4 P;
 
 layout(location = 0) out vec4 outOcclusion;
 
-const int kSamples = 8;
+const int kSamples = 6;
 const float kRadius = 0.6;  // view-space units
 
 // Directions spread over the hemisphere on a golden-angle spiral, from
 // near the normal to grazing, with lengths that grow so near occluders
 // count more.
 const vec3 kKernel[kSamples] = vec3[](
-    vec3(0.0367, 0.0000, 0.1080), vec3(-0.0624, 0.0572, 0.1313), vec3(0.0134, -0.1532, 0.1664),
-    vec3(0.1539, 0.2007, 0.2041), vec3(-0.3793, -0.0671, 0.2357), vec3(0.4653, -0.2960, 0.2520),
-    vec3(-0.1948, 0.7246, 0.2441), vec3(-0.4513, -0.8689, 0.2031));
+    vec3(0.0462, 0.0000, 0.1161), vec3(-0.0909, 0.0833, 0.1575), vec3(0.0217, -0.2472, 0.2099),
+    vec3(0.2627, 0.3427, 0.2521), vec3(-0.6654, -0.1177, 0.2628), vec3(0.8229, -0.5235, 0.2208));
 
 // Interleaved gradient noise: a rotation pattern whose neighbourhood
 // averages out under the blur.

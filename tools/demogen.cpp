@@ -1,0 +1,866 @@
+// demogen: makes the bundled production's music, models and textures from
+// code, so that every byte of content in demo/ can be made again.
+//
+//   demogen music OUT.wav      96 s at 120 beats a minute, 44.1 kHz mono
+//   demogen models DIR         OBJ files with positions, uvs and normals
+//   demogen textures DIR       colour, normal, blurriness, shadow-mask and lens-dirt images
+//   demogen sheet OUT.png COLUMNS IN.png...   tiles captures of one size into a contact sheet
+//
+// Everything is deterministic: the same build writes the same files.
+// scripts/make-content.sh runs all three and encodes the music.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <stb/stb_image.h>
+#include <stb/stb_image_write.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr float kPi = 3.14159265358979f;
+
+// ---------------------------------------------------------------- noise
+
+uint32_t Hash(int x, int y, int seed) {
+    uint32_t h = uint32_t(x) * 374761393u + uint32_t(y) * 668265263u + uint32_t(seed) * 2246822519u;
+    h = (h ^ (h >> 13)) * 1274126177u;
+    return h ^ (h >> 16);
+}
+
+float Lattice(int x, int y, int seed) { return float(Hash(x, y, seed) & 0xffff) / 65535.0f; }
+
+// Smooth value noise in [0, 1]; period wraps the lattice so images tile.
+float ValueNoise(float x, float y, int seed, int period = 0) {
+    int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+    float fx = x - float(x0), fy = y - float(y0);
+    auto wrap = [period](int v) { return period > 0 ? ((v % period) + period) % period : v; };
+    float sx = fx * fx * (3 - 2 * fx), sy = fy * fy * (3 - 2 * fy);
+    float a = Lattice(wrap(x0), wrap(y0), seed), b = Lattice(wrap(x0 + 1), wrap(y0), seed);
+    float c = Lattice(wrap(x0), wrap(y0 + 1), seed), d = Lattice(wrap(x0 + 1), wrap(y0 + 1), seed);
+    return (a + (b - a) * sx) * (1 - sy) + (c + (d - c) * sx) * sy;
+}
+
+float Fbm(float x, float y, int seed, int octaves, int period = 0) {
+    float sum = 0, amp = 0.5f, norm = 0;
+    for (int i = 0; i < octaves; ++i) {
+        sum += ValueNoise(x, y, seed + i * 17, period) * amp;
+        norm += amp;
+        x *= 2;
+        y *= 2;
+        if (period) period *= 2;
+        amp *= 0.5f;
+    }
+    return sum / norm;
+}
+
+// ---------------------------------------------------------------- music
+
+struct Track {
+    static constexpr int kRate = 44100;
+    std::vector<float> mix;
+    std::vector<float> duck;  // 1 = full level, dips under every kick
+
+    explicit Track(double seconds) : mix(size_t(seconds * kRate), 0.0f), duck(mix.size(), 1.0f) {}
+    size_t At(double t) const { return size_t(std::max(0.0, t) * kRate); }
+};
+
+float NoteHz(int midi) { return 440.0f * std::pow(2.0f, float(midi - 69) / 12.0f); }
+
+uint32_t g_noiseState = 22222;
+float WhiteNoise() {
+    g_noiseState = g_noiseState * 1664525u + 1013904223u;
+    return float(g_noiseState >> 8) / float(1 << 24) * 2.0f - 1.0f;
+}
+
+void Kick(Track& track, double t, float level) {
+    size_t start = track.At(t);
+    float phase = 0;
+    for (size_t i = 0; i < size_t(0.45 * Track::kRate) && start + i < track.mix.size(); ++i) {
+        float s = float(i) / Track::kRate;
+        float hz = 45.0f + 110.0f * std::exp(-s * 28.0f);
+        phase += 2 * kPi * hz / Track::kRate;
+        float v = std::sin(phase) * std::exp(-s * 7.0f) + 0.3f * std::exp(-s * 300.0f) * WhiteNoise();
+        track.mix[start + i] += v * level;
+        float d = 1.0f - 0.75f * std::exp(-s * 9.0f);
+        track.duck[start + i] = std::min(track.duck[start + i], d);
+    }
+}
+
+void Snare(Track& track, double t, float level) {
+    size_t start = track.At(t);
+    float low = 0, phase = 0;
+    for (size_t i = 0; i < size_t(0.3 * Track::kRate) && start + i < track.mix.size(); ++i) {
+        float s = float(i) / Track::kRate;
+        float n = WhiteNoise();
+        low += (n - low) * 0.35f;
+        phase += 2 * kPi * 185.0f / Track::kRate;
+        float v = (n - low) * 0.8f * std::exp(-s * 14.0f) + std::sin(phase) * 0.5f * std::exp(-s * 30.0f);
+        track.mix[start + i] += v * level;
+    }
+}
+
+void Hat(Track& track, double t, float level, float decay) {
+    size_t start = track.At(t);
+    float prev = 0;
+    for (size_t i = 0; i < size_t(0.25 * Track::kRate) && start + i < track.mix.size(); ++i) {
+        float s = float(i) / Track::kRate;
+        float n = WhiteNoise();
+        float high = n - prev;  // a first difference keeps only the hiss
+        prev = n;
+        track.mix[start + i] += high * 0.5f * std::exp(-s * decay) * level;
+    }
+}
+
+// A subtractive voice: detuned saws through a one-pole low-pass whose cut-off
+// follows its own envelope; "ducked" voices sit under the kick.
+void Synth(Track& track, double t, double length, int midi, float level, float cutoff, float attack, float release,
+           int voices, bool ducked, float vibrato = 0.0f) {
+    size_t start = track.At(t);
+    size_t total = size_t((length + release) * Track::kRate);
+    float hz = NoteHz(midi);
+    std::vector<float> phase(size_t(voices), 0.0f);
+    float low = 0, low2 = 0;
+    for (size_t i = 0; i < total && start + i < track.mix.size(); ++i) {
+        float s = float(i) / Track::kRate;
+        float env = std::min(1.0f, s / attack);
+        if (s > length) env *= std::exp(-(s - float(length)) / (release * 0.3f));
+        float v = 0;
+        for (int k = 0; k < voices; ++k) {
+            float detune = 1.0f + 0.006f * float(k - voices / 2);
+            float vib = 1.0f + vibrato * std::sin(2 * kPi * 5.5f * s) * std::min(1.0f, s * 2);
+            phase[size_t(k)] += hz * detune * vib / Track::kRate;
+            phase[size_t(k)] -= std::floor(phase[size_t(k)]);
+            v += phase[size_t(k)] * 2 - 1;
+        }
+        v /= float(voices);
+        float c = std::min(0.99f, cutoff * (0.4f + 0.6f * env) / Track::kRate * 2 * kPi);
+        low += (v - low) * c;
+        low2 += (low - low2) * c;
+        float out = low2 * env * level;
+        if (ducked) out *= track.duck[start + i];
+        track.mix[start + i] += out;
+    }
+}
+
+// A plucked tone with an echo three sixteenths later.
+void Pluck(Track& track, double t, int midi, float level, double sixteenth) {
+    for (int echo = 0; echo < 3; ++echo) {
+        size_t start = track.At(t + echo * 3 * sixteenth);
+        float gain = level * std::pow(0.45f, float(echo));
+        float phase = 0, hz = NoteHz(midi);
+        for (size_t i = 0; i < size_t(0.4 * Track::kRate) && start + i < track.mix.size(); ++i) {
+            float s = float(i) / Track::kRate;
+            phase += hz / Track::kRate;
+            phase -= std::floor(phase);
+            float tri = 4 * std::fabs(phase - 0.5f) - 1;
+            float sq = phase < 0.5f ? 0.6f : -0.6f;
+            track.mix[start + i] += (tri * 0.7f + sq * 0.3f * std::exp(-s * 20)) * std::exp(-s * 9.0f) * gain;
+        }
+    }
+}
+
+void Riser(Track& track, double t, double length, float level) {
+    size_t start = track.At(t);
+    float low = 0;
+    for (size_t i = 0; i < size_t(length * Track::kRate) && start + i < track.mix.size(); ++i) {
+        float x = float(i) / float(length * Track::kRate);
+        float c = 0.02f + 0.5f * x * x;
+        low += (WhiteNoise() - low) * c;
+        track.mix[start + i] += low * x * x * level;
+    }
+}
+
+void Crash(Track& track, double t, float level) {
+    size_t start = track.At(t);
+    float prev = 0;
+    for (size_t i = 0; i < size_t(2.5 * Track::kRate) && start + i < track.mix.size(); ++i) {
+        float s = float(i) / Track::kRate;
+        float n = WhiteNoise();
+        track.mix[start + i] += (n - prev * 0.5f) * std::exp(-s * 1.8f) * level;
+        prev = n;
+    }
+}
+
+bool WriteWav(const std::string& path, const std::vector<float>& samples) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    auto u32 = [f](uint32_t v) { std::fwrite(&v, 4, 1, f); };
+    auto u16 = [f](uint16_t v) { std::fwrite(&v, 2, 1, f); };
+    uint32_t bytes = uint32_t(samples.size() * 2);
+    std::fwrite("RIFF", 1, 4, f);
+    u32(36 + bytes);
+    std::fwrite("WAVEfmt ", 1, 8, f);
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(Track::kRate);
+    u32(Track::kRate * 2);
+    u16(2);
+    u16(16);
+    std::fwrite("data", 1, 4, f);
+    u32(bytes);
+    for (float s : samples) {
+        int16_t v = int16_t(std::lround(std::clamp(s, -1.0f, 1.0f) * 32000.0f));
+        std::fwrite(&v, 2, 1, f);
+    }
+    return std::fclose(f) == 0;
+}
+
+// 48 bars at 120 beats a minute, one bar every 2 s, in A minor, chords
+// Am F C G. Intro (bars 0-7): pad and echoing plucks, hats from bar 4.
+// Build (8-19): kick, bass, a snare roll and a riser into bar 20.
+// Peak (20-39): the lead, claps and crashes at 40 s and 60 s.
+// Outro (40-47): the kick leaves at bar 44, the pad fades out.
+int MakeMusic(const std::string& out) {
+    constexpr int kBars = 48;
+    constexpr double kBeat = 0.5, kBar = 4 * kBeat, kSixteenth = kBeat / 4;
+    Track track(kBars * kBar + 2.0);
+    const int chordRoots[4] = {57, 53, 48, 55};  // A3 F3 C3 G3
+    const int chordThirds[4] = {3, 4, 4, 4};
+    // Kick first: the ducking envelope it leaves shapes everything drawn after.
+    for (int bar = 8; bar < 44; ++bar)
+        for (int beat = 0; beat < 4; ++beat) {
+            if (bar == 19 && beat >= 2) continue;  // a breath before the drop
+            Kick(track, bar * kBar + beat * kBeat, 0.7f);
+        }
+    for (int bar = 0; bar < kBars; ++bar) {
+        double t0 = bar * kBar;
+        int c = bar % 4;
+        int root = chordRoots[c], third = root + chordThirds[c], fifth = root + 7;
+        bool intro = bar < 8, build = bar >= 8 && bar < 20, peak = bar >= 20 && bar < 40, outro = bar >= 40;
+        float fade = outro ? std::max(0.0f, 1.0f - float(bar - 40) / 8.0f) : 1.0f;
+        float introRise = intro ? 0.4f + 0.6f * float(bar) / 8.0f : 1.0f;
+        // Pad: the triad over a low root, opening up as the track builds.
+        float padCut = intro ? 500.0f + 120.0f * float(bar) : build ? 1400.0f : peak ? 2400.0f : 1200.0f;
+        for (int note : {root - 12, root, third, fifth})
+            Synth(track, t0, kBar, note, 0.14f * introRise * fade, padCut, 0.4f, 0.8f, 3, !intro);
+        // Echoing plucks on the chord tones, sixteenths in the peak.
+        int pattern[8] = {0, 2, 1, 2, 3, 2, 1, 2};
+        int tones[4] = {root + 12, third + 12, fifth + 12, root + 24};
+        int step = peak ? 1 : 2;
+        for (int s = 0; s < 16; s += step)
+            Pluck(track, t0 + s * kSixteenth, tones[pattern[(s / step) % 8]], 0.18f * fade * (intro ? introRise : 1.0f),
+                  kSixteenth);
+        // Bass: eighths on the root, an octave jump on the last one.
+        if (!intro && bar < 46)
+            for (int e = 0; e < 8; ++e)
+                Synth(track, t0 + e * 2 * kSixteenth, 1.6 * kSixteenth, root - 24 + (e == 7 ? 12 : 0),
+                      0.32f * fade, peak ? 900.0f : 600.0f, 0.005f, 0.05f, 2, true);
+        // Hats on the offbeats from bar 4, sixteenths in the peak.
+        if (bar >= 4 && bar < 46) {
+            for (int beat = 0; beat < 4; ++beat) Hat(track, t0 + beat * kBeat + kBeat / 2, 0.22f * fade, 18.0f);
+            if (peak)
+                for (int s = 0; s < 16; ++s)
+                    if (s % 2 == 1) Hat(track, t0 + s * kSixteenth, 0.1f, 60.0f);
+        }
+        // Claps on two and four from the build on.
+        if ((build && bar >= 12) || peak || (outro && bar < 44)) {
+            Snare(track, t0 + kBeat, 0.35f * fade);
+            Snare(track, t0 + 3 * kBeat, 0.35f * fade);
+        }
+        // Lead: a falling and rising figure in the peak.
+        if (peak) {
+            const int melody[4][4] = {{76, 74, 72, 69}, {72, 74, 76, 77}, {79, 76, 74, 72}, {74, 71, 72, 74}};
+            const double lengths[4] = {1.5, 0.5, 1.0, 1.0};
+            double at = t0;
+            for (int n = 0; n < 4; ++n) {
+                Synth(track, at, lengths[n] * kBeat * 0.95, melody[c][n], 0.12f, 3200.0f, 0.01f, 0.25f, 2, true, 0.006f);
+                at += lengths[n] * kBeat;
+            }
+        }
+    }
+    // The snare roll and the riser into the drop at 40 s.
+    for (int s = 0; s < 16; ++s) Snare(track, 19 * kBar + 2 * kBeat + s * kSixteenth / 2, 0.1f + 0.02f * float(s));
+    Riser(track, 16 * kBar, 4 * kBar, 0.5f);
+    Crash(track, 20 * kBar, 0.35f);
+    Crash(track, 30 * kBar, 0.3f);
+    Crash(track, 40 * kBar, 0.25f);
+    // Master: a gentle saturation, then peak normalisation.
+    float peakLevel = 0;
+    for (float& s : track.mix) {
+        s = std::tanh(s * 1.2f);
+        peakLevel = std::max(peakLevel, std::fabs(s));
+    }
+    for (float& s : track.mix) s *= 0.95f / std::max(peakLevel, 1e-3f);
+    // Trim to the 48 bars and a fade of the last half second.
+    track.mix.resize(size_t(kBars * kBar * Track::kRate));
+    size_t tail = Track::kRate / 2;
+    for (size_t i = 0; i < tail; ++i) track.mix[track.mix.size() - 1 - i] *= float(i) / float(tail);
+    if (!WriteWav(out, track.mix)) {
+        std::fprintf(stderr, "demogen: cannot write %s\n", out.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------- models
+
+struct Vec3 {
+    float x = 0, y = 0, z = 0;
+};
+Vec3 operator+(Vec3 a, Vec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3 operator-(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec3 operator*(Vec3 a, float s) { return {a.x * s, a.y * s, a.z * s}; }
+Vec3 Cross(Vec3 a, Vec3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+float Length(Vec3 a) { return std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z); }
+Vec3 Normalise(Vec3 a) {
+    float l = Length(a);
+    return l > 1e-8f ? a * (1.0f / l) : Vec3{0, 1, 0};
+}
+
+struct Model {
+    std::vector<Vec3> positions;
+    std::vector<std::pair<float, float>> uvs;
+    std::vector<Vec3> normals;
+    std::vector<std::array<int, 3>> triangles;
+    bool flat = false;  // facets: every triangle its own normal
+
+    int Add(Vec3 p, float u, float v) {
+        positions.push_back(p);
+        uvs.push_back({u, v});
+        return int(positions.size()) - 1;
+    }
+    void Tri(int a, int b, int c) { triangles.push_back({a, b, c}); }
+    void Quad(int a, int b, int c, int d) {
+        Tri(a, b, c);
+        Tri(a, c, d);
+    }
+    void Append(const Model& other) {
+        int base = int(positions.size());
+        positions.insert(positions.end(), other.positions.begin(), other.positions.end());
+        uvs.insert(uvs.end(), other.uvs.begin(), other.uvs.end());
+        for (auto t : other.triangles) Tri(t[0] + base, t[1] + base, t[2] + base);
+    }
+};
+
+// A surface over a (u, v) grid; points share positions along wrapped seams,
+// and the smooth normals below weld them, so seams do not show.
+Model Grid(int nu, int nv, const std::function<Vec3(float, float)>& at, float uScale = 1, float vScale = 1) {
+    Model m;
+    for (int j = 0; j <= nv; ++j)
+        for (int i = 0; i <= nu; ++i) {
+            float u = float(i) / float(nu), v = float(j) / float(nv);
+            m.Add(at(u, v), u * uScale, v * vScale);
+        }
+    for (int j = 0; j < nv; ++j)
+        for (int i = 0; i < nu; ++i) {
+            int a = j * (nu + 1) + i;
+            m.Quad(a, a + 1, a + nu + 2, a + nu + 1);
+        }
+    return m;
+}
+
+// Smooth normals, welded by position so that seams of wrapped grids match.
+void SmoothNormals(Model& m) {
+    std::map<std::tuple<long, long, long>, Vec3> sum;
+    auto key = [](Vec3 p) { return std::make_tuple(std::lround(p.x * 1e4f), std::lround(p.y * 1e4f), std::lround(p.z * 1e4f)); };
+    for (auto t : m.triangles) {
+        Vec3 n = Cross(m.positions[size_t(t[1])] - m.positions[size_t(t[0])], m.positions[size_t(t[2])] - m.positions[size_t(t[0])]);
+        for (int k : t) {
+            Vec3& s = sum[key(m.positions[size_t(k)])];
+            s = s + n;
+        }
+    }
+    m.normals.clear();
+    for (Vec3 p : m.positions) m.normals.push_back(Normalise(sum[key(p)]));
+}
+
+bool WriteObj(const fs::path& path, Model m, const char* comment) {
+    FILE* f = std::fopen(path.string().c_str(), "wb");
+    if (!f) return false;
+    std::fprintf(f, "# %s\n# made by demogen models\no %s\n", comment, path.stem().string().c_str());
+    if (m.flat) {
+        // One vertex, uv and normal per corner.
+        for (auto t : m.triangles) {
+            Vec3 n = Normalise(Cross(m.positions[size_t(t[1])] - m.positions[size_t(t[0])], m.positions[size_t(t[2])] - m.positions[size_t(t[0])]));
+            for (int k : t) {
+                Vec3 p = m.positions[size_t(k)];
+                std::fprintf(f, "v %.4f %.4f %.4f\nvt %.4f %.4f\nvn %.4f %.4f %.4f\n", p.x, p.y, p.z, m.uvs[size_t(k)].first,
+                             m.uvs[size_t(k)].second, n.x, n.y, n.z);
+            }
+        }
+        for (size_t i = 0; i < m.triangles.size(); ++i)
+            std::fprintf(f, "f %zu/%zu/%zu %zu/%zu/%zu %zu/%zu/%zu\n", 3 * i + 1, 3 * i + 1, 3 * i + 1, 3 * i + 2, 3 * i + 2,
+                         3 * i + 2, 3 * i + 3, 3 * i + 3, 3 * i + 3);
+    } else {
+        if (m.normals.size() != m.positions.size()) SmoothNormals(m);
+        for (size_t i = 0; i < m.positions.size(); ++i) {
+            Vec3 p = m.positions[i], n = m.normals[i];
+            std::fprintf(f, "v %.4f %.4f %.4f\nvt %.4f %.4f\nvn %.4f %.4f %.4f\n", p.x, p.y, p.z, m.uvs[i].first, m.uvs[i].second,
+                         n.x, n.y, n.z);
+        }
+        for (auto t : m.triangles)
+            std::fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d\n", t[0] + 1, t[0] + 1, t[0] + 1, t[1] + 1, t[1] + 1, t[1] + 1, t[2] + 1,
+                         t[2] + 1, t[2] + 1);
+    }
+    return std::fclose(f) == 0;
+}
+
+// A surface of revolution about Y through (radius, height) points, with an
+// optional ripple around it (the flutes of a column).
+Model Lathe(const std::vector<std::pair<float, float>>& profile, int around, const std::function<float(float, float)>& ripple) {
+    int nv = int(profile.size()) - 1;
+    return Grid(
+        around, nv,
+        [&](float u, float v) {
+            float exact = v * float(nv);
+            int j = std::min(nv, int(std::lround(exact)));
+            auto [r, y] = profile[size_t(j)];
+            float a = u * 2 * kPi;
+            r *= ripple(a, y);
+            return Vec3{r * std::cos(a), y, r * std::sin(a)};
+        },
+        2, 2);
+}
+
+Model Terrain() {
+    // A valley running along Z between ridges, with rocky detail.
+    Model m = Grid(48, 48, [](float u, float v) {
+        float x = u * 2 - 1, z = v * 2 - 1;
+        float valley = std::pow(std::fabs(x + 0.05f * std::sin(z * 3.0f)), 1.4f);
+        float h = valley * 0.55f + (Fbm(u * 6, v * 6, 3, 5) - 0.5f) * 0.18f * (0.3f + valley);
+        return Vec3{x, h, z};
+    }, 6, 6);
+    return m;
+}
+
+Model Column() {
+    std::vector<std::pair<float, float>> profile = {
+        {0.0f, 0.0f},   {0.34f, 0.0f},  {0.34f, 0.08f}, {0.28f, 0.12f}, {0.22f, 0.16f}, {0.2f, 0.3f},   {0.2f, 0.6f},
+        {0.195f, 0.9f}, {0.19f, 1.2f},  {0.185f, 1.5f}, {0.18f, 1.75f}, {0.2f, 1.8f},   {0.27f, 1.86f}, {0.33f, 1.9f},
+        {0.33f, 2.0f},  {0.0f, 2.0f}};
+    return Lathe(profile, 40, [](float a, float y) {
+        bool shaft = y > 0.25f && y < 1.76f;
+        return shaft ? 1.0f + 0.06f * std::cos(a * 16) : 1.0f;
+    });
+}
+
+Model TorusKnot(int p, int q, float tube, int segments, int sides) {
+    auto curve = [p, q](float t) {
+        float r = 0.7f + 0.3f * std::cos(float(q) * t);
+        return Vec3{r * std::cos(float(p) * t), 0.3f * std::sin(float(q) * t), r * std::sin(float(p) * t)};
+    };
+    return Grid(segments, sides, [&](float u, float v) {
+        float t = u * 2 * kPi;
+        Vec3 c = curve(t), next = curve(t + 0.001f);
+        Vec3 tangent = Normalise(next - c);
+        Vec3 side = Normalise(Cross(tangent, Vec3{0, 1, 0}));
+        Vec3 up = Cross(side, tangent);
+        float a = v * 2 * kPi;
+        return c + side * (tube * std::cos(a)) + up * (tube * std::sin(a));
+    }, 16, 2);
+}
+
+Model Torus(float major, float minor, int segments, int sides) {
+    return Grid(segments, sides, [&](float u, float v) {
+        float a = u * 2 * kPi, b = v * 2 * kPi;
+        float r = major + minor * std::cos(b);
+        return Vec3{r * std::cos(a), minor * std::sin(b), r * std::sin(a)};
+    }, 8, 2);
+}
+
+Model Sphere(int segments, int rings) {
+    return Grid(segments, rings, [](float u, float v) {
+        float a = u * 2 * kPi, b = v * kPi;
+        return Vec3{std::sin(b) * std::cos(a), std::cos(b), std::sin(b) * std::sin(a)};
+    }, 2, 1);
+}
+
+Model Asteroid() {
+    Model m = Grid(24, 14, [](float u, float v) {
+        float a = u * 2 * kPi, b = v * kPi;
+        Vec3 d{std::sin(b) * std::cos(a), std::cos(b), std::sin(b) * std::sin(a)};
+        float r = 0.75f + 0.4f * Fbm(d.x * 1.7f + 5, d.y * 1.7f + d.z * 1.3f + 5, 11, 4);
+        return d * r;
+    }, 2, 1);
+    return m;
+}
+
+// A crystal: a seven-sided prism, leaning and uneven, with a long point on
+// top and a short one below; facets keep their own normals.
+Model Crystal() {
+    Model m;
+    m.flat = true;
+    constexpr int kSides = 7;
+    std::vector<int> low, high;
+    for (int i = 0; i < kSides; ++i) {
+        float a = float(i) / kSides * 2 * kPi;
+        float r = 0.25f + 0.08f * Lattice(i, 1, 5);
+        float lean = 0.05f * Lattice(i, 2, 5);
+        low.push_back(m.Add({r * std::cos(a), 0.2f, r * std::sin(a)}, float(i) / kSides, 0.8f));
+        high.push_back(m.Add({r * 0.9f * std::cos(a) + lean, 1.2f + 0.15f * Lattice(i, 3, 5), r * 0.9f * std::sin(a)},
+                             float(i) / kSides, 0.25f));
+    }
+    int top = m.Add({0.06f, 1.75f, 0.02f}, 0.5f, 0.0f), bottom = m.Add({0, -0.1f, 0}, 0.5f, 1.0f);
+    for (int i = 0; i < kSides; ++i) {
+        int j = (i + 1) % kSides;
+        m.Quad(low[size_t(i)], high[size_t(i)], high[size_t(j)], low[size_t(j)]);
+        m.Tri(high[size_t(i)], top, high[size_t(j)]);
+        m.Tri(low[size_t(j)], bottom, low[size_t(i)]);
+    }
+    return m;
+}
+
+// A shard for particles: a flattened, uneven tetrahedron pair.
+Model Shard() {
+    Model m;
+    m.flat = true;
+    int a = m.Add({0, 0.5f, 0}, 0.5f, 0), b = m.Add({0.2f, 0, 0.1f}, 1, 1), c = m.Add({-0.18f, 0, 0.12f}, 0, 1),
+        d = m.Add({0.02f, 0, -0.15f}, 0.5f, 1), e = m.Add({0, -0.3f, 0}, 0.5f, 0);
+    m.Tri(a, b, c);
+    m.Tri(a, c, d);
+    m.Tri(a, d, b);
+    m.Tri(e, c, b);
+    m.Tri(e, d, c);
+    m.Tri(e, b, d);
+    return m;
+}
+
+// A tunnel along -Z, 40 units long, radius 2, ribbed every 2 units; seen from inside.
+Model Tunnel() {
+    Model m = Grid(32, 80, [](float u, float v) {
+        float a = u * 2 * kPi, z = -v * 40.0f;
+        float rib = std::pow(std::max(0.0f, std::cos(z * kPi)), 16.0f);
+        float r = 2.0f - 0.18f * rib + 0.05f * std::cos(a * 8);
+        return Vec3{r * std::cos(a), r * std::sin(a), z};
+    }, 4, 20);
+    return m;
+}
+
+// A box from one corner to the other, each face with its own normal.
+Model Box(Vec3 lo, Vec3 hi) {
+    Model m;
+    m.flat = true;
+    Vec3 c[8];
+    for (int i = 0; i < 8; ++i) c[i] = {i & 1 ? hi.x : lo.x, i & 2 ? hi.y : lo.y, i & 4 ? hi.z : lo.z};
+    int faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    for (auto& f : faces) {
+        int v[4];
+        for (int k = 0; k < 4; ++k) v[k] = m.Add(c[f[k]], k == 1 || k == 2 ? 1.0f : 0.0f, k >= 2 ? 1.0f : 0.0f);
+        m.Quad(v[0], v[1], v[2], v[3]);
+    }
+    return m;
+}
+
+// A ship pointing down -Z: a lofted hull whose section narrows to the nose,
+// swept wings, a tail fin and two engine pods.
+Model Ship() {
+    auto section = [](float v) {
+        // v 0 at the tail, 1 at the nose
+        float width = v < 0.7f ? 0.45f - 0.1f * v : 0.38f * std::sqrt(std::max(0.0f, (1 - v) / 0.3f));
+        float height = width * 0.55f;
+        return std::make_pair(width, height);
+    };
+    Model hull = Grid(20, 24, [&](float u, float v) {
+        auto [w, h] = section(v);
+        float a = u * 2 * kPi;
+        float c = std::cos(a), s = std::sin(a);
+        // A rounded diamond: flat belly, raised spine.
+        float y = s > 0 ? h * std::pow(s, 0.8f) : 0.5f * h * s;
+        return Vec3{w * c, y, 1.2f - v * 3.0f};
+    }, 2, 3);
+    Model parts;
+    parts.flat = true;
+    auto wing = [&](float side) {
+        int a = parts.Add({0.3f * side, 0.0f, 0.9f}, 0, 0), b = parts.Add({1.6f * side, -0.05f, 1.1f}, 1, 0),
+            c = parts.Add({1.5f * side, -0.05f, 0.7f}, 1, 1), d = parts.Add({0.3f * side, 0.0f, -0.6f}, 0, 1);
+        int a2 = parts.Add({0.3f * side, 0.06f, 0.9f}, 0, 0), b2 = parts.Add({1.6f * side, 0.0f, 1.1f}, 1, 0),
+            c2 = parts.Add({1.5f * side, 0.0f, 0.7f}, 1, 1), d2 = parts.Add({0.3f * side, 0.06f, -0.6f}, 0, 1);
+        parts.Quad(a, b, c, d);
+        parts.Quad(a2, d2, c2, b2);
+        parts.Quad(a, a2, b2, b);
+        parts.Quad(b, b2, c2, c);
+        parts.Quad(c, c2, d2, d);
+    };
+    wing(1);
+    wing(-1);
+    int f0 = parts.Add({0, 0.2f, 1.1f}, 0, 1), f1 = parts.Add({0, 0.75f, 1.25f}, 0, 0), f2 = parts.Add({0, 0.2f, 0.4f}, 1, 1);
+    parts.Tri(f0, f1, f2);
+    parts.Tri(f0, f2, f1);
+    for (float side : {-1.0f, 1.0f}) parts.Append(Box({0.45f * side - 0.12f, -0.15f, 0.6f}, {0.45f * side + 0.12f, 0.08f, 1.45f}));
+    Model out;
+    out.flat = true;  // faceted all over: the hull reads as plates
+    out.Append(hull);
+    out.Append(parts);
+    return out;
+}
+
+int MakeModels(const fs::path& dir) {
+    fs::create_directories(dir);
+    struct Item {
+        const char* file;
+        Model model;
+        const char* comment;
+    };
+    std::vector<Item> items;
+    items.push_back({"terrain.obj", Terrain(), "a valley between ridges, 2 x 2 units, heights 0 to about 0.7"});
+    items.push_back({"column.obj", Column(), "a fluted column with base and capital, 2 units tall"});
+    items.push_back({"knot.obj", TorusKnot(2, 3, 0.12f, 180, 12), "a (2,3) torus knot, about 2 units across"});
+    items.push_back({"torus.obj", Torus(1.0f, 0.08f, 64, 12), "a thin ring of radius 1 in the XZ plane"});
+    items.push_back({"sphere.obj", Sphere(40, 20), "a unit sphere"});
+    items.push_back({"asteroid.obj", Asteroid(), "a lumpy rock about 1 unit in radius"});
+    items.push_back({"crystal.obj", Crystal(), "a seven-sided crystal, about 1.8 units tall, faceted"});
+    items.push_back({"shard.obj", Shard(), "a small faceted shard for particles"});
+    items.push_back({"tunnel.obj", Tunnel(), "a ribbed tunnel of radius 2 running 40 units down -Z"});
+    items.push_back({"ship.obj", Ship(), "a small ship pointing down -Z, about 3 units long"});
+    for (auto& item : items) {
+        if (!WriteObj(dir / item.file, item.model, item.comment)) {
+            std::fprintf(stderr, "demogen: cannot write %s\n", (dir / item.file).string().c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------- textures
+
+struct Image {
+    int w, h, channels;
+    std::vector<uint8_t> px;
+    Image(int width, int height, int c) : w(width), h(height), channels(c), px(size_t(width * height * c), 0) {}
+    void Set(int x, int y, float r, float g, float b, float a = 1) {
+        uint8_t* p = &px[size_t((y * w + x) * channels)];
+        float v[4] = {r, g, b, a};
+        for (int k = 0; k < channels; ++k) p[k] = uint8_t(std::lround(std::clamp(v[k], 0.0f, 1.0f) * 255.0f));
+    }
+};
+
+using HeightFn = std::function<float(float, float)>;
+
+// The colour of a height field is painted by the caller; its normal map is
+// derived here from the same heights, so bumps and colour line up.
+Image NormalMap(int size, const HeightFn& height, float strength) {
+    Image img(size, size, 3);
+    float d = 1.0f / float(size);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            float u = (float(x) + 0.5f) * d, v = (float(y) + 0.5f) * d;
+            float dx = (height(u + d, v) - height(u - d, v)) * strength;
+            float dy = (height(u, v + d) - height(u, v - d)) * strength;
+            Vec3 n = Normalise({-dx, -dy, 1});
+            img.Set(x, y, n.x * 0.5f + 0.5f, n.y * 0.5f + 0.5f, n.z * 0.5f + 0.5f);
+        }
+    return img;
+}
+
+Image Paint(int size, int channels, const std::function<void(float, float, float*)>& colour) {
+    Image img(size, size, channels);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            float c[4] = {0, 0, 0, 1};
+            colour((float(x) + 0.5f) / float(size), (float(y) + 0.5f) / float(size), c);
+            img.Set(x, y, c[0], c[1], c[2], c[3]);
+        }
+    return img;
+}
+
+float Fract(float v) { return v - std::floor(v); }
+
+// Floor tiles: 4 x 4 per image, grout lines, a faint marble vein.
+float TileHeight(float u, float v) {
+    float fu = Fract(u * 4), fv = Fract(v * 4);
+    float edge = std::min(std::min(fu, 1 - fu), std::min(fv, 1 - fv));
+    return std::clamp(edge * 20.0f, 0.0f, 1.0f) * 0.8f + 0.2f * Fbm(u * 16, v * 16, 7, 3, 16);
+}
+
+// Metal panels: staggered plates with rivets along their edges.
+float PanelHeight(float u, float v) {
+    float rows = v * 4, fv = Fract(rows);
+    float fu = Fract(u * 2 + (int(std::floor(rows)) % 2) * 0.5f);
+    float edge = std::min(std::min(fu, 1 - fu) * 2, std::min(fv, 1 - fv));
+    float plate = std::clamp(edge * 40.0f, 0.0f, 1.0f);
+    float rivet = 0;
+    for (float ry : {0.08f, 0.92f})
+        for (int k = 0; k < 8; ++k) {
+            float rx = (float(k) + 0.5f) / 8.0f;
+            float d = std::hypot((fu - rx) * 2, fv - ry);
+            rivet = std::max(rivet, 1.0f - std::clamp(d / 0.04f, 0.0f, 1.0f));
+        }
+    return plate * 0.7f + rivet * 0.5f + 0.05f * Fbm(u * 32, v * 32, 9, 2, 32);
+}
+
+float RockHeight(float u, float v) { return Fbm(u * 8, v * 8, 21, 6, 8); }
+
+bool WritePng(const fs::path& path, const Image& img) {
+    return stbi_write_png(path.string().c_str(), img.w, img.h, img.channels, img.px.data(), img.w * img.channels) != 0;
+}
+
+int MakeTextures(const fs::path& dir) {
+    fs::create_directories(dir);
+    constexpr int kSize = 256;
+    bool ok = true;
+    ok &= WritePng(dir / "tiles.png", Paint(kSize, 3, [](float u, float v, float* c) {
+                       float h = TileHeight(u, v);
+                       float vein = std::pow(std::fabs(std::sin((u + v) * 9 + Fbm(u * 8, v * 8, 3, 4, 8) * 8)), 8.0f);
+                       float tile = h > 0.75f ? 1.0f : 0.35f;
+                       float cell = Lattice(int(u * 4), int(v * 4), 4) * 0.12f;
+                       c[0] = tile * (0.86f - cell - 0.25f * vein);
+                       c[1] = tile * (0.84f - cell - 0.25f * vein);
+                       c[2] = tile * (0.8f - cell - 0.2f * vein);
+                   }));
+    ok &= WritePng(dir / "tiles_n.png", NormalMap(kSize, TileHeight, 6.0f));
+    // Blurriness: polished tiles (dark) with smudged, dull patches and grout (light).
+    ok &= WritePng(dir / "blur_tiles.png", Paint(kSize, 3, [](float u, float v, float* c) {
+                       float smudge = std::clamp((Fbm(u * 5, v * 5, 8, 4, 5) - 0.45f) * 3.0f, 0.0f, 1.0f);
+                       float grout = TileHeight(u, v) < 0.75f ? 1.0f : 0.0f;
+                       float b = std::max(grout, 0.15f + 0.7f * smudge);
+                       c[0] = c[1] = c[2] = b;
+                   }));
+    ok &= WritePng(dir / "metal.png", Paint(kSize, 3, [](float u, float v, float* c) {
+                       float h = PanelHeight(u, v);
+                       float grime = Fbm(u * 6, v * 6, 12, 4, 6);
+                       float plate = Lattice(int(u * 2 + (int(v * 4) % 2) * 0.5f), int(v * 4), 13) * 0.15f;
+                       float base = 0.45f + plate + 0.25f * h - 0.25f * grime;
+                       c[0] = base * 0.92f;
+                       c[1] = base * 0.95f;
+                       c[2] = base;
+                   }));
+    ok &= WritePng(dir / "metal_n.png", NormalMap(kSize, PanelHeight, 5.0f));
+    ok &= WritePng(dir / "metal_blur.png", Paint(kSize, 3, [](float u, float v, float* c) {
+                       float streak = Fbm(u * 40, v * 2, 14, 3);
+                       c[0] = c[1] = c[2] = 0.2f + 0.6f * streak;
+                   }));
+    ok &= WritePng(dir / "rock.png", Paint(kSize, 3, [](float u, float v, float* c) {
+                       float h = RockHeight(u, v);
+                       float moss = std::clamp((Fbm(u * 4, v * 4, 30, 4, 4) - 0.5f) * 4.0f, 0.0f, 1.0f);
+                       float strata = 0.5f + 0.5f * std::sin(v * 60 + h * 10);
+                       float r = 0.42f + 0.3f * h + 0.06f * strata, g = 0.36f + 0.25f * h + 0.04f * strata, b = 0.3f + 0.2f * h;
+                       c[0] = r * (1 - moss) + 0.25f * moss;
+                       c[1] = g * (1 - moss) + 0.38f * moss;
+                       c[2] = b * (1 - moss) + 0.16f * moss;
+                   }));
+    ok &= WritePng(dir / "rock_n.png", NormalMap(kSize, RockHeight, 8.0f));
+    // Stone for the columns: warm sandstone with horizontal bands.
+    ok &= WritePng(dir / "stone.png", Paint(kSize, 3, [](float u, float v, float* c) {
+                       float n = Fbm(u * 10, v * 10, 40, 5, 10);
+                       float band = 0.5f + 0.5f * std::sin(v * 40 + n * 6);
+                       c[0] = 0.78f + 0.12f * n - 0.05f * band;
+                       c[1] = 0.68f + 0.1f * n - 0.06f * band;
+                       c[2] = 0.52f + 0.08f * n - 0.06f * band;
+                   }));
+    ok &= WritePng(dir / "stone_n.png", NormalMap(kSize, [](float u, float v) { return Fbm(u * 10, v * 10, 40, 5, 10); }, 4.0f));
+    // Energy bands for the tunnel's glowing rings and the ship's engines.
+    ok &= WritePng(dir / "bands.png", Paint(kSize, 3, [](float u, float v, float* c) {
+                       float line = std::pow(0.5f + 0.5f * std::cos(v * 2 * kPi * 8), 12.0f);
+                       float pulse = 0.6f + 0.4f * ValueNoise(u * 16, v * 4, 50, 16);
+                       c[0] = 0.2f + 0.8f * line * pulse;
+                       c[1] = 0.6f + 0.4f * line;
+                       c[2] = 1.0f;
+                   }));
+    // Shadow mask: a round spot with the shadow of a window's cross bars and
+    // a soft falloff, so the light reads as coming through a window.
+    ok &= WritePng(dir / "shadowmask.png", Paint(512, 3, [](float u, float v, float* c) {
+                       float x = u * 2 - 1, y = v * 2 - 1;
+                       float r = std::sqrt(x * x + y * y);
+                       float spot = 1.0f - std::clamp((r - 0.6f) / 0.35f, 0.0f, 1.0f);
+                       float bars = 1.0f;
+                       for (float b : {-0.33f, 0.33f}) {
+                           bars = std::min(bars, std::clamp((std::fabs(x - b) - 0.025f) * 40.0f, 0.0f, 1.0f));
+                           bars = std::min(bars, std::clamp((std::fabs(y - b) - 0.025f) * 40.0f, 0.0f, 1.0f));
+                       }
+                       float leaves = 0.75f + 0.25f * Fbm(u * 6, v * 6, 60, 3);
+                       c[0] = c[1] = c[2] = spot * (0.25f + 0.75f * bars) * leaves;
+                   }));
+    // Lens dirt, the default one: dust specks and soft smudges, mostly dark.
+    {
+        Image dirt = Paint(512, 3, [](float u, float v, float* c) {
+            float smudge = std::clamp((Fbm(u * 3, v * 3, 70, 5) - 0.5f) * 2.5f, 0.0f, 1.0f) * 0.5f;
+            float bokeh = 0;
+            for (int i = 0; i < 60; ++i) {
+                float cx = Lattice(i, 0, 71), cy = Lattice(i, 1, 71), rad = 0.01f + 0.05f * Lattice(i, 2, 71);
+                float d = std::hypot(u - cx, v - cy);
+                float ring = 1.0f - std::clamp((d - rad) / 0.006f, 0.0f, 1.0f);
+                bokeh = std::max(bokeh, ring * (0.35f + 0.5f * Lattice(i, 3, 71)) * (0.7f + 0.3f * d / rad));
+            }
+            float edge = std::clamp(std::hypot(u - 0.5f, v - 0.5f) * 1.4f, 0.0f, 1.0f);
+            float l = 0.08f + std::max(smudge, bokeh) * (0.4f + 0.6f * edge);
+            c[0] = l;
+            c[1] = l * 0.96f;
+            c[2] = l * 0.9f;
+        });
+        ok &= stbi_write_jpg((dir / "lensdirt.jpg").string().c_str(), dirt.w, dirt.h, 3, dirt.px.data(), 90) != 0;
+    }
+    // A second lens, scratched: diagonal streaks, for the ship's camera.
+    ok &= WritePng(dir / "lensdirt_streaks.png", Paint(512, 3, [](float u, float v, float* c) {
+                       float streak = 0;
+                       for (int i = 0; i < 24; ++i) {
+                           float offset = Lattice(i, 0, 80) * 2 - 0.5f, angle = 0.6f + 0.3f * Lattice(i, 1, 80);
+                           float d = std::fabs(v - (u * angle + offset - 0.4f));
+                           streak = std::max(streak, (1.0f - std::clamp(d / 0.004f, 0.0f, 1.0f)) * (0.3f + 0.6f * Lattice(i, 2, 80)));
+                       }
+                       float haze = 0.1f + 0.25f * Fbm(u * 4, v * 4, 81, 4);
+                       c[0] = c[1] = c[2] = std::max(haze, streak);
+                   }));
+    if (!ok) {
+        std::fprintf(stderr, "demogen: cannot write the textures in %s\n", dir.string().c_str());
+        return 1;
+    }
+    return 0;
+}
+
+// Tiles images of one size, row by row, into one picture.
+int MakeSheet(const std::string& out, int columns, const std::vector<std::string>& inputs) {
+    int w = 0, h = 0;
+    std::vector<uint8_t> sheet;
+    int rows = (int(inputs.size()) + columns - 1) / columns;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        int iw = 0, ih = 0, channels = 0;
+        uint8_t* px = stbi_load(inputs[i].c_str(), &iw, &ih, &channels, 3);
+        if (!px || (i > 0 && (iw != w || ih != h))) {
+            std::fprintf(stderr, "demogen: %s cannot be read or differs in size from the first\n", inputs[i].c_str());
+            if (px) stbi_image_free(px);
+            return 1;
+        }
+        if (i == 0) {
+            w = iw;
+            h = ih;
+            sheet.assign(size_t(w) * size_t(columns) * size_t(h) * size_t(rows) * 3, 0);
+        }
+        int cx = int(i) % columns, cy = int(i) / columns;
+        for (int y = 0; y < h; ++y)
+            std::copy_n(px + size_t(y) * size_t(w) * 3, size_t(w) * 3,
+                        sheet.begin() + ptrdiff_t(((size_t(cy) * size_t(h) + size_t(y)) * size_t(w) * size_t(columns) + size_t(cx) * size_t(w)) * 3));
+        stbi_image_free(px);
+    }
+    if (inputs.empty() || !stbi_write_png(out.c_str(), w * columns, h * rows, 3, sheet.data(), w * columns * 3)) {
+        std::fprintf(stderr, "demogen: cannot write %s\n", out.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int Usage(FILE* to) {
+    std::fprintf(to,
+                 "usage: demogen music OUT.wav\n"
+                 "       demogen models DIR\n"
+                 "       demogen textures DIR\n"
+                 "       demogen sheet OUT.png COLUMNS IN.png...\n"
+                 "makes the bundled production's music (96 s, 120 beats a minute, 44.1 kHz mono WAV),\n"
+                 "its OBJ models and its textures, the same bytes on every run.\n");
+    return to == stdout ? 0 : 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--help") return Usage(stdout);
+    std::string what = argc > 1 ? argv[1] : "";
+    if (what == "sheet" && argc >= 5 && std::atoi(argv[3]) > 0)
+        return MakeSheet(argv[2], std::atoi(argv[3]), std::vector<std::string>(argv + 4, argv + argc));
+    if (argc != 3) return Usage(stderr);
+    if (what == "music") return MakeMusic(argv[2]);
+    if (what == "models") return MakeModels(argv[2]);
+    if (what == "textures") return MakeTextures(argv[2]);
+    return Usage(stderr);
+}

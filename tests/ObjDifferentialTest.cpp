@@ -222,7 +222,7 @@ TEST(ObjDifferential, ProductionModelsParseAsBefore) {
         for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
              !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
             if (it->path().extension() != ".obj") continue;
-            std::FILE* f = std::fopen(it->path().c_str(), "rb");
+            std::FILE* f = std::fopen(it->path().string().c_str(), "rb");
             ASSERT_NE(f, nullptr);
             std::string text;
             char buffer[65536];

@@ -18,10 +18,10 @@ uniform mat4 P;
 layout(location = 0) out vec4 outColor;
 
 // The march: 12 strides that grow along the ray and reach 20 view-space
-// units, then 4 halvings between the last two strides to find where the ray
+// units, then 3 halvings between the last two strides to find where the ray
 // passes behind the surface.
 const int kSteps = 12;
-const int kRefinements = 4;
+const int kRefinements = 3;
 const float kFirstStride = 0.25;  // view-space units
 const float kGrowth = 1.32;        // each stride this much longer than the last
 const float kThickness = 0.6;

@@ -40,10 +40,10 @@ void main() {
     // the same fall-off the weights had in view units.
     float falloff = 8.0 * (1.0 + centreDistance) / max(centreDistance, 1.0) * 0.6931472;
 
-    const float weights[4] = float[](0.2270270, 0.1945946, 0.1216216, 0.0540540);
+    const float weights[3] = float[](0.2270270, 0.1945946, 0.1216216);
     float sum = centre.r * weights[0];
     float total = weights[0];
-    for (int i = 1; i < 4; ++i) {
+    for (int i = 1; i < 3; ++i) {
         for (int side = -1; side <= 1; side += 2) {
             ivec2 p = clamp(pixel + direction * (i * 2 * side), ivec2(0), last);
             vec3 tap = texelFetch(ssaoMap, p, 0).rgb;

@@ -163,14 +163,14 @@ namespace {
 
 enum class Prop { Float, Bool, Vec3, Color, Model, RenderObj, MaterialRef, EmitterType, DrawMode, Line, ColorFilter };
 
-struct PropertySpec {
+struct PropertyRule {
     const char* element;
     Prop kind;
 };
 
 // Elements of an "Object", besides the nested "Object", "Particles", "Array"
 // and "CopyTransform".
-const PropertySpec kObjectProperties[] = {
+const PropertyRule kObjectProperties[] = {
     {"Position", Prop::Vec3},       {"Rotation", Prop::Vec3},          {"Scale", Prop::Vec3},
     {"RenderToCubeMap", Prop::Bool}, {"UVGenEnabled", Prop::Bool},      {"Glow", Prop::Float},
     {"UVGenScale", Prop::Float},     {"UVAdd", Prop::Vec3},             {"UVGenUseWorldSpace", Prop::Bool},
@@ -178,21 +178,21 @@ const PropertySpec kObjectProperties[] = {
     {"Color", Prop::Color},          {"EnableRender", Prop::Bool},      {"Material", Prop::MaterialRef},
     {"CullFace", Prop::Bool},        {"RenderObj", Prop::RenderObj},    {"LightSource", Prop::Bool},
 };
-const PropertySpec kCameraProperties[] = {
+const PropertyRule kCameraProperties[] = {
     {"Position", Prop::Vec3},      {"Rotation", Prop::Vec3},      {"FOV", Prop::Float},
     {"Anamorphic", Prop::Float},   {"LensFlare", Prop::Float},    {"LensReflect", Prop::Float},
     {"LensDirt", Prop::Float},     {"LensDirtClean", Prop::Float}, {"FadeToWhite", Prop::Float},
     {"FadeToBlack", Prop::Float},  {"ColorFilterIntensity", Prop::ColorFilter},
 };
-const PropertySpec kShadowMapProperties[] = {
+const PropertyRule kShadowMapProperties[] = {
     {"SpotSize", Prop::Float}, {"Position", Prop::Vec3}, {"LookAt", Prop::Vec3}, {"RenderCubemap", Prop::Bool}};
-const PropertySpec kPostEffectsProperties[] = {
+const PropertyRule kPostEffectsProperties[] = {
     {"Anamorphic", Prop::Float}, {"LensFlare", Prop::Float}, {"LensReflect", Prop::Float}};
-const PropertySpec kArrayProperties[] = {
+const PropertyRule kArrayProperties[] = {
     {"Count", Prop::Float},          {"Translate", Prop::Vec3},       {"Rotate", Prop::Vec3},
     {"RotateInstance", Prop::Vec3},  {"ScaleMultiplier", Prop::Vec3}, {"ScaleOverIndex", Prop::Line},
 };
-const PropertySpec kParticleProperties[] = {
+const PropertyRule kParticleProperties[] = {
     {"PCount", Prop::Float},
     {"EmitRate", Prop::Float},
     {"Size", Prop::Float},
@@ -229,16 +229,16 @@ const PropertySpec kParticleProperties[] = {
 };
 
 template <size_t N>
-const PropertySpec* FindSpec(const PropertySpec (&specs)[N], std::string_view name) {
-    for (const PropertySpec& spec : specs)
-        if (name == spec.element) return &spec;
+const PropertyRule* FindRule(const PropertyRule (&rules)[N], std::string_view name) {
+    for (const PropertyRule& rule : rules)
+        if (name == rule.element) return &rule;
     return nullptr;
 }
 
 template <size_t N>
-Names SpecNames(const PropertySpec (&specs)[N], std::initializer_list<const char*> more = {}) {
+Names RuleNames(const PropertyRule (&rules)[N], std::initializer_list<const char*> more = {}) {
     Names names;
-    for (const PropertySpec& spec : specs) names.push_back(spec.element);
+    for (const PropertyRule& rule : rules) names.push_back(rule.element);
     for (const char* name : more) names.push_back(name);
     return names;
 }
@@ -412,25 +412,25 @@ public:
 
     // Children of an element that holds properties only.
     template <size_t N>
-    void Properties(const pugi::xml_node& node, const PropertySpec (&specs)[N], const char* where) {
+    void Properties(const pugi::xml_node& node, const PropertyRule (&rules)[N], const char* where) {
         std::set<std::string> seen;
-        Names allowed = SpecNames(specs);
+        Names allowed = RuleNames(rules);
         for (pugi::xml_node child : node.children()) {
             if (child.type() != pugi::node_element) continue;
-            const PropertySpec* spec = FindSpec(specs, child.name());
-            if (!spec) {
+            const PropertyRule* rule = FindRule(rules, child.name());
+            if (!rule) {
                 UnknownElement(child, allowed, where);
                 continue;
             }
             Repeated(child, seen, where);
-            Property(child, spec->kind);
+            Property(child, rule->kind);
         }
     }
 
     void Object(const pugi::xml_node& node, const std::string& sceneName, bool topLevel) {
         Attributes(node, {"name", "isCubeMap"}, "Object");
         Switch(node, "isCubeMap", "Object");
-        const Names allowed = SpecNames(kObjectProperties, {"Object", "Particles", "Array", "CopyTransform"});
+        const Names allowed = RuleNames(kObjectProperties, {"Object", "Particles", "Array", "CopyTransform"});
         std::set<std::string> seen;
         for (pugi::xml_node child : node.children()) {
             if (child.type() != pugi::node_element) continue;
@@ -451,9 +451,9 @@ public:
                 Repeated(child, seen, "Object");
                 Attributes(child, {"from"}, "CopyTransform");
                 CopySource(child, sceneName);
-            } else if (const PropertySpec* spec = FindSpec(kObjectProperties, name)) {
+            } else if (const PropertyRule* rule = FindRule(kObjectProperties, name)) {
                 Repeated(child, seen, "Object");
-                Property(child, spec->kind);
+                Property(child, rule->kind);
             } else {
                 UnknownElement(child, allowed, "Object");
             }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/PlayerOptions.h"
+#include "platform/Console.h"
 #include "platform/File.h"
 
 // The three players differ only in these constants.
@@ -17,6 +18,7 @@
 #endif
 
 int main(int argc, char** argv) {
+    UseParentConsole();
     // Without options the player plays as it always has; the options are for authors.
     std::vector<std::string> args = Utf8Arguments(argc, argv);
     PlayerOptions options;

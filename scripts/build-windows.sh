@@ -169,10 +169,11 @@ fi
 
 # Header-only libraries: copies of the Debian packages' headers, since the
 # host's /usr/include must stay out of a cross build. stb's implementation is
-# compiled in the project (Debian's libstb is a Linux library).
+# compiled in the project (Debian's libstb is a Linux library). The copies
+# keep the originals' times, so that an unchanged header rebuilds nothing.
 rm -rf "$PREFIX/include/glm" "$PREFIX/include/stb"
-cp -r /usr/include/glm "$PREFIX/include/glm"
-cp -r /usr/include/stb "$PREFIX/include/stb"
+cp -a /usr/include/glm "$PREFIX/include/glm"
+cp -a /usr/include/stb "$PREFIX/include/stb"
 cat >"$PREFIX/lib/pkgconfig/glm.pc" <<EOF
 prefix=$PREFIX
 Name: glm
@@ -205,8 +206,9 @@ cmake --build "$BUILD" -j "$JOBS"
 # --- the zip -----------------------------------------------------------------
 DIST="$ROOT/dist/demoplayer-windows"
 rm -rf "$ROOT/dist" && mkdir -p "$DIST"
-for exe in demoplayer demoplayer-maximised demoplayer-1080p demopack democapture demolint; do
-  "$HOST-strip" -o "$DIST/$exe.exe" "$BUILD/bin/$exe.exe"
+for exe in demoplayer.exe demoplayer-maximised.exe demoplayer-1080p.exe \
+           tools/demopack.exe tools/democapture.exe tools/demolint.exe; do
+  "$HOST-strip" -o "$DIST/$(basename "$exe")" "$BUILD/$exe"
 done
 cp -r "$ROOT/demo/." "$DIST/"
 (cd "$ROOT/dist" && zip -qr demoplayer-windows.zip demoplayer-windows)

@@ -2,19 +2,22 @@
 # Installs what is missing, checks that includes point down the layers, then
 # builds and runs every test headless: the plain build, then AddressSanitizer
 # + UndefinedBehaviorSanitizer with a one-minute soak of the whole player
-# (scripts/soak.sh), then the threaded tests under ThreadSanitizer.
-#   --quick    the plain build only
-#   --windows  then also the Windows build and its tests under Wine (not yet
-#              part of CI: the cross-built tests have not all run green)
+# (scripts/soak.sh), then the threaded tests under ThreadSanitizer, then the
+# Windows build (scripts/build-windows.sh) and its tests under Wine.
+#   --quick       the plain build only
+#   --no-windows  everything but the Windows stage (for quick local runs)
+#   --windows-only  the Windows stage alone
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 QUICK=0
-WINDOWS=0
+WINDOWS=1
+LINUX=1
 for arg in "$@"; do
   case "$arg" in
     --quick) QUICK=1 ;;
-    --windows) WINDOWS=1 ;;
-    *) echo "usage: $0 [--quick] [--windows]" >&2; exit 2 ;;
+    --no-windows) WINDOWS=0 ;;
+    --windows-only) LINUX=0 ;;
+    *) echo "usage: $0 [--quick] [--no-windows] [--windows-only]" >&2; exit 2 ;;
   esac
 done
 JOBS="$(nproc)"
@@ -41,25 +44,27 @@ build() {
   cmake --build "$dir" -j "$JOBS"
 }
 
-echo "== layers"
-bash "$ROOT/scripts/check-layers.sh"
+if [ "$LINUX" -eq 1 ]; then
+  echo "== layers"
+  bash "$ROOT/scripts/check-layers.sh"
 
-echo "== plain build"
-build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-run_ctest "$ROOT/build"
+  echo "== plain build"
+  build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  run_ctest "$ROOT/build"
 
-if [ "$QUICK" -eq 1 ]; then exit 0; fi
+  if [ "$QUICK" -eq 1 ]; then exit 0; fi
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-build "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined -DDEMO_BUILD_BENCH=OFF
-# Process tests that wait on frames allow for the slower drawing.
-DEMO_TEST_SLOWDOWN=4 run_ctest "$ROOT/build-asan"
-echo "== soak (one minute, AddressSanitizer + UndefinedBehaviorSanitizer player)"
-bash "$ROOT/scripts/soak.sh" --seconds 60 --build "$ROOT/build-asan"
+  echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+  build "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined -DDEMO_BUILD_BENCH=OFF
+  # Process tests that wait on frames allow for the slower drawing.
+  DEMO_TEST_SLOWDOWN=4 run_ctest "$ROOT/build-asan"
+  echo "== soak (one minute, AddressSanitizer + UndefinedBehaviorSanitizer player)"
+  bash "$ROOT/scripts/soak.sh" --seconds 60 --build "$ROOT/build-asan"
 
-echo "== ThreadSanitizer (threaded tests)"
-build "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=thread -DDEMO_BUILD_BENCH=OFF
-DEMO_TEST_SLOWDOWN=4 run_ctest "$ROOT/build-tsan" -L threads
+  echo "== ThreadSanitizer (threaded tests)"
+  build "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=thread -DDEMO_BUILD_BENCH=OFF
+  DEMO_TEST_SLOWDOWN=4 run_ctest "$ROOT/build-tsan" -L threads
+fi
 
 if [ "$WINDOWS" -eq 0 ]; then exit 0; fi
 
@@ -71,14 +76,5 @@ start=$SECONDS
 export WINEPREFIX="${DEMO_WINEPREFIX:-${DEMO_MINGW_CACHE:-$HOME/.cache/demoplayer-mingw}/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# One Wine server and its helper processes for the whole run, started with
-# their output away from ctest's pipes (a helper holding a test's pipe makes
-# ctest wait seconds for each test), and stopped after it.
-xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" bash -c '
-  wineserver -p </dev/null >/dev/null 2>&1
-  wine wineboot -i </dev/null >/dev/null 2>&1
-  status=0
-  ctest --test-dir "$1" --output-on-failure -j "$2" --timeout 300 || status=$?
-  wineserver -k </dev/null >/dev/null 2>&1 || true
-  exit $status' windows-tests "$ROOT/build-windows" "$JOBS"
+xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" bash "$ROOT/scripts/wine-tests.sh" "$JOBS"
 echo "== Windows stage: $((SECONDS - start)) s"

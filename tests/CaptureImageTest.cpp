@@ -115,7 +115,7 @@ protected:
         options.stderrPath = folder / "stderr.txt";
         harness::Process tool(DEMOCAPTURE_PATH, args, options);
         EXPECT_TRUE(tool.Wait(120s));
-        EXPECT_EQ(tool.ExitStatus(), 0) << harness::ReadFile(folder / "stderr.txt");
+        EXPECT_EQ(tool.ExitStatus(), 0) << harness::ReadText(folder / "stderr.txt");
         std::vector<Picture> pictures;
         for (double t : times) {
             char name[64];

@@ -18,21 +18,13 @@ protected:
         if (!harness::HaveDisplay()) GTEST_SKIP() << "no X display";
     }
     // Runs democapture in `folder` and returns its exit status.
-    int Run(const std::vector<std::string>& args) {
-        harness::ProcessOptions options;
-        options.workingFolder = folder.Path();
-        options.stdoutPath = folder / "stdout.txt";
-        options.stderrPath = folder / "stderr.txt";
-        harness::Process tool(DEMOCAPTURE_PATH, args, options);
-        if (!tool.Wait(120s)) return -1;
-        return tool.ExitStatus();
-    }
+    int Run(const std::vector<std::string>& args) { return harness::RunTool(DEMOCAPTURE_PATH, args, folder, 120s); }
     void CopyProduction() {
         fs::copy(fs::path(DEMO_SOURCE_DIR) / "tests/production", folder.Path(), fs::copy_options::recursive);
         fs::create_directories(folder / "data/shaders");
         fs::copy(fs::path(DEMO_SOURCE_DIR) / "demo/data/shaders", folder / "data/shaders", fs::copy_options::recursive);
     }
-    std::string Stderr() { return harness::ReadFile(folder / "stderr.txt"); }
+    std::string Stderr() { return harness::ReadText(folder / "stderr.txt"); }
 
     harness::TempFolder folder;
 };

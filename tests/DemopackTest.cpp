@@ -40,8 +40,8 @@ protected:
             EXPECT_TRUE(process.Wait(60s));
             run.status = process.ExitStatus();
         }
-        run.out = ReadWhole(options.stdoutPath);
-        run.err = ReadWhole(options.stderrPath);
+        run.out = harness::ReadText(options.stdoutPath);
+        run.err = harness::ReadText(options.stderrPath);
         fs::remove(options.stdoutPath);
         fs::remove(options.stderrPath);
         return run;
@@ -230,7 +230,12 @@ TEST_F(DemopackTool, ReportsDamagedPacksAndHostileNames) {
     extract = Tool({"extract", "twins.pack", "out"});
     EXPECT_EQ(extract.status, 0) << extract.err;
     EXPECT_EQ(ReadWhole("out/dir/A.txt"), "first");
-    EXPECT_FALSE(fs::exists("out/DIR/a.txt"));
+    // One file under the first twin's name, also where the file system
+    // ignores case and "out/DIR/a.txt" would name it too.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator("out"))
+        if (entry.is_regular_file()) names.push_back(entry.path().lexically_relative("out").generic_string());
+    EXPECT_EQ(names, std::vector<std::string>{"dir/A.txt"});
 }
 
 TEST_F(DemopackTool, ReportsProgressOnLargePacks) {

@@ -53,7 +53,7 @@ TEST_F(HotReload, AddedAndTouchedFilesAreSeenWithinOneCycle) {
     harness::WriteFile(folder / "data/scenes/intro.xml", "<Scene/>");
 
     Process player(DEMOPLAYER_PATH, {}, Options());
-    ASSERT_NE(harness::FindWindow(kPlayerTitle, 10s), 0u) << harness::ReadFile(folder / "stderr.txt");
+    ASSERT_NE(harness::FindWindow(kPlayerTitle, 10s), 0u) << harness::ReadText(folder / "stderr.txt");
     // The first poll after the first frame finds the scene.
     ASSERT_TRUE(LogShows({"New recource detected : intro.xml", "Adding scene : intro.xml"}, 0, 5s)) << Log();
 
@@ -81,7 +81,7 @@ TEST_F(HotReload, AddedAndTouchedFilesAreSeenWithinOneCycle) {
 
     harness::PressKey("Escape");
     ASSERT_TRUE(player.Wait(3s)) << "still running 3 s after Escape";
-    EXPECT_EQ(player.ExitStatus(), 0) << harness::ReadFile(folder / "stderr.txt");
+    EXPECT_EQ(player.ExitStatus(), 0) << harness::ReadText(folder / "stderr.txt");
 }
 
 // The window's picture, and how far two of them are apart.

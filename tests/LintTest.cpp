@@ -32,7 +32,7 @@ LintRun RunDemolint(const std::vector<std::string>& args, const harness::TempFol
     LintRun run;
     if (!demolint.Wait(60s)) return run;
     run.status = demolint.ExitStatus();
-    run.out = harness::ReadFile(options.stdoutPath);
+    run.out = harness::ReadText(options.stdoutPath);
     return run;
 }
 
@@ -76,7 +76,7 @@ protected:
         harness::WriteFile(production / "data/models/utf16.obj", utf16);
         PackWriter pack;
         std::string error;
-        ASSERT_TRUE(pack.Open(production / "data.pack", error)) << error;
+        ASSERT_TRUE(pack.Open((production / "data.pack").string(), error)) << error;
         ASSERT_TRUE(pack.AddBytes("prod/data/models/extra.obj", text, error)) << error;
         ASSERT_TRUE(pack.AddBytes("data/models/twin.obj", text, error)) << error;
         ASSERT_TRUE(pack.AddBytes("Data/Models/TWIN.obj", text, error)) << error;

@@ -24,8 +24,8 @@ protected:
         options.stderrPath = folder / "stderr.txt";
         return options;
     }
-    std::string Stdout() { return harness::ReadFile(folder / "stdout.txt"); }
-    std::string Stderr() { return harness::ReadFile(folder / "stderr.txt"); }
+    std::string Stdout() { return harness::ReadText(folder / "stdout.txt"); }
+    std::string Stderr() { return harness::ReadText(folder / "stderr.txt"); }
 
     harness::TempFolder folder;
 };

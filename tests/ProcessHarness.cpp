@@ -16,6 +16,17 @@ TempFolder::~TempFolder() {
     std::filesystem::remove_all(path, ec);
 }
 
+int RunTool(const std::string& program, const std::vector<std::string>& args, const TempFolder& folder,
+            std::chrono::milliseconds timeout) {
+    ProcessOptions options;
+    options.workingFolder = folder.Path();
+    options.stdoutPath = folder / "stdout.txt";
+    options.stderrPath = folder / "stderr.txt";
+    Process tool(program, args, options);
+    if (!tool.Wait(timeout)) return -1;
+    return tool.ExitStatus();
+}
+
 bool MakeMp3(const std::string& path, double seconds) {
     char name[64];
     std::snprintf(name, sizeof(name), "tone-44100-2-%.1f.mp3", seconds);
@@ -24,15 +35,22 @@ bool MakeMp3(const std::string& path, double seconds) {
     return !ec;
 }
 
-std::string ReadFile(const std::string& path) {
+std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::filesystem::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary);
     out << bytes;
 }

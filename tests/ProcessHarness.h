@@ -6,6 +6,7 @@
 // ProcessHarnessX11.cpp and ProcessHarnessWin32.cpp.
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
@@ -54,6 +55,11 @@ private:
     int exitStatus = -1;
 };
 
+// Runs a tool to its end in `folder`, its output going to stdout.txt and
+// stderr.txt there; its exit status, or -1 when it outlives the time-out.
+int RunTool(const std::string& program, const std::vector<std::string>& args, const TempFolder& folder,
+            std::chrono::milliseconds timeout);
+
 // True when a display is reachable.
 bool HaveDisplay();
 
@@ -79,8 +85,10 @@ void PressKey(const std::string& keyName);
 // Copies the committed sine tone of `seconds` (tests/fixtures/) to `path`.
 bool MakeMp3(const std::string& path, double seconds);
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::filesystem::path& path);
+// A program's output as text: Windows' "\r\n" line ends read as "\n".
+std::string ReadText(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
 // Polls `predicate` until it holds or the time-out passes.
 template <class F>

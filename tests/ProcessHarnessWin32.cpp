@@ -205,6 +205,9 @@ void PressKey(const std::string& keyName) {
     HWND window = lastWindow && IsWindow(lastWindow) ? lastWindow : GetForegroundWindow();
     if (!key || !window) return;
     LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
+    // The arrow keys are extended keys; without the flag their scan codes
+    // are the keypad's.
+    if (key == VK_LEFT || key == VK_RIGHT || key == VK_UP || key == VK_DOWN) scan |= LPARAM(1) << 24;
     PostMessageW(window, WM_KEYDOWN, key, 1 | scan);
     PostMessageW(window, WM_KEYUP, key, 1 | scan | (LPARAM(1) << 30) | (LPARAM(1) << 31));
 }

@@ -33,9 +33,10 @@ public:
         std::remove(path.c_str());
     }
     // Stops capturing and returns what was written.
+    // Read as text: Windows ends the lines with "\r\n" on their way out.
     std::string Text() {
         Restore();
-        std::ifstream in(path, std::ios::binary);
+        std::ifstream in(path);
         std::stringstream ss;
         ss << in.rdbuf();
         return ss.str();

@@ -89,16 +89,8 @@ protected:
         harness::WriteFile(scene, xml);
     }
 
-    int Run(const std::vector<std::string>& args) {
-        harness::ProcessOptions options;
-        options.workingFolder = folder.Path();
-        options.stdoutPath = folder / "stdout.txt";
-        options.stderrPath = folder / "stderr.txt";
-        harness::Process tool(DEMOCAPTURE_PATH, args, options);
-        if (!tool.Wait(240s)) return -1;
-        return tool.ExitStatus();
-    }
-    std::string Stderr() { return harness::ReadFile(folder / "stderr.txt"); }
+    int Run(const std::vector<std::string>& args) { return harness::RunTool(DEMOCAPTURE_PATH, args, folder, 240s); }
+    std::string Stderr() { return harness::ReadText(folder / "stderr.txt"); }
 
     harness::TempFolder folder;
 };

@@ -15,8 +15,12 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 #ifdef __linux__
 #include <sched.h>
+#include <sys/mman.h>
 #endif
 
 #include "platform/Log.h"
@@ -112,14 +116,31 @@ bool ParseFloatSlow(const char*& p, const char* end, float& out) {
 constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 constexpr uint64_t kExactMantissa = uint64_t{1} << 24;
 
+// Numbers the plain-decimal path does not take, read as before: from_chars
+// rounds decimals correctly, as strtof does; signs, hex, inf, nan and results
+// out of float range (strtof's infinity, zero or denormal) are left to strtof
+// itself. s is p past the sign.
+bool ParseFloatGeneral(const char*& p, const char* s, const char* end, bool negative, float& out) {
+    if (!IsDigit(*s) && *s != '.') {
+        char c = static_cast<char>(*s | 0x20);
+        return (c == 'i' || c == 'n') && ParseFloatSlow(p, end, out);
+    }
+    if (*s == '0' && s + 1 < end && (s[1] == 'x' || s[1] == 'X')) return ParseFloatSlow(p, end, out);
+    float value = 0.0f;
+    auto [stop, error] = std::from_chars(s, end, value, std::chars_format::general);
+    if (error == std::errc::invalid_argument) return false;  // a lone '.'
+    if (error != std::errc()) return ParseFloatSlow(p, end, out);
+    out = negative ? -value : value;
+    p = stop;
+    return true;
+}
+
 // Reads one number at p (white space already skipped), giving the float strtof
 // gives. Plain decimals like exporters write (no exponent, a mantissa of at
-// most 2^24, at most 10 decimals) are one float division of two exact floats,
-// so correctly rounded like strtof; other decimals go to from_chars, which
-// rounds correctly too. Signs, hex, inf, nan and results out of float range
-// (strtof's infinity, zero or denormal) are left to strtof itself. False,
-// with p unchanged, when no number starts at p.
-bool ParseFloat(const char*& p, const char* end, float& out) {
+// most 2^24, at most 10 decimals) are one division of two exact floats, so
+// correctly rounded like strtof. False, with p unchanged, when no number
+// starts at p.
+inline bool ParseFloat(const char*& p, const char* end, float& out) {
     const char* s = p;
     bool negative = false;
     if (s < end && (*s == '-' || *s == '+')) {
@@ -127,15 +148,11 @@ bool ParseFloat(const char*& p, const char* end, float& out) {
         ++s;
     }
     if (s >= end) return false;
-    if (!IsDigit(*s) && *s != '.') {
-        char c = static_cast<char>(*s | 0x20);
-        return (c == 'i' || c == 'n') && ParseFloatSlow(p, end, out);
-    }
-    if (*s == '0' && s + 1 < end && (s[1] == 'x' || s[1] == 'X')) return ParseFloatSlow(p, end, out);
-
+    // The whole part is mostly a digit or two: a word load would not pay.
     // Digits past 19 could wrap the mantissa; such numbers fail the bound below anyway.
     uint64_t mantissa = 0;
-    const char* t = ReadDigits(s, end, mantissa);
+    const char* t = s;
+    for (; t < end && IsDigit(*t); ++t) mantissa = mantissa * 10 + static_cast<unsigned>(*t - '0');
     ptrdiff_t digits = t - s;
     ptrdiff_t decimals = 0;
     if (t < end && *t == '.') {
@@ -144,20 +161,15 @@ bool ParseFloat(const char*& p, const char* end, float& out) {
         decimals = t - first;
         digits += decimals;
     }
-    if (digits == 0) return false;  // a lone '.'
-    if (digits <= 19 && mantissa <= kExactMantissa && decimals <= 10 && !(t < end && (*t == 'e' || *t == 'E'))) {
+    // An exponent, or the 'x' of hex after its "0", is for the general path.
+    bool plain = t == end || ((*t | 0x20) != 'e' && (*t | 0x20) != 'x');
+    if (digits > 0 && digits <= 19 && mantissa <= kExactMantissa && decimals <= 10 && plain) {
         float value = static_cast<float>(mantissa) / kPowersOfTen[decimals];
         out = negative ? -value : value;
         p = t;
         return true;
     }
-
-    float value = 0.0f;
-    auto [stop, error] = std::from_chars(s, end, value, std::chars_format::general);
-    if (error != std::errc()) return ParseFloatSlow(p, end, out);
-    out = negative ? -value : value;
-    p = stop;
-    return true;
+    return ParseFloatGeneral(p, s, end, negative, out);
 }
 
 // Reads up to `count` numbers separated by white space into `target`, stopping
@@ -217,6 +229,57 @@ int64_t ReadIndex(const char*& p, const char* end) {
     return value;
 }
 
+#if defined(__SSE2__) || defined(_M_X64)
+// Bit i set where p[i] is not a digit, for the 32 bytes from p.
+uint32_t NonDigits32(const char* p) {
+    auto nonDigits = [](__m128i bytes) {
+        return static_cast<uint32_t>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmplt_epi8(bytes, _mm_set1_epi8('0')), _mm_cmpgt_epi8(bytes, _mm_set1_epi8('9')))));
+    };
+    return nonDigits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) |
+           nonDigits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16))) << 16;
+}
+
+// The usual face corner: v, v/vt, v//vn or v/vt/vn, pieces of at most 8
+// digits, then ' ' or '\n'. Its pieces' bounds come from one mask of the
+// next 32 bytes rather than from a walk byte after byte, which chains every
+// load to the one before. Returns the corner's end with the pieces' values
+// (-1: empty) and their count, or nullptr for any other corner.
+const char* PlainCorner(const char* p, const char* end, int64_t values[3], int& pieces) {
+    if (end - p < 32) return nullptr;
+    uint32_t nonDigits = NonDigits32(p);
+    int at = 0;
+    for (int k = 0; k < 3; ++k) {
+        // Three pieces of at most 8 digits and their separators lie within 27 bytes.
+        int length = std::countr_zero(nonDigits >> at);
+        if (length > 8 || (k == 0 && length == 0)) return nullptr;
+        values[k] = length ? static_cast<int64_t>(FirstDigits(LoadWord(p + at), length)) : -1;
+        at += length;
+        if (p[at] == ' ' || p[at] == '\n') {
+            pieces = k + 1;
+            return p + at;
+        }
+        if (p[at] != '/') return nullptr;
+        ++at;
+    }
+    return nullptr;  // a fourth piece: the general path skips it
+}
+#else
+const char* PlainCorner(const char*, const char*, int64_t*, int&) { return nullptr; }
+#endif
+
+// Asks for huge pages under a large array about to be written: a model's
+// arrays otherwise cost a page fault every 4 KB. Only a hint.
+void PreferHugePages([[maybe_unused]] void* data, [[maybe_unused]] size_t bytes) {
+#ifdef __linux__
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    if (bytes < 2 * kHuge) return;
+    uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+    uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
 // A growing array whose elements never move: growing copies nothing and
 // touches no page twice, and spare capacity is at most one block. The parse
 // fills these and copies each once into its final vector, freeing blocks as
@@ -251,6 +314,10 @@ public:
     // Appends every element to `out` and frees the blocks as they are copied.
     void MoveTo(std::vector<T>& out) {
         size_t left = size();
+        if (out.capacity() < out.size() + left) {
+            out.reserve(out.size() + left);
+            PreferHugePages(out.data(), out.capacity() * sizeof(T));
+        }
         for (Block& block : blocks) {
             size_t n = std::min(left, block.capacity);
             out.insert(out.end(), block.data, block.data + n);
@@ -486,22 +553,36 @@ const char* ObjParser::Face(const char* line, const char* end) {
         // 0 (none).
         glm::ivec3 corner(0);
         bool valid = true;
-        for (int k = 0; k < 3; ++k) {
-            while (p < end && IsInnerSpace(*p) && *p != '\n') ++p;
-            bool negative = false;
-            if (p < end && (*p == '-' || *p == '+')) {
-                negative = *p == '-';
+        int64_t values[3];
+        int pieces = 0;
+        if (const char* after = kWordDigits ? PlainCorner(p, end, values, pieces) : nullptr) {
+            for (int k = 0; k < pieces; ++k)
+                if (values[k] >= 0) valid = Resolve(values[k], read[k], k, corner[k], faceHighest, forward) && valid;
+            p = after;
+        } else {
+            for (int k = 0; k < 3; ++k) {
+                bool negative = false;
+                if (p == end || !IsDigit(*p)) {
+                    while (p < end && IsInnerSpace(*p) && *p != '\n') ++p;
+                    if (p < end && (*p == '-' || *p == '+')) {
+                        negative = *p == '-';
+                        ++p;
+                    }
+                }
+                const char* digits = p;
+                int64_t value = ReadIndex(p, end);
+                if (p != digits) valid = Resolve(negative ? -value : value, read[k], k, corner[k], faceHighest, forward) && valid;
+                else if (k == 0) valid = false;
+                if (p < end && *p == '/') {
+                    ++p;
+                    continue;
+                }
+                while (p < end && *p != '/' && *p != ' ' && *p != '\n') ++p;
+                if (AtLineEnd(p, end) || *p == ' ') break;
                 ++p;
             }
-            const char* digits = p;
-            int64_t value = ReadIndex(p, end);
-            if (p != digits) valid = Resolve(negative ? -value : value, read[k], k, corner[k], faceHighest, forward) && valid;
-            else if (k == 0) valid = false;
-            while (p < end && *p != '/' && *p != ' ' && *p != '\n') ++p;
-            if (AtLineEnd(p, end) || *p == ' ') break;
-            ++p;
+            while (p < end && *p != ' ' && *p != '\n') ++p;
         }
-        while (p < end && *p != ' ' && *p != '\n') ++p;
         if (!valid) {
             positionIndices.Truncate(firstTriangle);
             uvIndices.Truncate(firstTriangle);
@@ -600,6 +681,7 @@ void Concatenate(std::vector<ObjParser>& parsers, BlockArray<T> ObjParser::*memb
     size_t total = 0;
     for (const ObjParser& parser : parsers) total += (parser.*member).size();
     out.reserve(total);
+    PreferHugePages(out.data(), total * sizeof(T));
     // Freed as it goes, so the copy never holds two whole models.
     for (ObjParser& parser : parsers) (parser.*member).MoveTo(out);
 }

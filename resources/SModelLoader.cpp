@@ -897,10 +897,15 @@ void SModelLoader::Release() {
 ModelVertexArrays VertexArrays(const SModelLoader& loader) {
     ModelVertexArrays arrays;
     size_t triangles = static_cast<size_t>(std::max(loader.triangleCount, 0));
-    arrays.positions.resize(triangles * 9);
-    arrays.normals.resize(triangles * 9);
-    arrays.uvs.resize(triangles * 6);
-    arrays.tangents.resize(triangles * 9);
+    auto allocate = [](std::vector<float>& array, size_t size) {
+        array.reserve(size);
+        PreferHugePages(array.data(), size * sizeof(float));
+        array.resize(size);
+    };
+    allocate(arrays.positions, triangles * 9);
+    allocate(arrays.normals, triangles * 9);
+    allocate(arrays.uvs, triangles * 6);
+    allocate(arrays.tangents, triangles * 9);
     arrays.vertexCount = static_cast<int32_t>(triangles * 3);
     loader.FillVertexArrays(arrays.positions.data(), arrays.normals.data(), arrays.uvs.data(), arrays.tangents.data());
     return arrays;

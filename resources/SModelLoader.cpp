@@ -157,7 +157,13 @@ inline bool ParseFloat(const char*& p, const char* end, float& out) {
     ptrdiff_t decimals = 0;
     if (t < end && *t == '.') {
         const char* first = t + 1;
-        t = ReadDigits(first, end, mantissa);
+        int n = 8;
+        if (kWordDigits && end - first >= 8) {  // the usual few decimals: one word
+            uint64_t word = LoadWord(first);
+            n = LeadingDigits(word);
+            if (n > 0 && n < 8) mantissa = mantissa * kPowersOfTen64[n] + FirstDigits(word, n);
+        }
+        t = n < 8 ? first + n : ReadDigits(first, end, mantissa);
         decimals = t - first;
         digits += decimals;
     }

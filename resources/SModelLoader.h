@@ -16,7 +16,9 @@
 // CPU only, no GL. One thread at a time; the loader can load again after Release
 // (or directly: a load starts from empty arrays). Texts of a megabyte and more
 // are parsed in chunks on a few short-lived threads while the caller works on
-// its share; the results, and the log, are those of a parse in one go.
+// its share; the results, and the log, are those of a parse in one go. Vertex
+// arrays of large models are filled the same way, with the same result as one
+// thread's. No more threads are started than the calling thread may run on.
 class SModelLoader {
 public:
     // Elements of the file, in file order; their sizes equal the counts below.

@@ -103,7 +103,10 @@ std::string Face(Random& r, int positions, int uvs, int normals, bool clean) {
 std::string Element(Random& r, const char* tag, int components, bool clean) {
     std::string line = tag;
     int n = clean ? components : static_cast<int>(r.Below(static_cast<uint32_t>(components) + 2));
-    for (int i = 0; i < n; ++i) line += (clean || !r.OneIn(10) ? " " : "\t") + Number(r, clean);
+    for (int i = 0; i < n; ++i) {
+        line += clean || !r.OneIn(10) ? ' ' : '\t';
+        line += Number(r, clean);
+    }
     return line;
 }
 
@@ -211,6 +214,44 @@ TEST(ObjDifferential, LargeFilesParseAsBefore) {
         std::string differences = Compare(text);
         if (!differences.empty()) SaveForDebugging(text, "obj-differential-large.obj");
         EXPECT_EQ(differences, "") << name;
+    }
+}
+
+// Plain decimals take a shortcut when their digits fit a float exactly (at
+// most 2^24, at most 10 decimals); every number on either side of those
+// bounds, and corners on either side of the shortcut for faces (8 and 9
+// digits, other separators), must read as before.
+TEST(ObjDifferential, NumbersAndCornersAtTheShortcutBoundsParseAsBefore) {
+    Random r(5);
+    auto number = [&r] {
+        uint64_t mantissa = r.OneIn(2) ? (uint64_t{1} << 24) - 4 + r.Below(8) : uint64_t{r.Next()} % 1000000000u;
+        std::string digits = std::to_string(mantissa);
+        if (r.OneIn(8)) digits = std::string(1 + r.Below(12), '0') + digits;
+        int decimals = static_cast<int>(r.Below(13));
+        if (static_cast<int>(digits.size()) <= decimals) digits.insert(0, static_cast<size_t>(decimals) + 1 - digits.size(), '0');
+        if (decimals > 0 || r.OneIn(4)) digits.insert(digits.size() - static_cast<size_t>(decimals), ".");
+        static const char* after[] = {"", "", "", "", "e", "E-3", "x", "/", "\t"};
+        return (r.OneIn(3) ? "-" : "") + digits + after[r.Below(9)];
+    };
+    auto corner = [&r] {
+        std::string text;
+        for (uint32_t k = 0, pieces = 1 + r.Below(4); k < pieces; ++k) {
+            if (k > 0) text += "/";
+            if (k == 0 || !r.OneIn(4)) text += std::to_string(1 + r.Below(r.OneIn(6) ? 999999999u : 99u));
+        }
+        static const char* after[] = {"", "", "", "\r", "\t", "+"};
+        return text + after[r.Below(6)];
+    };
+    std::string text;
+    while (text.size() < (size_t{2} << 20)) {
+        text += "v " + number() + " " + number() + " " + number() + "\nvt " + number() + " " + number() + "\n";
+        text += "f " + corner() + " " + corner() + " " + corner() + (r.OneIn(3) ? " " + corner() : "") + "\n";
+    }
+    // Whole and in chunks, and short enough that the last corners are read near the end.
+    for (const std::string& file : {text, text.substr(0, 900000), text.substr(0, 40)}) {
+        std::string differences = Compare(file);
+        if (!differences.empty()) SaveForDebugging(file, "obj-differential-bounds.obj");
+        EXPECT_EQ(differences, "") << file.size() << " bytes";
     }
 }
 

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 #include "tests/StdoutCapture.h"
 
 namespace {
@@ -202,7 +206,10 @@ TEST(ObjLoader, HostileFilesLoadWhatTheyHonestlyHold) {
     std::string big;
     for (int i = 0; i < 1000; ++i) big += "v " + std::to_string(std::cos(i * 0.00628)) + " " + std::to_string(std::sin(i * 0.00628)) + " 0\n";
     big += "f";
-    for (int i = 1; i <= 1000; ++i) big += " " + std::to_string(i);
+    for (int i = 1; i <= 1000; ++i) {
+        big += ' ';
+        big += std::to_string(i);
+    }
     SModelLoader polygon = Load(big + "\n");
     ASSERT_EQ(polygon.triangleCount, 998);
     EXPECT_EQ(polygon.positionIndices[997], glm::ivec3(1, 999, 1000));
@@ -255,4 +262,58 @@ TEST(ObjLoader, FileLoadReleaseAndReload) {
 
     EXPECT_FALSE(loader.LoadObjFile(path));
     EXPECT_EQ(loader.triangleCount + loader.positionCount, 0);
+}
+
+// A large model fills its vertex arrays in ranges on a few threads: the arrays
+// must be those one thread gives, bit for bit, ranges' edges included. One
+// thread is forced by pinning this one to a single core.
+TEST(ObjLoader, VertexArraysFilledOnThreadsMatchOneThread) {
+#ifndef __linux__
+    GTEST_SKIP() << "pinning to one core is done on Linux only";
+#else
+    const int side = 240;  // 115200 triangles: two ranges and a part
+    std::string text;
+    char line[128];
+    for (int j = 0; j <= side; ++j)
+        for (int i = 0; i <= side; ++i) {
+            std::snprintf(line, sizeof line, "v %d %d %.4f\nvt %.4f %.4f\n", i, j, std::sin(i * 0.1) * std::cos(j * 0.13),
+                          (i * 7 % 11) / 11.0, j / double(side));
+            text += line;
+        }
+    text += "vn 0 0 1\nvn 0.6 0 0.8\n";
+    for (int j = 0; j < side; ++j)
+        for (int i = 0; i < side; ++i) {
+            int a = j * (side + 1) + i + 1, b = a + 1, c = a + side + 2, d = a + side + 1;
+            // Some corners without a normal, so both normal sources are filled.
+            std::snprintf(line, sizeof line, "f %d/%d/1 %d/%d/%d %d/%d/2 %d/%d\n", a, a, b, b, 1 + (i + j) % 2, c, c, d, d);
+            text += line;
+        }
+    SModelLoader loader;
+    {
+        StdoutCapture quiet;
+        ASSERT_TRUE(loader.LoadObjText("grid.obj", text.data(), text.size()));
+    }
+    ASSERT_EQ(loader.triangleCount, 2 * side * side);
+    ModelVertexArrays threaded = VertexArrays(loader);
+
+    cpu_set_t saved, one;
+    ASSERT_EQ(sched_getaffinity(0, sizeof saved, &saved), 0);
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &saved)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    ModelVertexArrays single = VertexArrays(loader);
+    sched_setaffinity(0, sizeof saved, &saved);
+
+    auto same = [](const std::vector<float>& a, const std::vector<float>& b) {
+        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+    };
+    EXPECT_TRUE(same(threaded.positions, single.positions));
+    EXPECT_TRUE(same(threaded.normals, single.normals));
+    EXPECT_TRUE(same(threaded.uvs, single.uvs));
+    EXPECT_TRUE(same(threaded.tangents, single.tangents));
+#endif
 }

@@ -212,38 +212,20 @@ void TinyObj(benchmark::State& state, const Model* model) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(model->text.size()));
 }
 
-// Peak resident memory since the last reset, in bytes (Linux).
-int64_t ResidentPeak() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmHWM:", 0) == 0) return std::atoll(line.c_str() + 6) * 1024;
-    return -1;
-}
-void ResetResidentPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
-int64_t Resident() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) return std::atoll(line.c_str() + 6) * 1024;
-    return -1;
-}
-
 // What a parse holds beyond its input and the final arrays it hands over:
-// heap bytes allocated at the peak, and resident memory (untouched capacity
-// costs no pages).
+// heap bytes allocated at its peak. (Resident memory says nothing here: a
+// long-running benchmark reuses pages freed by the runs before.)
 template <class Load>
 void MeasureMemory(const char* who, const Model& model, Load&& load) {
     SModelLoader loader;
     int64_t liveBefore = liveBytes.load();
     peakBytes = liveBefore;
-    int64_t residentBefore = Resident();
-    ResetResidentPeak();
     load(loader);
     int64_t heapPeak = peakBytes.load() - liveBefore;
-    int64_t residentPeak = ResidentPeak() - residentBefore;
     int64_t final = int64_t(loader.positions.size() * 12 + loader.normals.size() * 12 + loader.uvs.size() * 8 +
                             loader.positionIndices.size() * 36);
-    std::printf("%-8s %-16s final arrays %7.1f MB; beyond them at the peak: heap %7.1f MB, resident %7.1f MB\n", who,
-                model.name, final / 1e6, (heapPeak - final) / 1e6, (residentPeak - final) / 1e6);
+    std::printf("%-8s %-16s final arrays %7.1f MB; heap beyond them at the peak %7.1f MB\n", who, model.name,
+                final / 1e6, (heapPeak - final) / 1e6);
 }
 
 }  // namespace

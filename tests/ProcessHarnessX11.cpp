@@ -96,12 +96,26 @@ bool Process::Terminate() { return pid > 0 && !exited && kill(static_cast<pid_t>
 
 bool Process::Interrupt() { return pid > 0 && !exited && kill(static_cast<pid_t>(pid), SIGINT) == 0; }
 
+namespace {
+
+// A window can go between the listing of its parent and the question about
+// it, or between two questions (a player starting or ending): such an error
+// is an answer, not a fault. Xlib's own handler would end the test program.
+int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
+Display* OpenDisplay() {
+    XSetErrorHandler(IgnoreXError);
+    return XOpenDisplay(nullptr);
+}
+
+}  // namespace
+
 bool HaveDisplay() {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) return false;
     // A display that was just started may not take clients for a moment.
     for (int attempt = 0; attempt < 50; ++attempt) {
-        if (Display* d = XOpenDisplay(nullptr)) {
+        if (Display* d = OpenDisplay()) {
             XCloseDisplay(d);
             return true;
         }
@@ -132,13 +146,8 @@ unsigned long FindIn(Display* d, Window w, const std::string& title, bool prefix
 
 }  // namespace
 
-// A window can go between the listing of its parent and the question about
-// it (a player starting or ending): such an error is an answer, not a fault.
-static int IgnoreXError(Display*, XErrorEvent*) { return 0; }
-
 unsigned long FindWindow(const std::string& title, std::chrono::milliseconds timeout) {
-    XSetErrorHandler(IgnoreXError);
-    Display* d = XOpenDisplay(nullptr);
+    Display* d = OpenDisplay();
     if (!d) return 0;
     unsigned long found = 0;
     WaitFor([&] {
@@ -150,7 +159,7 @@ unsigned long FindWindow(const std::string& title, std::chrono::milliseconds tim
 }
 
 unsigned long FindWindowStartingWith(const std::string& prefix, std::chrono::milliseconds timeout) {
-    Display* d = XOpenDisplay(nullptr);
+    Display* d = OpenDisplay();
     if (!d) return 0;
     unsigned long found = 0;
     WaitFor([&] {
@@ -162,7 +171,7 @@ unsigned long FindWindowStartingWith(const std::string& prefix, std::chrono::mil
 }
 
 std::string WindowTitle(unsigned long window) {
-    Display* d = XOpenDisplay(nullptr);
+    Display* d = OpenDisplay();
     if (!d) return {};
     std::string title;
     char* name = nullptr;
@@ -175,7 +184,7 @@ std::string WindowTitle(unsigned long window) {
 }
 
 bool WindowSize(unsigned long window, int& width, int& height) {
-    Display* d = XOpenDisplay(nullptr);
+    Display* d = OpenDisplay();
     if (!d) return false;
     XWindowAttributes attributes;
     bool ok = XGetWindowAttributes(d, window, &attributes) != 0;
@@ -188,7 +197,7 @@ bool WindowSize(unsigned long window, int& width, int& height) {
 }
 
 bool ScreenSize(int& width, int& height) {
-    Display* d = XOpenDisplay(nullptr);
+    Display* d = OpenDisplay();
     if (!d) return false;
     width = DisplayWidth(d, DefaultScreen(d));
     height = DisplayHeight(d, DefaultScreen(d));
@@ -197,8 +206,7 @@ bool ScreenSize(int& width, int& height) {
 }
 
 bool CaptureWindow(unsigned long window, int& width, int& height, std::vector<unsigned char>& rgb) {
-    XSetErrorHandler(IgnoreXError);
-    Display* d = XOpenDisplay(nullptr);
+    Display* d = OpenDisplay();
     if (!d) return false;
     bool ok = false;
     XWindowAttributes attributes;
@@ -238,7 +246,7 @@ bool CaptureWindow(unsigned long window, int& width, int& height, std::vector<un
 }
 
 void RequestClose(unsigned long window) {
-    Display* d = XOpenDisplay(nullptr);
+    Display* d = OpenDisplay();
     if (!d) return;
     XEvent event{};
     event.xclient.type = ClientMessage;

@@ -35,19 +35,18 @@ bool MakeMp3(const std::string& path, double seconds) {
     return !ec;
 }
 
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
+namespace {
+std::string ReadWhole(const std::filesystem::path& path, std::ios::openmode mode) {
+    std::ifstream in(path, mode);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
 }
+}  // namespace
 
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+std::string ReadFile(const std::filesystem::path& path) { return ReadWhole(path, std::ios::binary); }
+
+std::string ReadText(const std::filesystem::path& path) { return ReadWhole(path, std::ios::in); }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
     std::filesystem::create_directories(path.parent_path());

@@ -12,6 +12,7 @@
 
 #include <random>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -55,6 +56,21 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
 }
 
 bool RemoveFile(const std::string& path) { return _wremove(Wide(path).c_str()) == 0; }
+
+std::FILE* OpenRegularFile(const std::string& path, uint64_t& size, std::string& error) {
+    std::FILE* file = _wfopen(Wide(path).c_str(), L"rb");
+    if (!file) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    // Device names (CON, NUL, COM1) open as character devices.
+    if (!RegularFileSize(file, size)) {
+        std::fclose(file);
+        error = "not a regular file";
+        return nullptr;
+    }
+    return file;
+}
 
 bool RegularFileSize(std::FILE* file, uint64_t& size) {
     struct _stat64 info {};
@@ -117,6 +133,31 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
 bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
+
+std::FILE* OpenRegularFile(const std::string& path, uint64_t& size, std::string& error) {
+    // Non-blocking only for the open itself: a FIFO then opens at once, and
+    // is refused by its type.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        error = S_ISDIR(info.st_mode) ? "a folder, not a file" : "not a regular file";
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = fdopen(fd, "rb");
+    if (!file) {
+        error = std::strerror(errno);
+        close(fd);
+        return nullptr;
+    }
+    size = static_cast<uint64_t>(info.st_size);
+    return file;
+}
 
 bool RegularFileSize(std::FILE* file, uint64_t& size) {
     struct stat info {};

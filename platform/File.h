@@ -19,6 +19,11 @@ std::string GenericPathToUtf8(const std::filesystem::path& path);
 std::FILE* OpenFile(const std::string& path, const char* mode);
 bool RemoveFile(const std::string& path);
 
+// Opens an existing regular file for reading ("rb"), with its size. A FIFO,
+// a device or a folder is refused without waiting on it (opening a FIFO for
+// reading would block until some writer came), with `error` saying why.
+std::FILE* OpenRegularFile(const std::string& path, uint64_t& size, std::string& error);
+
 // The size of an open regular file; false for a folder or on error.
 bool RegularFileSize(std::FILE* file, uint64_t& size);
 

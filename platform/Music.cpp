@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/File.h"
 #include "platform/Log.h"
 
 // How it works
@@ -36,6 +37,17 @@
 // last delivered frame, sets Ended and calls the end callback with no lock held.
 
 namespace {
+
+// A regular file, checked without blocking on a FIFO.
+bool IsPlayableFile(const std::string& path) {
+    uint64_t size = 0;
+    std::string error;
+    std::FILE* file = OpenRegularFile(path, size, error);
+    if (!file) return false;
+    std::fclose(file);
+    return true;
+}
+
 
 using Clock = std::chrono::steady_clock;
 
@@ -404,6 +416,12 @@ bool Music::Open(const std::string& path, int device, int frequency) {
         m.pausedFrames = 0;
     }
 
+    // A FIFO or a device in the music's place would hold the decoder's open
+    // for good.
+    if (!IsPlayableFile(path)) {
+        Log(3, "Music: %s is not a regular file", path.c_str());
+        return false;
+    }
     // The decoder: 16-bit stereo at whatever rate the file has. Nothing is
     // decoded here beyond the first frame header (no scan, no length query).
     InitMpg123Once();
@@ -615,6 +633,7 @@ bool Music::Seek(double seconds) {
 }
 
 double MusicLengthSeconds(const std::string& path) {
+    if (!IsPlayableFile(path)) return -1.0;
     InitMpg123Once();
     int err = MPG123_OK;
     mpg123_handle* decoder = mpg123_new(nullptr, &err);

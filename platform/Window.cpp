@@ -59,6 +59,9 @@ bool Window::Create(const WindowConfig& config, std::string& error) {
     // X11 takes the class name from the environment at window creation.
     SetEnvironmentDefault("SDL_VIDEO_X11_WMCLASS", config.windowClass);
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    // Quit signals are the program's own (platform/QuitSignal.h): SDL's
+    // handler would turn them into a quit event that a tool never reads.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
 #ifndef _WIN32
     // Windows has one windowing system, which SDL picks itself.
     auto unset = [](const char* name) {

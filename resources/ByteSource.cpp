@@ -19,14 +19,11 @@ bool MemoryByteSource::Skip(uint64_t count) {
 }
 
 std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path) {
-    std::FILE* file = OpenFile(path, "rb");
-    if (!file) return nullptr;
-    // A folder opens on some systems; it must read as "no file" everywhere.
+    // A folder, a FIFO or a device reads as "no file" everywhere.
     uint64_t size = 0;
-    if (!RegularFileSize(file, size)) {
-        std::fclose(file);
-        return nullptr;
-    }
+    std::string error;
+    std::FILE* file = OpenRegularFile(path, size, error);
+    if (!file) return nullptr;
     return std::unique_ptr<FileByteSource>(new FileByteSource(file, size));
 }
 

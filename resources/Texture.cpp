@@ -37,7 +37,9 @@ Image DecodeMemory(const unsigned char* bytes, int size) {
 
 Image DecodeFile(const std::string& path) {
     Image image;
-    FILE* file = OpenFile(path, "rb");
+    uint64_t size = 0;
+    std::string error;
+    FILE* file = OpenRegularFile(path, size, error);
     if (!file) return image;
     int width = 0, height = 0, components = 0;
     // One open file for both, so that the size checked is the size decoded.

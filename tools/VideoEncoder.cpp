@@ -83,11 +83,6 @@ std::string ShellQuote(const std::string& text) {
 #endif
 }
 
-std::string PartialPath(const std::string& path) {
-    const std::filesystem::path p = PathFromUtf8(path);
-    return PathToUtf8(p.parent_path() / ("." + PathToUtf8(p.filename()) + ".part" + PathToUtf8(p.extension())));
-}
-
 VideoEncoder::~VideoEncoder() { Abandon(); }
 
 void VideoEncoder::Abandon() {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/OutputFile.h"
+
 struct VideoSettings {
     std::string path;          // the final file, e.g. "out.mp4"
     int width = 0, height = 0; // even
@@ -30,9 +32,6 @@ bool HaveFfmpeg();
 // A path quoted for the system's shell.
 std::string ShellQuote(const std::string& text);
 
-// Where an output is written until it is complete: a hidden sibling with the
-// same extension, so that the encoder still knows the container.
-std::string PartialPath(const std::string& path);
 
 class VideoEncoder {
 public:

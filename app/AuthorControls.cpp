@@ -49,6 +49,9 @@ void AuthorControls::PausableClock::SetPaused(bool pause) {
 void AuthorControls::Begin() {
     Renderer::Instance().frameClock = &frameClock;
     if (options.start >= 0) SeekTo(options.start);
+    // The music stays at its end instead of ending the player while --loop
+    // may still take it back to the start of the shot.
+    if (options.loop) music.SetHoldAtEnd(true);
 }
 
 void AuthorControls::BeforeMusicStarts() {
@@ -60,18 +63,18 @@ void AuthorControls::BeforeMusicStarts() {
         return;
     }
     SeekTo((*entries)[static_cast<size_t>(options.shot - 1)].timeStart);
+    startedShot = options.shot - 1;
 }
 
 void AuthorControls::SeekTo(double seconds) {
     if (!music.Seek(seconds < 0 ? 0 : seconds)) Log(3, "Author mode: the music cannot seek to %.1f s", seconds);
 }
 
-int AuthorControls::ShotAt(double t) const {
+int AuthorControls::ShotAt(const Timeline::EntryList& entries, double t) {
     // The rule of Timeline::FindEntry, without its look-up writes: the music
     // may be past the entries the last frame resolved.
-    std::shared_ptr<Timeline::EntryList> entries = Timeline::Instance().Current();
-    for (size_t i = 0; i < entries->size(); ++i) {
-        const TimelineEntry& entry = (*entries)[i];
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const TimelineEntry& entry = entries[i];
         Scene* scene = entry.scene ? entry.scene : ResourceManager::Instance().FindScene(NameHash(entry.sceneName));
         if (!scene || !scene->FindCamera(NameHash(entry.cameraName))) continue;
         float end = entry.timeStart + entry.duration;
@@ -80,10 +83,9 @@ int AuthorControls::ShotAt(double t) const {
     return -1;
 }
 
-void AuthorControls::JumpToShot(int index) {
-    std::shared_ptr<Timeline::EntryList> entries = Timeline::Instance().Current();
-    if (index < 0 || static_cast<size_t>(index) >= entries->size()) return;
-    SeekTo((*entries)[static_cast<size_t>(index)].timeStart);
+void AuthorControls::JumpToShot(const Timeline::EntryList& entries, int index) {
+    if (index < 0 || static_cast<size_t>(index) >= entries.size()) return;
+    SeekTo(entries[static_cast<size_t>(index)].timeStart);
     loopShot = index;
 }
 
@@ -103,8 +105,8 @@ bool AuthorControls::OnKey(Key key) {
         return true;
     case Key::Up:
     case Key::Down: {
-        int current = ShotAt(t);
         std::shared_ptr<Timeline::EntryList> entries = Timeline::Instance().Current();
+        int current = ShotAt(*entries, t);
         int target = -1;
         if (current >= 0) {
             target = current + (key == Key::Up ? -1 : 1);
@@ -117,7 +119,7 @@ bool AuthorControls::OnKey(Key key) {
                 if ((*entries)[i].timeStart <= t && (target < 0 || (*entries)[i].timeStart >= (*entries)[target].timeStart))
                     target = static_cast<int>(i);
         }
-        JumpToShot(target);
+        JumpToShot(*entries, target);
         return true;
     }
     default:
@@ -127,18 +129,26 @@ bool AuthorControls::OnKey(Key key) {
 
 void AuthorControls::AfterFrame(Window& window) {
     double t = music.PositionSeconds();
+    // One snapshot of the running order for the whole pass.
     std::shared_ptr<Timeline::EntryList> entries = Timeline::Instance().Current();
+    // Before the music starts its position says nothing of the shot to come;
+    // --shot hands over the one it started at.
+    const bool started = Renderer::Instance().playing.load();
+    if (const int handed = startedShot.exchange(-1); handed >= 0) loopShot = handed;
 
-    // --loop: back to the start of the shot the music has just left.
+    // --loop: back to the start of the shot the music has just left, or
+    // that the music's end has cut short.
     if (options.loop && loopShot >= 0 && static_cast<size_t>(loopShot) < entries->size()) {
         const TimelineEntry& entry = (*entries)[static_cast<size_t>(loopShot)];
-        if (t >= static_cast<double>(entry.timeStart + entry.duration)) {
+        if (t >= static_cast<double>(entry.timeStart + entry.duration) || music.HeldAtEnd()) {
             SeekTo(entry.timeStart);
             t = music.PositionSeconds();
         }
     }
-    int shot = ShotAt(t);
-    if (shot >= 0 && loopShot != shot && (loopShot < 0 || !options.loop)) loopShot = shot;
+    const int shot = ShotAt(*entries, t);
+    if (started && shot >= 0 && loopShot != shot && (loopShot < 0 || !options.loop)) loopShot = shot;
+    // Nothing to repeat at the end: the music ends as it would without --loop.
+    if (options.loop && music.HeldAtEnd() && loopShot < 0) music.SetHoldAtEnd(false);
 
     ++frames;
     auto now = std::chrono::steady_clock::now();

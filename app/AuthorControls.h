@@ -1,9 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <string>
 
 #include "app/PlayerOptions.h"
+#include "playback/Timeline.h"
 #include "platform/Window.h"
 #include "render/FrameClock.h"
 
@@ -35,11 +37,12 @@ public:
     void AfterFrame(Window& window);
 
 private:
-    // The index in the running order of the entry shown at `t` (the first in
-    // file order whose scene and camera resolve), or -1.
-    int ShotAt(double t) const;
+    // The index in `entries` of the entry shown at `t` (the first in file
+    // order whose scene and camera resolve), or -1. Callers index the same
+    // snapshot: the watcher may publish a new running order at any moment.
+    static int ShotAt(const Timeline::EntryList& entries, double t);
     void SeekTo(double seconds);
-    void JumpToShot(int index);
+    void JumpToShot(const Timeline::EntryList& entries, int index);
 
     // The frame time particles move by: steady time that stands still while
     // the production is paused, so the picture stops with the music.
@@ -59,6 +62,10 @@ private:
     PausableClock frameClock;  // render thread only
     Music& music;
     const std::string title;
+
+    // The shot --shot started at, handed from the watcher thread (which
+    // starts the music) to the render thread; -1 when none is waiting.
+    std::atomic<int> startedShot{-1};
 
     // Render thread only.
     int loopShot = -1;  // the shot --loop repeats; -1 until one is shown

@@ -161,6 +161,15 @@ int RunPlayer(const WindowConfig& config, const PlayerOptions& options) {
     Music music;
     // A missing or broken file leaves a negative position: nothing plays.
     music.Open("music.mp3", renderer.audioDevice, renderer.audioFrequency);
+    if (options.start > 0 && music.IsOpen()) {
+        // Past the end the player would end before its first frame, silently.
+        const double length = MusicLengthSeconds("music.mp3");
+        if (length > 0 && options.start >= length) {
+            std::fprintf(stderr, "demoplayer: --start %g is past the end of the music (%.1f s)\n", options.start,
+                         length);
+            return 2;
+        }
+    }
     std::unique_ptr<AuthorControls> author;
     AuthorChecks checks;
     if (options.author) {

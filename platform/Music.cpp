@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -120,6 +121,8 @@ struct Music::Impl {
     Clock::time_point stamp{};
     bool playing = false;
     bool drained = false;
+    bool holdEnd = false;    // SetHoldAtEnd; under clockMutex
+    bool heldAtEnd = false;  // the worker waits at the end; under clockMutex
     bool stopping = false;
     bool paused = false;        // author mode: the clock reads pausedFrames
     double pausedFrames = 0;
@@ -325,7 +328,13 @@ void Music::Impl::RunWorker() {
             Clock::time_point reach =
                 stamp + std::chrono::duration_cast<Clock::duration>(
                             std::chrono::duration<double>((capFrames - baseFrames) / rate));
-            if (Clock::now() >= reach) break;
+            if (Clock::now() >= reach) {
+                if (!holdEnd) break;
+                heldAtEnd = true;
+                wake.wait(lock, [this] { return stopping || !drained || !holdEnd; });
+                heldAtEnd = false;
+                continue;
+            }
             wake.wait_until(lock, reach);
         }
         if (stopping) return;
@@ -594,6 +603,19 @@ void Music::SetPaused(bool pause) {
     if (m.device != 0 && playing) SDL_PauseAudioDevice(m.device, pause ? 1 : 0);
 }
 
+void Music::SetHoldAtEnd(bool hold) {
+    {
+        std::lock_guard<std::mutex> lock(impl->clockMutex);
+        impl->holdEnd = hold;
+    }
+    impl->wake.notify_all();
+}
+
+bool Music::HeldAtEnd() const {
+    std::lock_guard<std::mutex> lock(impl->clockMutex);
+    return impl->heldAtEnd;
+}
+
 bool Music::Paused() const {
     std::lock_guard<std::mutex> lock(impl->clockMutex);
     return impl->paused;
@@ -610,7 +632,10 @@ bool Music::Seek(double seconds) {
     bool ok;
     {
         std::lock_guard<std::mutex> pull(m.pullMutex);
-        const off_t wanted = static_cast<off_t>(seconds * static_cast<double>(m.sourceRate));
+        // Far past any music (and past what an off_t holds): the end.
+        const double frame = std::min(seconds * static_cast<double>(m.sourceRate),
+                                      static_cast<double>(std::numeric_limits<off_t>::max() / 2));
+        const off_t wanted = static_cast<off_t>(frame);
         const off_t at = mpg123_seek(m.decoder, wanted, SEEK_SET);
         ok = at >= 0;
         if (ok) {

@@ -55,6 +55,10 @@ public:
     // end of the music ends it. False when nothing is open or the decoder
     // cannot seek.
     bool Seek(double seconds);
+    // While held, the music stays at its end (silent, the clock standing)
+    // instead of ending, until a seek brings it back or the hold is let go.
+    void SetHoldAtEnd(bool hold);
+    bool HeldAtEnd() const;  // the end is reached and held
 
     struct Impl;
 

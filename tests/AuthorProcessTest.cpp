@@ -68,6 +68,71 @@ TEST_F(AuthorMode, StartsAtTheGivenTimeAndSpaceStopsAndRestartsTheClock) {
     EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
 }
 
+// The test production: shot 1 from 0 to 4 s, shot 2 from 4 to 8 s, a gap,
+// and shot 3 from 9 s past the end of the 10 s music.
+class LoopedShot : public AuthorMode {
+protected:
+    void SetUp() override {
+        AuthorMode::SetUp();
+        if (IsSkipped()) return;
+        namespace fs = std::filesystem;
+        fs::copy(fs::path(DEMO_SOURCE_DIR) / "tests/production", folder.Path(), fs::copy_options::recursive);
+        fs::copy(fs::path(DEMO_SOURCE_DIR) / "demo/data/shaders", folder / "data/shaders", fs::copy_options::recursive);
+        fs::copy_file(fs::path(DEMO_SOURCE_DIR) / "tests/fixtures/piece-8000-1-10.0.mp3", folder / "music.mp3");
+    }
+
+    // Watches the title for `span`: every title names `shot`, and the music
+    // time goes back at least once (the loop) while the player runs on.
+    void ExpectLoops(Process& player, const std::string& shot, std::chrono::seconds span) {
+        unsigned long window = harness::FindWindowStartingWith(std::string(kPlayerTitle) + " ", 20s);
+        ASSERT_NE(window, 0u) << Stderr();
+        ASSERT_TRUE(harness::WaitFor([&] { return harness::WindowTitle(window).find(shot) != std::string::npos; }, 20s))
+            << harness::WindowTitle(window);
+        double last = TitleTime(harness::WindowTitle(window));
+        bool wentBack = false;
+        const auto until = std::chrono::steady_clock::now() + span;
+        while (std::chrono::steady_clock::now() < until && player.Running()) {
+            const std::string title = harness::WindowTitle(window);
+            const double t = TitleTime(title);
+            if (t < 0) continue;  // the window is going away
+            EXPECT_NE(title.find(shot), std::string::npos) << title;
+            if (t < last - 0.5) wentBack = true;
+            last = t;
+            std::this_thread::sleep_for(50ms);
+        }
+        EXPECT_TRUE(player.Running()) << "the player ended instead of looping: " << Stderr();
+        EXPECT_TRUE(wentBack) << "the music time never went back to the start of the shot";
+        harness::PressKey("Escape");
+        ASSERT_TRUE(player.Wait(5s));
+        EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
+    }
+};
+
+// The loop repeats the shot asked for, not the one the music stood at before
+// it started (shot 1 at time 0).
+TEST_F(LoopedShot, RepeatsTheShotAskedFor) {
+    Process player(DEMOPLAYER_PATH, {"--shot", "2", "--loop"}, Options());
+    ExpectLoops(player, " shot 2 ", 7s);
+}
+
+// The last shot outlasts the music: the loop holds the music's end and
+// repeats the shot instead of ending the player.
+TEST_F(LoopedShot, RepeatsTheLastShotPastTheEndOfTheMusic) {
+    Process player(DEMOPLAYER_PATH, {"--shot", "3", "--loop"}, Options());
+    ExpectLoops(player, " shot 3 ", 5s);
+}
+
+TEST_F(AuthorMode, AStartPastTheEndOfTheMusicIsRefused) {
+    std::filesystem::copy_file(std::filesystem::path(DEMO_SOURCE_DIR) / "tests/fixtures/piece-8000-1-10.0.mp3",
+                               folder / "music.mp3");
+    for (const char* start : {"86400", "1e308"}) {
+        Process player(DEMOPLAYER_PATH, {"--start", start}, Options());
+        ASSERT_TRUE(player.Wait(10s));
+        EXPECT_EQ(player.ExitStatus(), 2) << start;
+        EXPECT_NE(Stderr().find("past the end of the music"), std::string::npos) << Stderr();
+    }
+}
+
 TEST_F(AuthorMode, AnUnknownOptionIsRefusedWithTheUsage) {
     Process player(DEMOPLAYER_PATH, {"--frobnicate"}, Options());
     ASSERT_TRUE(player.Wait(10s));

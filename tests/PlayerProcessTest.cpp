@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -84,13 +88,34 @@ TEST_F(LargePack, SigtermEndsItLikeEscapeWhileTheWatcherLoads) {
     ExpectPromptOrderlyEnd(*player, "SIGTERM");
 }
 
-TEST_F(Player, SigintEndsItLikeEscape) {
+TEST_F(Player, SigintAndSighupEndItLikeEscape) {
+    for (bool hangUp : {false, true}) {
+        Process player(DEMOPLAYER_PATH, {}, Options());
+        ASSERT_NE(harness::FindWindow(kPlayerTitle, 20s), 0u) << Stderr();
+        std::this_thread::sleep_for(300ms);
+        if (!(hangUp ? player.HangUp() : player.Interrupt())) GTEST_SKIP() << "no signals here";
+        ASSERT_TRUE(player.Wait(2s)) << "still running 2 s after " << (hangUp ? "SIGHUP" : "SIGINT");
+        EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
+    }
+}
+
+// A FIFO in place of the music or the running order would block whoever
+// opens it until some program writes to it: the player must neither wait on
+// it nor stop obeying signals.
+TEST_F(Player, AFifoInPlaceOfContentIsPassedOver) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no FIFOs here";
+#else
+    std::filesystem::create_directories(folder / "data");
+    ASSERT_EQ(mkfifo((folder / "music.mp3").c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo((folder / "data/timeline.xml").c_str(), 0644), 0);
     Process player(DEMOPLAYER_PATH, {}, Options());
-    ASSERT_NE(harness::FindWindow(kPlayerTitle, 20s), 0u) << Stderr();
-    std::this_thread::sleep_for(300ms);
-    if (!player.Interrupt()) GTEST_SKIP() << "no signals here";
-    ASSERT_TRUE(player.Wait(2s)) << "still running 2 s after SIGINT";
+    ASSERT_NE(harness::FindWindow(kPlayerTitle, 20s), 0u) << "no window: the player waits on a FIFO? " << Stderr();
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(player.Terminate());
+    ASSERT_TRUE(player.Wait(2s)) << "still running 2 s after SIGTERM";
     EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
+#endif
 }
 
 TEST_F(Player, OpensItsWindowAndEscapeEndsIt) {

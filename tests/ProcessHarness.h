@@ -48,6 +48,7 @@ public:
     // where the system has no such signals for another process (Windows).
     bool Terminate();
     bool Interrupt();
+    bool HangUp();  // SIGHUP, as a closed terminal or ssh session sends
 
 private:
     long long pid = -1;  // the process id, or on Windows its handle

@@ -125,6 +125,8 @@ bool Process::Terminate() { return false; }
 
 bool Process::Interrupt() { return false; }
 
+bool Process::HangUp() { return false; }
+
 bool HaveDisplay() { return GetDesktopWindow() != nullptr; }
 
 unsigned long FindWindow(const std::string& title, std::chrono::milliseconds timeout) {

@@ -94,6 +94,8 @@ void Process::Kill() {
 
 bool Process::Terminate() { return pid > 0 && !exited && kill(static_cast<pid_t>(pid), SIGTERM) == 0; }
 
+bool Process::HangUp() { return pid > 0 && !exited && kill(static_cast<pid_t>(pid), SIGHUP) == 0; }
+
 bool Process::Interrupt() { return pid > 0 && !exited && kill(static_cast<pid_t>(pid), SIGINT) == 0; }
 
 namespace {

@@ -9,6 +9,7 @@
 # player's resident memory every few seconds and prints its slope.
 #
 #   scripts/soak.sh [--seconds N] [--build DIR] [--seed N] [--out DIR]
+#   scripts/soak.sh --tools [...]   the tools' soak instead (scripts/soak-tools.sh)
 #
 #   --seconds  length of the edit phase (default 60)
 #   --build    build folder of the player under test (default build/; use
@@ -27,6 +28,7 @@ SECONDS_WANTED=60
 BUILD="$ROOT/build"
 SEED=""
 OUT=""
+if [ "${1:-}" = "--tools" ]; then shift; exec bash "$ROOT/scripts/soak-tools.sh" "$@"; fi
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) SECONDS_WANTED="$2"; shift 2 ;;

@@ -64,6 +64,8 @@ if [ "$LINUX" -eq 1 ]; then
   DEMO_TEST_SLOWDOWN=4 run_ctest "$ROOT/build-asan" --repeat until-pass:2
   echo "== soak (one minute, AddressSanitizer + UndefinedBehaviorSanitizer player)"
   bash "$ROOT/scripts/soak.sh" --seconds 60 --build "$ROOT/build-asan"
+  echo "== tools soak (30 s: exports and packs killed at random moments)"
+  bash "$ROOT/scripts/soak.sh" --tools --seconds 30 --build "$ROOT/build-asan"
 
   echo "== ThreadSanitizer (threaded tests)"
   build "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=thread -DDEMO_BUILD_BENCH=OFF

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/Printable.h"
 #include "resources/AsciiCase.h"
 
 std::string Diagnostic::Format(const std::string& prefix) const {
-    return prefix + file + ":" + std::to_string(line) + ": " +
-           (severity == Severity::error ? "error: " : "warning: ") + message;
+    // Names in findings come from files anyone can write.
+    return Printable(prefix + file + ":" + std::to_string(line) + ": " +
+                     (severity == Severity::error ? "error: " : "warning: ") + message);
 }
 
 namespace {

@@ -15,7 +15,8 @@ struct Diagnostic {
     std::string message;
 
     // "FILE:LINE: error: message", with `prefix` (the folder as the user
-    // named it, ending in '/', or empty) before FILE.
+    // named it, ending in '/', or empty) before FILE; control bytes are shown
+    // as \xNN (Printable), never sent to the terminal.
     std::string Format(const std::string& prefix = "") const;
 
     bool operator==(const Diagnostic&) const = default;

@@ -19,6 +19,7 @@
 #include "resources/ByteSource.h"
 #include "resources/PackReader.h"
 #include "resources/ResourceManager.h"
+#include "resources/SModelLoader.h"
 #include "resources/Texture.h"
 
 namespace fs = std::filesystem;
@@ -55,7 +56,13 @@ void ScanLoose(const std::string& root, Folder& folder, std::vector<Diagnostic>&
     fs::path path = PathFromUtf8(root + "/" + folder.relative);
     std::vector<std::string> names;
     for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
-        if (!it->is_regular_file(error)) continue;
+        std::error_code typeError;
+        const fs::file_status status = it->status(typeError);
+        // A FIFO, a socket or a device: the player's scan passes it by.
+        if (fs::is_other(status))
+            Reporter(out, std::string(folder.relative) + PathToUtf8(it->path().filename()))
+                .Error(1, "not a regular file (a FIFO, a socket or a device): the player never loads it");
+        if (!fs::is_regular_file(status)) continue;
         names.push_back(PathToUtf8(it->path().filename()));
     }
     std::sort(names.begin(), names.end());
@@ -102,9 +109,15 @@ std::string Reachability(const std::string& name) {
 // case twins are reported.
 void ScanPack(const std::string& root, std::vector<Folder*>& folders, std::vector<Diagnostic>& out) {
     const std::string packPath = root + "/" + ResourceManager::packName;
-    auto source = FileByteSource::Open(packPath);
-    if (!source) return;
     Reporter report(out, ResourceManager::packName);
+    std::string openError;
+    auto source = FileByteSource::Open(packPath, openError);
+    if (!source) {
+        std::error_code error;
+        if (fs::exists(fs::symlink_status(PathFromUtf8(packPath), error)))
+            report.Error(1, "cannot be read (" + openError + "): the player reads nothing from it");
+        return;
+    }
     PackReader reader(*source);
     if (!reader.ReadHeader()) {
         report.Error(1, "not a pack (no \".KRR\" header): the player reads nothing from it");
@@ -149,6 +162,17 @@ void ScanPack(const std::string& root, std::vector<Folder*>& folders, std::vecto
                 folder->files.push_back({name, std::string(ResourceManager::packName) + "(" + name + ")", fileName});
         }
     }
+}
+
+// "cannot be read", with why when a loose file was there.
+std::string CannotRead(const LoadCheck& check) {
+    return check.problem.empty() ? "cannot be read" : "cannot be read (" + check.problem + ")";
+}
+
+// The name findings in a content file are filed under: the loose file's, or
+// the pack entry's when the player read that.
+std::string Shown(const FileBuffer& file, const char* path) {
+    return file.fromPack ? std::string(ResourceManager::packName) + "(" + path + ")" : std::string(path);
 }
 
 bool Wanted(const LintOptions& options, const std::string& path) {
@@ -196,7 +220,8 @@ LintReport LintProduction(const std::string& folder, const LintOptions& options)
     const std::string root = folder.empty() ? std::string(".") : folder;
     std::error_code error;
     const bool hasData = fs::is_directory(PathFromUtf8(root + "/data"), error);
-    const bool hasPack = fs::is_regular_file(PathFromUtf8(root + "/" + ResourceManager::packName), error);
+    // A pack that is there but cannot be read is reported, not taken for none.
+    const bool hasPack = fs::exists(fs::symlink_status(PathFromUtf8(root + "/" + ResourceManager::packName), error));
     if (!hasData && !hasPack) return report;
     report.isProduction = true;
     LogSilence quiet;  // the loaders' progress lines are not findings
@@ -234,56 +259,74 @@ LintReport LintProduction(const std::string& folder, const LintOptions& options)
     for (const std::string& name : sceneFileNames) inventory.scenes.push_back(name.substr(0, name.size() - 4));
 
     // Names defined by the library and the scenes, before any reference is checked.
-    auto materialsFile = LoadFileIn(root, ResourceManager::materialsFile);
+    LoadCheck materialsCheck;
+    auto materialsFile = LoadFileIn(root, ResourceManager::materialsFile, materialsCheck);
     if (materialsFile) CollectMaterialNames(*materialsFile, inventory);
     std::vector<std::unique_ptr<FileBuffer>> sceneBuffers;
+    std::vector<LoadCheck> sceneChecks(scenes.files.size());
     for (const ContentFile& file : scenes.files) {
-        sceneBuffers.push_back(LoadFileIn(root, file.path));
+        sceneBuffers.push_back(LoadFileIn(root, file.path, sceneChecks[sceneBuffers.size()]));
         if (sceneBuffers.back())
             CollectSceneNames(*sceneBuffers.back(), file.name.substr(0, file.name.size() - 4), inventory);
     }
     if (options.measureMusic) {
         const std::string music = root + "/music.mp3";
-        if (!fs::exists(PathFromUtf8(music), error))
+        uint64_t size = 0;
+        std::string why;
+        if (!fs::exists(fs::symlink_status(PathFromUtf8(music), error))) {
             Reporter(all, "music.mp3").Warning(1, "no music.mp3: the window opens and nothing plays");
-        else if ((inventory.musicSeconds = MusicLengthSeconds(music)) < 0)
-            Reporter(all, "music.mp3").Error(1, "music.mp3 cannot be decoded: nothing plays");
+        } else if (std::FILE* file = OpenRegularFile(music, size, why)) {
+            std::fclose(file);
+            if ((inventory.musicSeconds = MusicLengthSeconds(music)) < 0)
+                Reporter(all, "music.mp3").Error(1, "music.mp3 cannot be decoded: nothing plays");
+        } else {
+            Reporter(all, "music.mp3").Error(1, "music.mp3 cannot be read (" + why + "): nothing plays");
+        }
     }
 
     // The files themselves.
+    if (!materialsCheck.problem.empty())
+        Reporter(all, ResourceManager::materialsFile)
+            .Error(1, CannotRead(materialsCheck) + (materialsFile ? ": the player reads the copy in the pack instead"
+                                                                  : ": every object draws without a material"));
     if (materialsFile) {
-        Reporter r(all, hasData && fs::exists(PathFromUtf8(root + "/" + ResourceManager::materialsFile), error)
-                            ? std::string(ResourceManager::materialsFile)
-                            : std::string(ResourceManager::packName) + "(" + ResourceManager::materialsFile + ")");
+        Reporter r(all, Shown(*materialsFile, ResourceManager::materialsFile));
         CheckMaterialsXml(*materialsFile, inventory, r);
-    } else {
+    } else if (materialsCheck.problem.empty()) {
         Reporter(all, ResourceManager::materialsFile).Warning(1, "no material library: every object draws without a material");
     }
     for (size_t i = 0; i < scenes.files.size(); ++i) {
         const ContentFile& file = scenes.files[i];
         Reporter r(all, file.display);
-        if (!sceneBuffers[i]) r.Error(1, "cannot be read");
+        if (!sceneBuffers[i]) r.Error(1, CannotRead(sceneChecks[i]));
         else CheckSceneXml(*sceneBuffers[i], file.name.substr(0, file.name.size() - 4), inventory, r);
     }
-    if (auto timeline = LoadFileIn(root, ResourceManager::timelineFile)) {
-        Reporter r(all, fs::exists(PathFromUtf8(root + "/" + ResourceManager::timelineFile), error)
-                            ? std::string(ResourceManager::timelineFile)
-                            : std::string(ResourceManager::packName) + "(" + ResourceManager::timelineFile + ")");
+    LoadCheck timelineCheck;
+    auto timeline = LoadFileIn(root, ResourceManager::timelineFile, timelineCheck);
+    if (!timelineCheck.problem.empty())
+        Reporter(all, ResourceManager::timelineFile)
+            .Error(1, CannotRead(timelineCheck) + (timeline ? ": the player reads the copy in the pack instead"
+                                                            : ": nothing is shown"));
+    if (timeline) {
+        Reporter r(all, Shown(*timeline, ResourceManager::timelineFile));
         CheckTimelineXml(*timeline, inventory, r);
-    } else {
+    } else if (timelineCheck.problem.empty()) {
         Reporter(all, ResourceManager::timelineFile).Error(1, "no running order: nothing is shown");
     }
     for (const ContentFile& file : models.files) {
         if (!Wanted(options, file.display)) continue;
         Reporter r(all, file.display);
-        if (auto buffer = LoadFileIn(root, file.path)) CheckObjModel(*buffer, r);
-        else r.Error(1, "cannot be read: the object draws nothing");
+        LoadCheck check;
+        check.maxSize = SModelLoader::kMaxFileSize;
+        if (auto buffer = LoadFileIn(root, file.path, check)) CheckObjModel(*buffer, r);
+        else r.Error(1, CannotRead(check) + ": the object draws nothing");
     }
     for (const ContentFile& file : textures.files) {
         if (!Wanted(options, file.display)) continue;
         Reporter r(all, file.display);
-        if (auto buffer = LoadFileIn(root, file.path)) CheckTextureImage(*buffer, r);
-        else r.Error(1, "cannot be read: it binds as no texture");
+        LoadCheck check;
+        if (auto buffer = LoadFileIn(root, file.path, check)) CheckTextureImage(*buffer, r);
+        else r.Error(1, CannotRead(check) + ": it binds as no texture");
     }
 
     for (Diagnostic& d : all)

@@ -19,9 +19,13 @@ bool MemoryByteSource::Skip(uint64_t count) {
 }
 
 std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path) {
+    std::string error;
+    return Open(path, error);
+}
+
+std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path, std::string& error) {
     // A folder, a FIFO or a device reads as "no file" everywhere.
     uint64_t size = 0;
-    std::string error;
     std::FILE* file = OpenRegularFile(path, size, error);
     if (!file) return nullptr;
     return std::unique_ptr<FileByteSource>(new FileByteSource(file, size));

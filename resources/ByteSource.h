@@ -39,6 +39,8 @@ class FileByteSource final : public ByteSource {
 public:
     // Null when `path` cannot be opened or is not a regular file.
     static std::unique_ptr<FileByteSource> Open(const std::string& path);
+    // The same, with why not in `error` ("Permission denied", "a folder, not a file").
+    static std::unique_ptr<FileByteSource> Open(const std::string& path, std::string& error);
     ~FileByteSource() override;
     FileByteSource(const FileByteSource&) = delete;
     FileByteSource& operator=(const FileByteSource&) = delete;

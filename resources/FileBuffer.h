@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,3 +30,17 @@ std::unique_ptr<FileBuffer> LoadFile(const std::string& path, const std::string&
 // `path` is relative to it ("data/scenes/room.xml"), the pack is
 // folder + "/data.pack". For tools that read a production from outside it.
 std::unique_ptr<FileBuffer> LoadFileIn(const std::string& folder, const std::string& path);
+
+// A load that bounds the size it reads and says why a loose file gave
+// nothing.
+struct LoadCheck {
+    // A larger loose file or pack entry is refused by its size, before it is
+    // read or inflated.
+    uint64_t maxSize = std::numeric_limits<uint32_t>::max() - 1;
+    // Set when the loose file is there but cannot be read (a folder, a FIFO,
+    // no permission: the pack is looked in then, as always) or is larger than
+    // maxSize (nothing is read then); empty otherwise.
+    std::string problem;
+};
+std::unique_ptr<FileBuffer> LoadFile(const std::string& path, LoadCheck& check);
+std::unique_ptr<FileBuffer> LoadFileIn(const std::string& folder, const std::string& path, LoadCheck& check);

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 #include <vector>
 
+#include "platform/File.h"
 #include "platform/FileTime.h"
 #include "platform/Log.h"
 #include "resources/PackFormat.h"
@@ -92,7 +95,8 @@ std::shared_ptr<const PackIndex> IndexPack(const std::string& packPath) {
 
 // The entry at `offset` of the pack, inflated, when its name is `key`; null
 // when another name (or none) is there: the pack changed once more.
-std::unique_ptr<FileBuffer> LoadPackEntryAt(const std::string& packPath, uint64_t offset, const std::string& key) {
+std::unique_ptr<FileBuffer> LoadPackEntryAt(const std::string& packPath, uint64_t offset, const std::string& key,
+                                            uint64_t maxSize) {
     auto pack = FileByteSource::Open(packPath);
     if (!pack) return nullptr;
     PackReader reader(*pack);
@@ -102,7 +106,7 @@ std::unique_ptr<FileBuffer> LoadPackEntryAt(const std::string& packPath, uint64_
         return nullptr;
     }
     if (offset < kPackHeaderSize || !pack->Skip(offset - kPackHeaderSize) || reader.Next(entry) != PackStep::entry ||
-        entry.normalizedName != key)
+        entry.normalizedName != key || entry.uncompressedSize > maxSize)
         return nullptr;
     return reader.ReadData(entry);
 }
@@ -124,10 +128,9 @@ PackStep PackReader::Next(PackEntry& entry) {
     std::string name(nameLength, '\0');
     if (source.Read(name.data(), nameLength) != nameLength) return PackStep::damaged;
     ScramblePackName(name);
-    name.resize(std::strlen(name.c_str()));  // a zero byte inside the name ends it
-
+    // A zero byte inside the name ends it for the player.
+    entry.normalizedName = NormalizePackName(name.c_str());
     entry.storedName = std::move(name);
-    entry.normalizedName = NormalizePackName(entry.storedName);
     entry.compressedSize = ReadU32(source);
     entry.uncompressedSize = ReadU32(source);
     if (entry.compressedSize == 0 || entry.compressedSize > source.Remaining()) return PackStep::damaged;
@@ -143,7 +146,7 @@ std::unique_ptr<FileBuffer> PackReader::ReadData(const PackEntry& entry) {
     }
 
     auto buffer = std::make_unique<FileBuffer>();
-    buffer->name = entry.storedName;
+    buffer->name = entry.storedName.c_str();
     buffer->fromPack = true;
     buffer->size = entry.uncompressedSize;
     buffer->data.assign(size_t(entry.uncompressedSize) + 1, 0);
@@ -170,8 +173,16 @@ std::unique_ptr<FileBuffer> PackReader::ReadData(const PackEntry& entry) {
 
 void ReadPackFileList(const std::string& packPath, std::vector<std::string>& files) {
     files.clear();
-    auto pack = FileByteSource::Open(packPath);
-    if (!pack) return;  // a player without a pack is normal
+    std::string error;
+    auto pack = FileByteSource::Open(packPath, error);
+    if (!pack) {
+        // A player without a pack is normal; one whose pack is there but
+        // cannot be read is told why it finds nothing in it.
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::symlink_status(PathFromUtf8(packPath), ec)))
+            Log(3, "Cannot read %s: %s; nothing is read from it", packPath.c_str(), error.c_str());
+        return;
+    }
     auto index = std::make_shared<PackIndex>();
     index->size = pack->Remaining();
     index->time = LastWriteTime(packPath).value_or(0);
@@ -187,7 +198,7 @@ void ReadPackFileList(ByteSource& pack, const std::string& packPath, std::vector
     if (!WalkPack(pack, &files, offsets, true)) Log(3, "Error reading archive %s", packPath.c_str());
 }
 
-std::unique_ptr<FileBuffer> LoadPackEntry(const std::string& packPath, const std::string& path) {
+std::unique_ptr<FileBuffer> LoadPackEntry(const std::string& packPath, const std::string& path, uint64_t maxSize) {
     auto pack = FileByteSource::Open(packPath);
     if (!pack) return nullptr;
     // The pack's size and time, taken before its entries are read: a pack
@@ -210,14 +221,14 @@ std::unique_ptr<FileBuffer> LoadPackEntry(const std::string& packPath, const std
         // every look-up once did.
         if (it != index->offsets.end() && it->second >= kPackHeaderSize && pack->Skip(it->second - kPackHeaderSize) &&
             reader.Next(entry) == PackStep::entry && entry.normalizedName == key)
-            return reader.ReadData(entry);
+            return entry.uncompressedSize > maxSize ? nullptr : reader.ReadData(entry);
     }
     pack.reset();
     index = IndexPack(packPath);
     if (!index) return nullptr;
     auto it = index->offsets.find(key);
     if (it == index->offsets.end()) return nullptr;
-    return LoadPackEntryAt(packPath, it->second, key);
+    return LoadPackEntryAt(packPath, it->second, key, maxSize);
 }
 
 std::unique_ptr<FileBuffer> LoadPackEntry(ByteSource& pack, const std::string& packPath, const std::string& path) {

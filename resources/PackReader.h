@@ -12,8 +12,12 @@
 
 // One entry's header; its data follows in the source.
 struct PackEntry {
-    std::string storedName;      // unscrambled, as stored, cut at a zero byte
-    std::string normalizedName;  // NormalizePackName(storedName)
+    // Unscrambled, whole as stored: a zero byte inside it is kept, so that a
+    // tool can refuse "ok\0/../x" rather than take it for "ok".
+    std::string storedName;
+    // NormalizePackName of the stored name up to its first zero byte: the
+    // name the player looks up.
+    std::string normalizedName;
     uint32_t compressedSize = 0;
     uint32_t uncompressedSize = 0;
 };
@@ -76,6 +80,8 @@ void ReadPackFileList(ByteSource& pack, const std::string& packPath, std::vector
 // walk of that pack (by ReadPackFileList, or by a look-up that found the pack
 // changed or missed), checking the name found there; so N look-ups cost N
 // seeks, not N walks. Any thread.
-std::unique_ptr<FileBuffer> LoadPackEntry(const std::string& packPath, const std::string& path);
+// An entry that would inflate to more than `maxSize` bytes is not read.
+std::unique_ptr<FileBuffer> LoadPackEntry(const std::string& packPath, const std::string& path,
+                                          uint64_t maxSize = UINT32_MAX);
 // The same by a walk from the first entry.
 std::unique_ptr<FileBuffer> LoadPackEntry(ByteSource& pack, const std::string& packPath, const std::string& path);

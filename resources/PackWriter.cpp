@@ -10,6 +10,7 @@
 #include <unistd.h>  // ftruncate, on MinGW as well
 
 #include "platform/File.h"
+#include "platform/QuitSignal.h"
 #include "resources/PackFormat.h"
 
 namespace {
@@ -22,32 +23,23 @@ std::string SystemError() { return std::strerror(errno); }
 
 }  // namespace
 
-PackWriter::~PackWriter() {
-    if (file) {
-        std::fclose(file);
-        RemoveFile(temporaryPath);
-    }
-}
+PackWriter::~PackWriter() = default;  // the output abandons its partial file
 
 bool PackWriter::Fail(std::string& error, const std::string& message) {
     error = message;
-    if (file) {
-        std::fclose(file);
-        file = nullptr;
-        RemoveFile(temporaryPath);
-    }
+    output.Abandon();
+    file = nullptr;
     return false;
 }
 
 bool PackWriter::Open(const std::string& path, std::string& error) {
     if (file) return Fail(error, "pack already open");
-    finalPath = path;
-    file = CreateTemporaryFile(path, temporaryPath, error);
-    if (!file) return false;
+    if (!output.Open(path, error)) return false;
+    file = output.Stream();
     uint8_t header[kPackHeaderSize] = {};
     std::memcpy(header, kPackMagic, sizeof(kPackMagic));
     if (std::fwrite(header, 1, sizeof(header), file) != sizeof(header))
-        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
+        return Fail(error, "cannot write " + output.Partial() + ": " + SystemError());
     return true;
 }
 
@@ -66,6 +58,10 @@ bool PackWriter::WriteStream(const std::string& storedName, int level, Read& rea
     // so no entry is stored with compressed size 0.
     while (status != Z_STREAM_END) {
         if (stream.avail_in == 0 && flush == Z_NO_FLUSH) {
+            if (QuitSignalled()) {
+                deflateEnd(&stream);
+                return Fail(error, "interrupted");
+            }
             long got = read(in, sizeof(in));
             if (got < 0) {
                 deflateEnd(&stream);
@@ -91,7 +87,7 @@ bool PackWriter::WriteStream(const std::string& storedName, int level, Read& rea
         compressed += produced;
         if (std::fwrite(out, 1, produced, file) != produced) {
             deflateEnd(&stream);
-            return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
+            return Fail(error, "cannot write " + output.Partial() + ": " + SystemError());
         }
     }
     deflateEnd(&stream);
@@ -113,10 +109,10 @@ bool PackWriter::AddEntry(const std::string& storedName, Read&& read, Rewind&& r
     off_t sizesAt = 0;
     if (std::fwrite(field, 1, 4, file) != 4 || std::fwrite(name.data(), 1, name.size(), file) != name.size() ||
         (sizesAt = ftello(file)) < 0)
-        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
+        return Fail(error, "cannot write " + output.Partial() + ": " + SystemError());
     uint8_t sizes[8] = {};
     if (std::fwrite(sizes, 1, sizeof(sizes), file) != sizeof(sizes))
-        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
+        return Fail(error, "cannot write " + output.Partial() + ": " + SystemError());
     const off_t dataAt = sizesAt + static_cast<off_t>(sizeof(sizes));
 
     // Images that carry their own compression are stored without trying.
@@ -138,7 +134,7 @@ bool PackWriter::AddEntry(const std::string& storedName, Read&& read, Rewind&& r
         if (fseeko(file, dataAt, SEEK_SET) != 0 ||
             !WriteStream(storedName, 0, read, uncompressed, compressed, error) || std::fflush(file) != 0 ||
             ftruncate(fileno(file), dataAt + static_cast<off_t>(compressed)) != 0)
-            return file ? Fail(error, "cannot write " + temporaryPath + ": " + SystemError()) : false;
+            return file ? Fail(error, "cannot write " + output.Partial() + ": " + SystemError()) : false;
         stored = true;
     }
     if (compressed == 0 || compressed > std::numeric_limits<uint32_t>::max())
@@ -148,7 +144,7 @@ bool PackWriter::AddEntry(const std::string& storedName, Read&& read, Rewind&& r
     PutU32(sizes + 4, static_cast<uint32_t>(uncompressed));
     if (fseeko(file, sizesAt, SEEK_SET) != 0 || std::fwrite(sizes, 1, sizeof(sizes), file) != sizeof(sizes) ||
         fseeko(file, 0, SEEK_END) != 0)
-        return Fail(error, "cannot write " + temporaryPath + ": " + SystemError());
+        return Fail(error, "cannot write " + output.Partial() + ": " + SystemError());
     ++entries;
     storedEntries += stored ? 1 : 0;
     compressedTotal += compressed;
@@ -156,8 +152,10 @@ bool PackWriter::AddEntry(const std::string& storedName, Read&& read, Rewind&& r
 }
 
 bool PackWriter::AddFile(const std::string& storedName, const std::string& sourcePath, std::string& error) {
-    std::FILE* source = OpenFile(sourcePath, "rb");
-    if (!source) return Fail(error, "cannot open " + sourcePath + ": " + SystemError());
+    uint64_t size = 0;
+    std::string why;
+    std::FILE* source = OpenRegularFile(sourcePath, size, why);  // a FIFO would never end
+    if (!source) return Fail(error, "cannot open " + sourcePath + ": " + why);
     bool ok = AddEntry(
         storedName,
         [&](uint8_t* buffer, size_t capacity) -> long {
@@ -192,19 +190,6 @@ bool PackWriter::AddBytes(const std::string& storedName, std::string_view bytes,
 
 bool PackWriter::Finish(std::string& error) {
     if (!file) return Fail(error, "pack not open");
-    bool written = FlushToDisk(file);
-    bool closed = std::fclose(file) == 0;
     file = nullptr;
-    if (!written || !closed) {
-        RemoveFile(temporaryPath);
-        error = "cannot write " + temporaryPath + ": " + SystemError();
-        return false;
-    }
-    std::string replaceError;
-    if (!MoveOver(temporaryPath, finalPath, replaceError)) {
-        error = "cannot rename " + temporaryPath + " to " + finalPath + ": " + replaceError;
-        RemoveFile(temporaryPath);
-        return false;
-    }
-    return true;
+    return output.Commit(error);
 }

@@ -5,15 +5,19 @@
 #include <string>
 #include <string_view>
 
+#include "platform/OutputFile.h"
+
 // Writes a data.pack that the player reads: entries in the order they are
 // added, names scrambled, data as one zlib stream each. Data that deflate
 // barely shrinks (PNG and JPEG images, or a gain under 5%) is stored in the
 // stream uncompressed (level 0): any zlib reader still takes it, and reading
 // it back is a copy instead of an inflate.
 //
-// The pack is written to a temporary file beside `path` and renamed over it
-// by Finish, so `path` never holds a half-written pack; a writer destroyed
-// before Finish removes its temporary file.
+// The pack is written through an OutputFile (a partial file beside `path`,
+// renamed over it by Finish), so `path` never holds a half-written pack; a
+// writer destroyed before Finish removes its partial file. A quit signal
+// (SIGINT, SIGTERM, SIGHUP, once CatchQuitSignals is in force) stops a write
+// within one block of input, with the error "interrupted".
 class PackWriter {
 public:
     PackWriter() = default;
@@ -48,9 +52,8 @@ private:
                      uint64_t& compressed, std::string& error);
     bool Fail(std::string& error, const std::string& message);
 
-    std::FILE* file = nullptr;
-    std::string finalPath;
-    std::string temporaryPath;
+    OutputFile output;
+    std::FILE* file = nullptr;  // output's stream while open
     uint32_t entries = 0;
     uint64_t compressedTotal = 0;
     uint32_t storedEntries = 0;

@@ -88,7 +88,13 @@ bool ResourceManager::IsInPack(const std::string& path) const {
 }
 
 void ResourceManager::ReloadMaterials() {
-    auto buffer = LoadFile(materialsFile);
+    LoadCheck check;
+    auto buffer = LoadFile(materialsFile, check);
+    // A library that cannot be read (no permission, a folder in its place)
+    // says so, rather than leave every object without a word.
+    if (!check.problem.empty())
+        Log(3, "Cannot read %s: %s; %s", materialsFile, check.problem.c_str(),
+            buffer ? "reading the copy in the pack" : "the materials stay as they were");
     if (!buffer || buffer->size == 0) return;
     materials.Publish(MaterialSet::Parse(buffer->data.data(), buffer->size));
 }

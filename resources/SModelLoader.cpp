@@ -756,9 +756,12 @@ bool IsFinite(const glm::vec3& v) { return std::isfinite(v.x) && std::isfinite(v
 bool SModelLoader::LoadObjFile(const std::string& filePath) {
     Release();
     path = filePath;
-    std::unique_ptr<FileBuffer> file = LoadFile(path);
+    LoadCheck check;
+    check.maxSize = kMaxFileSize;
+    std::unique_ptr<FileBuffer> file = LoadFile(path, check);
     if (!file) {
-        Log(0, "SModelLoader::LoadObjFile : Error, can't load file: %s", path.c_str());
+        Log(0, "SModelLoader::LoadObjFile : Error, can't load file: %s%s%s", path.c_str(),
+            check.problem.empty() ? "" : ": ", check.problem.c_str());
         return false;
     }
     return LoadObjText(path, file->data.data(), file->size);

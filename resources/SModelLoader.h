@@ -21,6 +21,11 @@
 // thread's. No more threads are started than the calling thread may run on.
 class SModelLoader {
 public:
+    // The largest model file read (loose or packed): a larger one is refused
+    // by its size, before a byte of it is read. Four times the largest
+    // benchmark model; a real model this size would not draw at a frame rate.
+    static constexpr uint64_t kMaxFileSize = 512ull << 20;
+
     // Elements of the file, in file order; their sizes equal the counts below.
     std::vector<glm::vec3> positions;
     std::vector<glm::vec3> normals;
@@ -48,7 +53,7 @@ public:
     int32_t uvsRead = 0;
 
     // Reads `path` through LoadFile and parses it. False, with every count 0,
-    // when the file cannot be read or is empty.
+    // when the file cannot be read, is empty or is larger than kMaxFileSize.
     bool LoadObjFile(const std::string& path);
 
     // Parses `size` bytes of OBJ text held in memory; `path` only names the model

@@ -7,8 +7,11 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/EntryPath.h"
+#include "platform/OutputFile.h"
 #include "resources/FileBuffer.h"
 #include "resources/PackReader.h"
 #include "tests/ContentFolder.h"
@@ -57,7 +60,10 @@ protected:
     std::vector<std::string> Leftovers(const std::string& folder) {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(folder))
-            if (entry.path().filename().string().find(".tmp-") != std::string::npos) names.push_back(entry.path().string());
+            if (entry.path().filename().string().find(".tmp-") != std::string::npos ||
+                entry.path().filename().string().find(".part") != std::string::npos ||
+                entry.path().filename().string().find(".demopack-extract-") != std::string::npos)
+                names.push_back(entry.path().string());
         return names;
     }
 };
@@ -181,7 +187,7 @@ TEST_F(DemopackTool, FailsClearlyAndLeavesNoPackBehind) {
         {{"create", "out.pack", "data", "missing"}, "no such file or folder"},
         {{"create", "out.pack", "--root", "data", "../other"}, "outside the root folder"},
         {{"create", "out.pack", "--root", "nowhere", "data"}, "root folder not found"},
-        {{"create", "no/such/folder/out.pack", "data"}, "cannot create"},
+        {{"create", "no/such/folder/out.pack", "data"}, "cannot write"},
         {{"create", "data", "data/a.txt"}, "is a folder"},
         {{"create", "out.pack"}, "usage"},
         {{"list", "data/a.txt"}, "not a pack"},
@@ -248,5 +254,123 @@ TEST_F(DemopackTool, ReportsProgressOnLargePacks) {
     ASSERT_EQ(extract.status, 0) << extract.err;
     EXPECT_EQ(fs::file_size("out/big/zeros.bin"), 20u << 20);
 }
+
+TEST(EntryPath, RefusesEveryNameThatWouldLeaveTheTargetOnAnySystem) {
+    // Windows' rules hold on every system, so these are refused on Linux too.
+    const std::string refused[] = {
+        "", "/x", "\\x", "//server/share/x", "C:name", "C:\\x", "c:/x", "a/b:stream", "..", "../x", "a/../../x",
+        "a\\..\\..\\x", ".. /x", "a/./b", "a//b", "a/", "x.", "AUX", "aux.txt", "Con.tar.gz", "data/NUL",
+        "com1.obj", "LPT9", "nul .txt", "CONIN$", "a\x1b]0;T\x07", "a?b", "a*", "a|b",
+        std::string("ok\0/../../X", 11),
+    };
+    for (const std::string& name : refused)
+        EXPECT_FALSE(EntryNameProblem(name).empty()) << "accepted: " << name;
+    const std::string accepted[] = {"a.txt", "data/models/cube.obj", "data\\scenes\\room.xml", ".hidden", "a..b",
+                                    "console.txt", "com10", "auxiliary/x", "n\xC3\xA4me.png"};
+    for (const std::string& name : accepted) EXPECT_EQ(EntryNameProblem(name), "") << name;
+    EXPECT_EQ(EntryRelativePath("data\\scenes/room.xml"), fs::path("data") / "scenes" / "room.xml");
+
+#ifndef _WIN32
+    harness::TempFolder scratch;
+    const fs::path target = scratch / "out";
+    fs::create_directories(target / "real/deeper");
+    fs::create_directory_symlink(scratch.Path(), target / "real/link");
+    EXPECT_EQ(LinkOnTheWay(target, "real/deeper/x"), fs::path());
+    EXPECT_EQ(LinkOnTheWay(target, "real/link/x"), target / "real/link");
+    EXPECT_EQ(LinkOnTheWay(target, "real/link"), target / "real/link");
+#endif
+}
+
+TEST_F(DemopackTool, ExtractChangesNothingUnlessEveryEntryCanBeWritten) {
+    using namespace packbytes;
+    Write("out/data/timeline.xml", "old timeline");
+    Write("out/keep.obj", "old model");
+    const std::string first = Entry("data/timeline.xml", "new timeline");
+    const std::vector<std::string> hostile = {
+        "../escape", "/abs", "\\rooted", "C:name", "C:\\x", "AUX.txt", std::string("ok\0/../../X", 11),
+        "keep.obj/inside",  // a file where a folder must go: found before anything moves
+    };
+    for (const std::string& name : hostile) {
+        Write("hostile.pack", Header() + first + Entry(name, "x"));
+        ToolRun run = Tool({"extract", "hostile.pack", "out"});
+        EXPECT_NE(run.status, 0) << name;
+        EXPECT_NE(run.err.find("was changed"), std::string::npos) << run.err;
+        EXPECT_EQ(ReadWhole("out/data/timeline.xml"), "old timeline") << name;
+        EXPECT_EQ(ReadWhole("out/keep.obj"), "old model") << name;
+        EXPECT_TRUE(Leftovers("out").empty()) << name;
+        EXPECT_FALSE(fs::exists("out/ok")) << name;
+    }
+    // A new target folder is not left behind, empty, by a refused pack.
+    Write("hostile.pack", Header() + first + Entry("../escape", "x"));
+    EXPECT_NE(Tool({"extract", "hostile.pack", "fresh"}).status, 0);
+    EXPECT_FALSE(fs::exists("fresh"));
+
+#ifndef _WIN32
+    // Links already in the target are never written through, nor replaced.
+    Write("elsewhere/victim.txt", "victim");
+    fs::create_directory_symlink(ContentRoot() + "/elsewhere", ContentRoot() + "/out/link");
+    fs::create_symlink(ContentRoot() + "/elsewhere/victim.txt", ContentRoot() + "/out/a.txt");
+    for (const char* name : {"link/x", "a.txt"}) {
+        Write("link.pack", Header() + first + Entry(name, "through the link"));
+        ToolRun run = Tool({"extract", "link.pack", "out"});
+        EXPECT_NE(run.status, 0) << name;
+        EXPECT_NE(run.err.find("symbolic link"), std::string::npos) << run.err;
+        EXPECT_EQ(ReadWhole("out/data/timeline.xml"), "old timeline");
+    }
+    EXPECT_EQ(ReadWhole("elsewhere/victim.txt"), "victim");
+    EXPECT_FALSE(fs::exists("elsewhere/x"));
+    fs::remove("out/link");
+    fs::remove("out/a.txt");
+#endif
+
+    Write("good.pack", Header() + first + Entry("keep.obj", "new model"));
+    ToolRun good = Tool({"extract", "good.pack", "out"});
+    ASSERT_EQ(good.status, 0) << good.err;
+    EXPECT_EQ(ReadWhole("out/data/timeline.xml"), "new timeline");
+    EXPECT_EQ(ReadWhole("out/keep.obj"), "new model");
+    EXPECT_TRUE(Leftovers("out").empty());
+}
+
+#ifndef _WIN32
+TEST_F(DemopackTool, AQuitSignalKeepsTheOldPackAndTheTargetAndLeavesNothingBehind) {
+    // Enough data, and entries, that the signal lands while the tool works.
+    std::mt19937 random(7);
+    for (int i = 0; i < 40; ++i) {
+        std::string noise(1u << 20, '\0');
+        for (char& c : noise) c = static_cast<char>(random());
+        Write("big/" + std::to_string(i) + ".bin", noise);
+    }
+    ASSERT_EQ(Tool({"create", "big.pack", "big"}).status, 0);
+    Write("old/a.txt", "alpha");
+    ASSERT_EQ(Tool({"create", "keep.pack", "old"}).status, 0);
+    const std::string before = ReadWhole("keep.pack");
+    Write("out/big/0.bin", "old");
+
+    harness::ProcessOptions options;
+    options.workingFolder = ContentRoot();
+    for (bool terminate : {false, true}) {
+        for (bool create : {true, false}) {
+            SCOPED_TRACE(std::string(create ? "create" : "extract") + (terminate ? " SIGTERM" : " SIGINT"));
+            harness::Process tool(DEMOPACK_PATH,
+                                  create ? std::vector<std::string>{"create", "keep.pack", "big"}
+                                         : std::vector<std::string>{"extract", "big.pack", "out"},
+                                  options);
+            // Once it has started writing.
+            const auto until = std::chrono::steady_clock::now() + 20s;
+            while (std::chrono::steady_clock::now() < until && tool.Running() &&
+                   (create ? !fs::exists(PartialPath("keep.pack")) : Leftovers("out").empty()))
+                std::this_thread::sleep_for(2ms);
+            ASSERT_TRUE(tool.Running()) << "ended before the signal";
+            ASSERT_TRUE(terminate ? tool.Terminate() : tool.Interrupt());
+            ASSERT_TRUE(tool.Wait(10s));
+            EXPECT_EQ(tool.ExitStatus(), terminate ? 128 + 15 : 128 + 2);
+            EXPECT_EQ(ReadWhole("keep.pack"), before);
+            EXPECT_EQ(ReadWhole("out/big/0.bin"), "old");
+            EXPECT_TRUE(Leftovers(".").empty());
+            EXPECT_TRUE(Leftovers("out").empty());
+        }
+    }
+}
+#endif
 
 }  // namespace

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "resources/PackWriter.h"
 #include "tests/ProcessHarness.h"
 
@@ -173,6 +177,45 @@ TEST_F(Demolint, WarningsFailUnderWerrorAndAFolderThatIsNoProductionIsStatus2) {
     EXPECT_EQ(RunDemolint({(scratch / "nothing-here")}, scratch).status, 2);
     EXPECT_EQ(RunDemolint({"--frobnicate"}, scratch).status, 2);
 }
+
+#ifndef _WIN32
+TEST_F(Demolint, SaysWhyAFileCannotBeReadNeverWaitsOnAFifoAndEscapesNames) {
+    fs::remove(production / "music.mp3");
+    fs::remove(production / "data/timeline.xml");
+    ASSERT_EQ(mkfifo((production / "music.mp3").c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo((production / "data/timeline.xml").c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo((production / "data/models/pipe.obj").c_str(), 0644), 0);
+    fs::remove(production / "data/materials.xml");
+    fs::create_directory(production / "data/materials.xml");
+    // 2 GiB of nothing: refused by its size, not read whole.
+    harness::WriteFile(production / "data/models/sparse.obj", "");
+    fs::resize_file(production / "data/models/sparse.obj", 2ull << 30);
+    harness::WriteFile(production / "data/models/t\x1b]0;TITLE\x07.obj", "v 0 0 0\n");
+
+    const auto start = std::chrono::steady_clock::now();
+    LintRun run = RunDemolint({production.string()}, scratch);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+    EXPECT_EQ(run.status, 1) << run.out;
+    const std::string prefix = production.string() + "/";
+    for (const std::string& line : {
+             prefix + "music.mp3:1: error: music.mp3 cannot be read (not a regular file)",
+             prefix + "data/timeline.xml:1: error: cannot be read (not a regular file): nothing is shown",
+             prefix + "data/models/pipe.obj:1: error: not a regular file",
+             prefix + "data/materials.xml:1: error: cannot be read (a folder, not a file)",
+             prefix + "data/models/sparse.obj:1: error: cannot be read (it is 2048 MiB, larger than the 512 MiB",
+             prefix + "data/models/t\\x1B]0;TITLE\\x07.obj:1: error:",
+         })
+        EXPECT_NE(run.out.find(line), std::string::npos) << "missing: " << line << "\nin:\n" << run.out;
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+
+    // A pack that is there but cannot be read is named, not passed over.
+    fs::remove(production / "data.pack");
+    fs::create_directory(production / "data.pack");
+    run = RunDemolint({production.string()}, scratch);
+    EXPECT_NE(run.out.find(prefix + "data.pack:1: error: cannot be read (a folder, not a file)"), std::string::npos)
+        << run.out;
+}
+#endif
 
 TEST(DemolintBundled, TheBundledProductionHasNoErrors) {
     harness::TempFolder scratch;

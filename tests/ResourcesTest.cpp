@@ -12,6 +12,8 @@
 #include "playback/Production.h"
 #include "resources/FileBuffer.h"
 #include "resources/NameHash.h"
+#include "resources/PackReader.h"
+#include "resources/SModelLoader.h"
 #include "resources/ResourceManager.h"
 #include "scene/Scene.h"
 #include "tests/ContentFolder.h"
@@ -355,3 +357,42 @@ TEST_F(Manager, AFileSavedWithCapitalsIsFoundByItsLowerCaseName) {
     EXPECT_EQ(again.GetFileStamp("data/timeline.xml"), TimeOf("data/Timeline.xml"));
     EXPECT_NE(TimeOf("data/Timeline.xml"), TimeOf("data.pack"));
 }
+
+namespace {
+
+class Unreadable : public ContentTest {};
+
+TEST_F(Unreadable, ALooseFileInTheWaySaysWhyAndAHugeModelIsRefusedBeforeItIsRead) {
+    // A folder where a file belongs: the pack's copy is read, and the load says why.
+    std::filesystem::create_directories(ContentRoot() + "/data/materials.xml");
+    Write("data.pack", packbytes::Header() + packbytes::Entry("data/materials.xml", "<Materials/>"));
+    LoadCheck check;
+    auto buffer = LoadFile("data/materials.xml", check);
+    ASSERT_TRUE(buffer);
+    EXPECT_TRUE(buffer->fromPack);
+#ifdef _WIN32
+    EXPECT_FALSE(check.problem.empty());  // Windows says "Permission denied"
+#else
+    EXPECT_EQ(check.problem, "a folder, not a file");
+#endif
+
+    // 2 GiB of nothing: refused by the size of the open file.
+    Write("data/models/huge.obj", "");
+    std::filesystem::resize_file(ContentRoot() + "/data/models/huge.obj", 2ull << 30);
+    check = LoadCheck{};
+    check.maxSize = SModelLoader::kMaxFileSize;
+    EXPECT_FALSE(LoadFile("data/models/huge.obj", check));
+    EXPECT_NE(check.problem.find("larger than the 512 MiB"), std::string::npos) << check.problem;
+    SModelLoader loader;
+    EXPECT_FALSE(loader.LoadObjFile("data/models/huge.obj"));
+
+    // A pack that is there but cannot be read is named in the log.
+    Remove("data.pack");
+    std::filesystem::create_directory(PackPath());
+    StdoutCapture capture;
+    std::vector<std::string> files;
+    ReadPackFileList(PackPath(), files);
+    EXPECT_NE(capture.Text().find("Cannot read " + PackPath() + ": "), std::string::npos);
+}
+
+}  // namespace

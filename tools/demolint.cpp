@@ -3,6 +3,9 @@
 // compilers do: FILE:LINE: error|warning: message. Nothing is written to the
 // production.
 //
+// Names of files and pack entries are printed with control bytes escaped
+// (\xNN): a production can come from anyone.
+//
 // Exit status: 0 without errors, 1 with errors (or warnings under --werror),
 // 2 when DIR is not a production or the command line is wrong.
 
@@ -12,6 +15,7 @@
 
 #include "lint/ProductionLint.h"
 #include "platform/File.h"
+#include "platform/Printable.h"
 
 namespace {
 
@@ -39,7 +43,7 @@ int main(int argc, char** argv) {
         if (arg == "--werror") {
             werror = true;
         } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "demolint: unknown option '%s'\n%s", arg.c_str(), kUsage);
+            std::fprintf(stderr, "demolint: unknown option '%s'\n%s", Printable(arg).c_str(), kUsage);
             return 2;
         } else if (!haveFolder) {
             folder = arg;
@@ -53,7 +57,7 @@ int main(int argc, char** argv) {
     LintReport report = LintProduction(haveFolder ? folder : ".");
     if (!report.isProduction) {
         std::fprintf(stderr, "demolint: %s is not a production (no data/ folder and no data.pack)\n",
-                     haveFolder ? folder.c_str() : "the current folder");
+                     haveFolder ? Printable(folder).c_str() : "the current folder");
         return 2;
     }
     // Paths as the user can open them from where demolint was started.

@@ -4,17 +4,27 @@
 //   demopack list FILE.pack
 //   demopack extract FILE.pack DIR
 //
-// Every failure prints "demopack: <what>" on stderr and exits with status 1.
+// Every failure prints "demopack: <what>" on stderr and exits with status 1;
+// SIGINT, SIGTERM or SIGHUP stops it with 128 + the signal's number. Either
+// way the pack being made, or the folder being extracted to, is left as it
+// was. Names are printed with control bytes shown as \xNN.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/EntryPath.h"
 #include "platform/File.h"
+#include "platform/Printable.h"
+#include "platform/QuitSignal.h"
 #include "resources/ByteSource.h"
 #include "resources/PackFormat.h"
 #include "resources/PackReader.h"
@@ -37,26 +47,16 @@ int Usage(FILE* to = stderr) {
     return 2;
 }
 
-// A stored name as it may reach a terminal: control bytes of a hostile pack
-// (escape sequences, carriage returns) are shown as \xNN, not obeyed.
-std::string Printable(const std::string& name) {
-    std::string out;
-    out.reserve(name.size());
-    for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7F) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "demopack: %s\n", Printable(message).c_str());
+    return 1;
 }
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "demopack: %s\n", message.c_str());
-    return 1;
+// After a quit signal: `what` was left as it was.
+int Interrupted(const std::string& what) {
+    const int signal = QuitSignalNumber();
+    std::fprintf(stderr, "demopack: interrupted by %s; %s\n", QuitSignalName(signal), Printable(what).c_str());
+    return 128 + signal;
 }
 
 // Reports every tenth of the work on large packs, on stderr.
@@ -168,7 +168,7 @@ int Create(const std::vector<std::string>& args) {
         auto [it, added] = seen.emplace(NormalizePackName(input.storedName), input.storedName);
         if (!added && it->second != input.storedName)
             std::fprintf(stderr, "demopack: leaving out %s: the player would read %s under its name\n",
-                         input.storedName.c_str(), it->second.c_str());
+                         Printable(input.storedName).c_str(), Printable(it->second).c_str());
         return !added;
     });
 
@@ -183,13 +183,16 @@ int Create(const std::vector<std::string>& args) {
     if (!writer.Open(out, error)) return Fail(error);
     Progress progress("packed", total);
     size_t count = 0;
+    const std::string unchanged = fs::exists(PathFromUtf8(out), ec) ? out + " is unchanged" : "no pack was written";
     for (const Input& input : inputs) {
-        if (!writer.AddFile(input.storedName, PathToUtf8(input.source), error)) return Fail(error);
+        if (!writer.AddFile(input.storedName, PathToUtf8(input.source), error))
+            return QuitSignalled() ? Interrupted(unchanged) : Fail(error);
         progress.Advance(input.size, ++count);
     }
+    if (QuitSignalled()) return Interrupted(unchanged);
     if (!writer.Finish(error)) return Fail(error);
-    std::printf("%s: %u files, %llu bytes, %llu compressed, %u stored uncompressed\n", out.c_str(),
-                writer.EntryCount(), static_cast<unsigned long long>(total),
+    std::printf("%s: %u files, %llu bytes, %llu compressed, %u stored uncompressed\n",
+                Printable(out).c_str(), writer.EntryCount(), static_cast<unsigned long long>(total),
                 static_cast<unsigned long long>(writer.CompressedBytes()), writer.StoredEntryCount());
     return 0;
 }
@@ -237,14 +240,97 @@ int List(const std::string& path) {
     return 0;
 }
 
-// The path an entry is written to under `folder`, or empty when its name
-// would leave the folder.
-fs::path ExtractPath(const fs::path& folder, const std::string& storedName) {
-    std::string name = storedName;
-    std::replace(name.begin(), name.end(), '\\', '/');
-    fs::path relative = PathFromUtf8(name).lexically_normal();
-    if (!IsInside(relative) || !relative.has_filename()) return {};
-    return folder / relative;
+// A folder of its own inside the target, where every entry is written
+// before any of them is moved into place; removed with what it holds.
+class Staging {
+public:
+    bool Create(const fs::path& target, std::string& error) {
+        std::random_device seed;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            fs::path path = target / (".demopack-extract-" + std::to_string(seed() % 1000000000u));
+            std::error_code ec;
+            if (fs::create_directory(path, ec)) {
+                folder = path;
+                return true;
+            }
+            if (ec) {
+                error = "cannot create a folder in " + PathToUtf8(target) + ": " + ec.message();
+                return false;
+            }
+        }
+        error = "cannot create a folder in " + PathToUtf8(target);
+        return false;
+    }
+    ~Staging() {
+        std::error_code ec;
+        if (!folder.empty()) fs::remove_all(folder, ec);
+    }
+    const fs::path& Folder() const { return folder; }
+
+private:
+    fs::path folder;
+};
+
+// The target folder, made when it was missing; removed again, if still
+// empty, unless the extraction succeeded.
+class TargetFolder {
+public:
+    bool Prepare(const fs::path& path, std::string& error) {
+        folder = path;
+        std::error_code ec;
+        if (fs::is_directory(path, ec)) return true;
+        if (fs::exists(fs::symlink_status(path, ec))) {
+            error = PathToUtf8(path) + " is not a folder";
+            return false;
+        }
+        created = fs::create_directories(path, ec);
+        if (ec) error = "cannot create " + PathToUtf8(path) + ": " + ec.message();
+        return !ec;
+    }
+    void Keep() { created = false; }
+    ~TargetFolder() {
+        std::error_code ec;
+        if (created) fs::remove(folder, ec);  // only an empty folder goes
+    }
+
+private:
+    fs::path folder;
+    bool created = false;
+};
+
+bool WriteStaged(const fs::path& path, const FileBuffer& data, std::string& error) {
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    std::FILE* out = ec ? nullptr : OpenFile(PathToUtf8(path), "wb");
+    if (!out) {
+        error = "cannot write " + PathToUtf8(path) + (ec ? ": " + ec.message() : "");
+        return false;
+    }
+    bool ok = std::fwrite(data.data.data(), 1, data.size, out) == data.size && FlushToDisk(out);
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok) error = "cannot write " + PathToUtf8(path) + ": " + std::strerror(errno);
+    return ok;
+}
+
+// Why `relative` cannot be moved into `folder`, or empty: a link on the way
+// (never written through, nor replaced), a folder where the file goes, or a
+// file where a folder goes.
+std::string TargetProblem(const fs::path& folder, const fs::path& relative, const fs::path& pack) {
+    const fs::path link = LinkOnTheWay(folder, relative);
+    if (!link.empty()) return PathToUtf8(link) + " is a symbolic link: refusing to write through it or over it";
+    std::error_code ec;
+    fs::path path = folder;
+    for (auto part = relative.begin(); part != relative.end(); ++part) {
+        path /= *part;
+        const fs::file_status status = fs::symlink_status(path, ec);
+        if (!fs::exists(status)) break;
+        const bool last = std::next(part) == relative.end();
+        if (last && fs::is_directory(status)) return PathToUtf8(path) + " is a folder";
+        if (!last && !fs::is_directory(status)) return PathToUtf8(path) + " is a file, not a folder";
+    }
+    if (fs::equivalent(folder / relative, pack, ec))
+        return "refusing to overwrite the pack itself: " + PathToUtf8(folder / relative);
+    return {};
 }
 
 int Extract(const std::string& path, const std::string& folderArgument) {
@@ -253,42 +339,67 @@ int Extract(const std::string& path, const std::string& folderArgument) {
     if (!pack) return Fail(error);
     std::error_code ec;
     const fs::path folder = fs::absolute(PathFromUtf8(folderArgument), ec).lexically_normal();
+    const std::string untouched = "nothing in " + PathToUtf8(folder) + " was changed";
+    TargetFolder target;
+    if (!target.Prepare(folder, error)) return Fail(error);
+    Staging staging;
+    if (!staging.Create(folder, error)) return Fail(error);
+
+    // Every entry is read and written to the staging folder first: a refused
+    // name, a damaged entry or a full disk then leaves the target as it was.
     Progress progress("extracted", pack->Remaining());
     PackReader reader(*pack);
     PackEntry entry;
     std::set<std::string> seen;
+    std::vector<fs::path> staged;  // relative paths
     size_t count = 0;
     for (PackStep step; (step = reader.Next(entry)) != PackStep::end; ++count) {
-        if (step == PackStep::damaged) return Fail(Damaged(path, count));
+        if (QuitSignalled()) return Interrupted(untouched);
+        if (step == PackStep::damaged) return Fail(Damaged(path, count) + "; " + untouched);
         // The player reads only the first of entries that differ in case or
         // separators alone; so does extract.
         if (!seen.insert(entry.normalizedName).second) {
             std::fprintf(stderr, "demopack: skipping %s: the player never reads it (an earlier entry has its name)\n",
                          Printable(entry.storedName).c_str());
-            if (!reader.SkipData(entry)) return Fail(Damaged(path, count));
+            if (!reader.SkipData(entry)) return Fail(Damaged(path, count) + "; " + untouched);
             continue;
         }
-        fs::path target = ExtractPath(folder, entry.storedName);
-        if (target.empty()) return Fail("entry name leaves the target folder: " + Printable(entry.storedName));
+        const std::string problem = EntryNameProblem(entry.storedName);
+        if (!problem.empty())
+            return Fail("entry name leaves the target folder or cannot be a file name everywhere: " +
+                        entry.storedName + " (" + problem + "); " + untouched);
         auto data = reader.ReadData(entry);
-        if (!data) return Fail("damaged data in entry " + Printable(entry.storedName));
-        if (fs::equivalent(target, PathFromUtf8(path), ec)) return Fail("refusing to overwrite the pack itself: " + PathToUtf8(target));
-        fs::create_directories(target.parent_path(), ec);
-        if (ec) return Fail("cannot create " + PathToUtf8(target.parent_path()) + ": " + ec.message());
-        std::FILE* out = OpenFile(PathToUtf8(target), "wb");
-        if (!out) return Fail("cannot write " + PathToUtf8(target));
-        bool ok = std::fwrite(data->data.data(), 1, data->size, out) == data->size;
-        ok = std::fclose(out) == 0 && ok;
-        if (!ok) return Fail("cannot write " + PathToUtf8(target));
+        if (!data) return Fail("damaged data in entry " + entry.storedName + "; " + untouched);
+        const fs::path relative = EntryRelativePath(entry.storedName);
+        if (!WriteStaged(staging.Folder() / relative, *data, error)) return Fail(error + "; " + untouched);
+        staged.push_back(relative);
         progress.Advance(entry.compressedSize, count + 1);
     }
-    std::printf("%zu files extracted to %s\n", seen.size(), PathToUtf8(folder).c_str());
+    if (QuitSignalled()) return Interrupted(untouched);
+
+    // Checked for every entry before the first one moves.
+    const fs::path packPath = fs::absolute(PathFromUtf8(path), ec);
+    for (const fs::path& relative : staged) {
+        const std::string problem = TargetProblem(folder, relative, packPath);
+        if (!problem.empty()) return Fail(problem + "; " + untouched);
+    }
+    // Each move replaces a file whole, in one rename.
+    for (size_t i = 0; i < staged.size(); ++i) {
+        const fs::path to = folder / staged[i];
+        fs::create_directories(to.parent_path(), ec);
+        if (ec || !MoveOver(PathToUtf8(staging.Folder() / staged[i]), PathToUtf8(to), error))
+            return Fail("cannot move " + PathToUtf8(to) + " into place: " + (ec ? ec.message() : error) + " (" +
+                        std::to_string(i) + " of " + std::to_string(staged.size()) + " files were)");
+    }
+    target.Keep();
+    std::printf("%zu files extracted to %s\n", staged.size(), Printable(PathToUtf8(folder)).c_str());
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    CatchQuitSignals();
     const std::vector<std::string> all = Utf8Arguments(argc, argv);
     if (all.size() < 2) return Usage();
     const std::string& command = all[1];

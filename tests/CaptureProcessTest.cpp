@@ -150,7 +150,7 @@ TEST_F(Capture, AFullDiskFailsAndKeepsThePreviousStill) {
         EXPECT_EQ(tool.ExitStatus(), 2) << Stderr();
         EXPECT_NE(Stderr().find("cannot write"), std::string::npos) << Stderr();
     }
-    EXPECT_EQ(harness::ReadFile(folder / "shots/capture-00001.000.png"), "the previous still");
+    EXPECT_TRUE(harness::ReadFile(folder / "shots/capture-00001.000.png") == "the previous still");
     for (const char* name : {"shots", "seq"})
         for (const auto& entry : fs::directory_iterator(folder / name))
             EXPECT_EQ(entry.path().filename(), "capture-00001.000.png") << entry.path();

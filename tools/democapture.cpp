@@ -103,7 +103,7 @@ void Usage(FILE* to) {
                  "  --out DIR       where stills go (default: the current folder)\n"
                  "  --profile N     renders N more frames at each still and prints the GPU time of each pass\n"
                  "  --video OUT     every frame from A to B, encoded by ffmpeg with the soundtrack\n"
-                 "                  (H.264 + AAC in MP4); no half-written file is left under OUT\n"
+                 "                  (H.264 + AAC in MP4); replaces OUT only with every frame in it\n"
                  "  --frames DIR    every frame from A to B as DIR/frame-NNNNNN.png, numbered from time 0\n"
                  "  --from A, --to B  the music range in seconds (default: the whole music); frames lie\n"
                  "                  on one grid from time 0, so ranges render alone and join seamlessly\n"
@@ -112,7 +112,13 @@ void Usage(FILE* to) {
                  "  --crf Q         video quality, 0 (lossless) to 51 (default 20)\n"
                  "  --preset NAME   encoder speed, ultrafast to veryslow (default medium)\n"
                  "  --sim-rate N    simulation steps per second (default 60)\n"
-                 "  --concat OUT PART...  joins videos of consecutive ranges without encoding again\n");
+                 "  --concat OUT PART...  joins videos of consecutive ranges without encoding again; the\n"
+                 "                  parts must be MP4 videos of one codec, size and rate, with sound in all or none\n"
+                 "Every file is written whole or not at all. A failure exits with status 2; SIGINT, SIGTERM\n"
+                 "and SIGHUP stop the run with 128 + the signal and leave the previous files as they were.\n"
+                 "Environment: DEMO_FFMPEG names the encoder (default ffmpeg, with ffprobe beside it);\n"
+                 "DEMO_ENCODER_TIMEOUT=S kills an encoder that takes no frame or does not finish within S\n"
+                 "seconds (default 60 s a frame, 10 minutes to finish).\n");
 }
 
 // "WIDTHxHEIGHT", each a whole number from 6 to 8192.

@@ -156,3 +156,29 @@ TEST_F(Capture, AFullDiskFailsAndKeepsThePreviousStill) {
             EXPECT_EQ(entry.path().filename(), "capture-00001.000.png") << entry.path();
 }
 #endif
+
+#ifndef _WIN32
+// demogen on a full disk (the same file-size limit): it fails, and every
+// model is either its previous bytes or the whole new file, never a part.
+TEST(Demogen, AFullDiskFailsAndLeavesNoPartOfAFile) {
+    harness::TempFolder folder;
+    const std::string demogen = (fs::path(DEMOCAPTURE_PATH).parent_path() / "demogen").string();
+    ASSERT_EQ(harness::RunTool(demogen, {"models", "whole"}, folder, 120s), 0);
+    fs::create_directories(folder / "limited");
+    for (const auto& entry : fs::directory_iterator(folder / "whole"))
+        harness::WriteFile(folder / ("limited/" + entry.path().filename().string()), "the previous model");
+    harness::ProcessOptions options;
+    options.workingFolder = folder.Path();
+    options.stderrPath = folder / "stderr.txt";
+    harness::Process tool("/bin/sh", {"-c", "ulimit -f 8; trap '' XFSZ; exec \"$0\" \"$@\"", demogen, "models", "limited"},
+                          options);
+    ASSERT_TRUE(tool.Wait(120s));
+    EXPECT_EQ(tool.ExitStatus(), 1);
+    EXPECT_NE(harness::ReadText(folder / "stderr.txt").find("cannot write"), std::string::npos);
+    for (const auto& entry : fs::directory_iterator(folder / "limited")) {
+        const std::string bytes = harness::ReadFile(entry.path());
+        const std::string whole = harness::ReadFile(folder / ("whole/" + entry.path().filename().string()));
+        EXPECT_TRUE(bytes == "the previous model" || bytes == whole) << entry.path();
+    }
+}
+#endif

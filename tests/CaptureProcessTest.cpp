@@ -54,6 +54,8 @@ TEST_F(Capture, BadArgumentsAndEmptyFoldersAreRefusedClearly) {
         {{"--at", "-1"}, "--at takes"},
         {{"--at", "1", "--size", "640"}, "--size takes"},
         {{"--at", "1", "--size", "0x0"}, "--size takes"},
+        {{"--at", "1", "--size", "4294967936x360"}, "--size takes"},  // not read as 640x360
+        {{"--at", "1.0001", "--at", "1.0004"}, "both make capture-00001.000.png"},
         {{"--at", "1", "--profile", "1.5"}, "--profile takes"},
         {{"--frobnicate"}, "unknown argument"},
         {{"--at", "1"}, "no production"},
@@ -83,3 +85,101 @@ TEST_F(Capture, WritesTheSamePicturesEveryTime) {
     EXPECT_EQ(harness::ReadFile(first), a);
     EXPECT_EQ(harness::ReadFile(gap), g);
 }
+
+#ifndef _WIN32
+// Ctrl+C and a service manager's SIGTERM, while a still's simulation runs
+// and while frames are written: a prompt end, the shell's status for the
+// signal, the previous files as they were and no partial file.
+TEST_F(Capture, QuitSignalsEndStillsAndFramesPromptly) {
+    CopyProduction();
+    ASSERT_TRUE(harness::MakeMp3(folder / "music.mp3", 3.0));
+    fs::create_directories(folder / "shots");
+    fs::create_directories(folder / "seq");
+    harness::WriteFile(folder / "shots/capture-80000.000.png", "the previous still");
+    harness::WriteFile(folder / "seq/frame-002999.png", "the previous frame");
+    struct Case {
+        std::vector<std::string> args;
+        bool interrupt;
+        const char* folderName;
+    };
+    const Case cases[] = {
+        {{"--at", "80000", "--sim-rate", "1000", "--size", "160x90", "--out", "shots"}, false, "shots"},
+        // 3000 frames at the full size: minutes of work.
+        {{"--frames", "seq", "--to", "3", "--fps", "1000"}, true, "seq"},
+    };
+    for (const Case& c : cases) {
+        harness::ProcessOptions options;
+        options.workingFolder = folder.Path();
+        options.stderrPath = folder / "stderr.txt";
+        harness::Process tool(DEMOCAPTURE_PATH, c.args, options);
+        std::this_thread::sleep_for(3s);
+        ASSERT_TRUE(tool.Running()) << Stderr();
+        ASSERT_TRUE(c.interrupt ? tool.Interrupt() : tool.Terminate());
+        ASSERT_TRUE(tool.Wait(5s)) << c.folderName;
+        EXPECT_EQ(tool.ExitStatus(), c.interrupt ? 130 : 143);
+        EXPECT_NE(Stderr().find(c.interrupt ? "stopped by SIGINT" : "stopped by SIGTERM"), std::string::npos)
+            << Stderr();
+        for (const auto& entry : fs::directory_iterator(folder / c.folderName))
+            EXPECT_EQ(entry.path().filename().string().find(".part"), std::string::npos) << entry.path();
+    }
+    EXPECT_EQ(harness::ReadFile(folder / "shots/capture-80000.000.png"), "the previous still");
+    EXPECT_EQ(harness::ReadFile(folder / "seq/frame-002999.png"), "the previous frame");
+}
+
+// A full disk, made by a limit on the size of a file the tool may write:
+// the still and the frames fail with a message, the previous still stays,
+// and no empty or partial file is left.
+TEST_F(Capture, AFullDiskFailsAndKeepsThePreviousStill) {
+    CopyProduction();
+    ASSERT_TRUE(harness::MakeMp3(folder / "music.mp3", 3.0));
+    fs::create_directories(folder / "shots");
+    harness::WriteFile(folder / "shots/capture-00001.000.png", "the previous still");
+    const std::vector<std::vector<std::string>> runs{
+        {"--at", "1", "--size", "320x180", "--out", "shots"},
+        {"--frames", "seq", "--to", "0.2", "--fps", "10", "--size", "320x180"},
+    };
+    for (const auto& args : runs) {
+        // 4 KiB a file at most (stderr.txt holds less), SIGXFSZ ignored so
+        // that writes fail as on a full disk instead.
+        std::vector<std::string> shellArgs{"-c", "ulimit -f 8; trap '' XFSZ; exec \"$0\" \"$@\"", DEMOCAPTURE_PATH};
+        shellArgs.insert(shellArgs.end(), args.begin(), args.end());
+        harness::ProcessOptions options;
+        options.workingFolder = folder.Path();
+        options.stderrPath = folder / "stderr.txt";
+        harness::Process tool("/bin/sh", shellArgs, options);
+        ASSERT_TRUE(tool.Wait(120s));
+        EXPECT_EQ(tool.ExitStatus(), 2) << Stderr();
+        EXPECT_NE(Stderr().find("cannot write"), std::string::npos) << Stderr();
+    }
+    EXPECT_TRUE(harness::ReadFile(folder / "shots/capture-00001.000.png") == "the previous still");
+    for (const char* name : {"shots", "seq"})
+        for (const auto& entry : fs::directory_iterator(folder / name))
+            EXPECT_EQ(entry.path().filename(), "capture-00001.000.png") << entry.path();
+}
+#endif
+
+#ifndef _WIN32
+// demogen on a full disk (the same file-size limit): it fails, and every
+// model is either its previous bytes or the whole new file, never a part.
+TEST(Demogen, AFullDiskFailsAndLeavesNoPartOfAFile) {
+    harness::TempFolder folder;
+    const std::string demogen = (fs::path(DEMOCAPTURE_PATH).parent_path() / "demogen").string();
+    ASSERT_EQ(harness::RunTool(demogen, {"models", "whole"}, folder, 120s), 0);
+    fs::create_directories(folder / "limited");
+    for (const auto& entry : fs::directory_iterator(folder / "whole"))
+        harness::WriteFile(folder / ("limited/" + entry.path().filename().string()), "the previous model");
+    harness::ProcessOptions options;
+    options.workingFolder = folder.Path();
+    options.stderrPath = folder / "stderr.txt";
+    harness::Process tool("/bin/sh", {"-c", "ulimit -f 8; trap '' XFSZ; exec \"$0\" \"$@\"", demogen, "models", "limited"},
+                          options);
+    ASSERT_TRUE(tool.Wait(120s));
+    EXPECT_EQ(tool.ExitStatus(), 1);
+    EXPECT_NE(harness::ReadText(folder / "stderr.txt").find("cannot write"), std::string::npos);
+    for (const auto& entry : fs::directory_iterator(folder / "limited")) {
+        const std::string bytes = harness::ReadFile(entry.path());
+        const std::string whole = harness::ReadFile(folder / ("whole/" + entry.path().filename().string()));
+        EXPECT_TRUE(bytes == "the previous model" || bytes == whole) << entry.path();
+    }
+}
+#endif

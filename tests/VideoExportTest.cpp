@@ -15,6 +15,11 @@
 
 #include "tests/ProcessHarness.h"
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/stat.h>
+#endif
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -92,6 +97,37 @@ protected:
     int Run(const std::vector<std::string>& args) { return harness::RunTool(DEMOCAPTURE_PATH, args, folder, 240s); }
     std::string Stderr() { return harness::ReadText(folder / "stderr.txt"); }
 
+    // A stand-in for ffmpeg in fake/: it answers -version, notes its parent's
+    // and its own process id, then runs `body` with $out the video it was
+    // asked to write. The real ffprobe sits beside it.
+    std::string FakeEncoder(const std::string& body, const std::string& version = "exit 0") {
+        fs::create_directories(folder / "fake");
+        const std::string program = folder / "fake/ffmpeg";
+        harness::WriteFile(program, "#!/bin/sh\n"
+                                    "[ \"$1\" = -version ] && { " + version + "; }\n"
+                                    "for last; do :; done\n"
+                                    "out=${last#file:}\n"
+                                    "echo $PPID > '" + folder / "fake/parent" + "'\n"
+                                    "echo $$ > '" + folder / "fake/self" + "'\n" + body + "\n");
+        fs::permissions(program, fs::perms::owner_all);
+        fs::remove(folder / "fake/ffprobe");
+        fs::create_symlink(Output("command -v ffprobe").substr(0, Output("command -v ffprobe").find('\n')),
+                           folder / "fake/ffprobe");
+        fs::remove(folder / "fake/parent");
+        return program;
+    }
+    // democapture with the given encoder, not waited for.
+    std::unique_ptr<harness::Process> Start(const std::vector<std::string>& args, const std::string& encoder,
+                                            const std::string& timeout = "") {
+        harness::ProcessOptions options;
+        options.workingFolder = folder.Path();
+        options.stderrPath = folder / "stderr.txt";
+        options.setEnv["DEMO_FFMPEG"] = encoder;
+        if (!timeout.empty()) options.setEnv["DEMO_ENCODER_TIMEOUT"] = timeout;
+        return std::make_unique<harness::Process>(DEMOCAPTURE_PATH, args, options);
+    }
+    long Pid(const std::string& name) { return std::atol(harness::ReadFile(folder / ("fake/" + name)).c_str()); }
+
     harness::TempFolder folder;
 };
 
@@ -150,12 +186,14 @@ TEST_F(VideoExport, BadRangesAndOutputsAreRefusedBeforeAnyFrame) {
         std::vector<std::string> args;
         const char* says;
     };
+    fs::create_directory(folder / "afolder");
     const Case cases[] = {
         {{"--video", "x.mp4", "--fps", "0"}, "--fps takes"},
         {{"--video", "x.mp4", "--from", "2", "--to", "1"}, "--from must come before --to"},
         {{"--video", "x.mp4", "--from", "2.5", "--to", "9"}, "outside the music"},
         {{"--video", "x.mp4", "--size", "161x90"}, "even width"},
         {{"--video", "nowhere/deeper/x.mp4"}, "cannot write the video"},
+        {{"--video", "afolder"}, "afolder is a folder"},
         {{"--video", "x.mp4", "--at", "1"}, "not both"},
     };
     for (const Case& c : cases) {
@@ -169,6 +207,10 @@ TEST_F(VideoExport, BadRangesAndOutputsAreRefusedBeforeAnyFrame) {
     EXPECT_NE(Stderr().find("no sound"), std::string::npos) << Stderr();
     EXPECT_EQ(Output("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 '" + folder / "silent.mp4" + "'"),
               "video\n");
+    // The partial file of a run that was killed is taken over.
+    harness::WriteFile(folder / ".silent.mp4.part.mp4", "left by a killed run");
+    ASSERT_EQ(Run({"--video", "silent.mp4", "--to", "0.2", "--fps", "10", "--size", "64x36"}), 0) << Stderr();
+    EXPECT_FALSE(fs::exists(folder / ".silent.mp4.part.mp4"));
     // A missing encoder leaves no file behind.
     harness::ProcessOptions options;
     options.workingFolder = folder.Path();
@@ -179,4 +221,98 @@ TEST_F(VideoExport, BadRangesAndOutputsAreRefusedBeforeAnyFrame) {
     EXPECT_EQ(tool.ExitStatus(), 2);
     EXPECT_NE(Stderr().find("not installed"), std::string::npos) << Stderr();
     EXPECT_FALSE(fs::exists(folder / "none.mp4"));
+}
+
+#ifndef _WIN32
+// Rendering runs on; the encoder takes every frame, or hangs taking none:
+// SIGHUP and SIGTERM end the export at once, the encoder is killed, and
+// the previous video and no partial file remain.
+TEST_F(VideoExport, AQuitSignalEndsAnExportAndKeepsThePreviousVideo) {
+    struct Case {
+        const char* encoder;
+        int signal;
+    };
+    const Case cases[] = {{"exec cat >/dev/null", SIGHUP}, {"exec sleep 1000", SIGTERM}};
+    for (const Case& c : cases) {
+        harness::WriteFile(folder / "keep.mp4", "the previous video");
+        auto tool = Start({"--video", "keep.mp4", "--to", "3", "--fps", "1000", "--size", "320x180"},
+                          FakeEncoder(c.encoder));
+        ASSERT_TRUE(harness::WaitFor([&] { return Pid("parent") > 0; }, 60s)) << Stderr();
+        std::this_thread::sleep_for(1s);  // rendering, or blocked on a full pipe
+        ASSERT_TRUE(tool->Running()) << Stderr();
+        ASSERT_EQ(kill(static_cast<pid_t>(Pid("parent")), c.signal), 0);
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_TRUE(tool->Wait(20s)) << c.encoder;
+        EXPECT_LT(std::chrono::steady_clock::now() - sent, 5s) << c.encoder;
+        EXPECT_EQ(tool->ExitStatus(), 128 + c.signal) << Stderr();
+        EXPECT_NE(Stderr().find(std::string("stopped by SIG")), std::string::npos) << Stderr();
+        EXPECT_EQ(harness::ReadFile(folder / "keep.mp4"), "the previous video") << c.encoder;
+        EXPECT_FALSE(fs::exists(folder / ".keep.mp4.part.mp4")) << c.encoder;
+        EXPECT_NE(kill(static_cast<pid_t>(Pid("self")), 0), 0) << "the encoder outlived democapture";
+    }
+}
+
+// Encoders that stop early, lie about it or hang: each export fails within
+// the time limit with the reason, and the previous video stays.
+TEST_F(VideoExport, AnEncoderThatStopsShortOrHangsNeverReplacesTheVideo) {
+    // A real video of 3 frames, for an encoder that writes fewer than it took.
+    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i color=size=64x36:rate=10 -frames:v 3 -pix_fmt yuv420p '" +
+                           folder / "three.mp4" + "'").c_str()),
+              0);
+    struct Case {
+        std::string encoder, version, says;
+    };
+    const Case cases[] = {
+        {"head -c 1000000 >/dev/null; printf 12345678 > \"$out\"; exit 0", "exit 0", "stopped taking frames"},
+        {"cat >/dev/null; cp '" + folder / "three.mp4" + "' \"$out\"; exit 0", "exit 0", "wrote 3 of the 10 frames"},
+        {"cat >/dev/null; exit 1", "exit 0", "exit status 1"},
+        {"exec sleep 1000", "exit 0", "took nothing for 2 s"},
+        {"cat >/dev/null; exec sleep 1000", "exit 0", "did not finish in 2 s"},
+        {"exit 0", "exec sleep 1000", "does not run"},
+    };
+    for (const Case& c : cases) {
+        harness::WriteFile(folder / "keep.mp4", "the previous video");
+        const auto start = std::chrono::steady_clock::now();
+        auto tool = Start({"--video", "keep.mp4", "--to", "0.5", "--fps", "20", "--size", "320x180"},
+                          FakeEncoder(c.encoder, c.version), "2");
+        ASSERT_TRUE(tool->Wait(60s)) << c.encoder;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 30s) << c.encoder;
+        EXPECT_EQ(tool->ExitStatus(), 2) << c.encoder;
+        EXPECT_NE(Stderr().find(c.says), std::string::npos) << c.encoder << ": " << Stderr();
+        EXPECT_EQ(harness::ReadFile(folder / "keep.mp4"), "the previous video") << c.encoder;
+        EXPECT_FALSE(fs::exists(folder / ".keep.mp4.part.mp4")) << c.encoder;
+    }
+}
+#endif
+
+// Parts that are no video, or not alike, and an output that is a part, are
+// refused by name before anything is joined; good parts still join.
+TEST_F(VideoExport, ConcatJoinsOnlyMatchingVideos) {
+    auto make = [&](const std::string& name, const std::string& size, bool sound) {
+        const std::string audio = sound ? " -f lavfi -i sine=duration=1 -c:a aac" : "";
+        return std::system(("ffmpeg -v error -f lavfi -i testsrc=size=" + size + ":rate=10:duration=1" + audio +
+                            " -c:v libx264 -pix_fmt yuv420p '" + folder / name + "'").c_str()) == 0;
+    };
+    ASSERT_TRUE(make("a.mp4", "64x36", true));
+    ASSERT_TRUE(make("b.mp4", "64x36", true));
+    ASSERT_TRUE(make("big.mp4", "128x72", true));
+    ASSERT_TRUE(make("mute.mp4", "64x36", false));
+    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i color=size=64x36 -frames:v 1 '" + folder / "still.png" + "'")
+                              .c_str()),
+              0);
+    harness::WriteFile(folder / "text.mp4", "not a video\n");
+    harness::WriteFile(folder / "empty.mp4", "");
+    harness::WriteFile(folder / "keep.mp4", "the previous video");
+    const std::vector<std::string> bad{"text.mp4", "empty.mp4", "still.png", "music.mp3", "big.mp4", "mute.mp4",
+                                       "keep.mp4", ".keep.mp4.part.mp4"};
+    for (const std::string& part : bad) {
+        if (part[0] == '.') harness::WriteFile(folder / part, "");
+        EXPECT_EQ(Run({"--concat", "keep.mp4", "a.mp4", part}), 2) << part;
+        EXPECT_NE(Stderr().find(part), std::string::npos) << part << ": " << Stderr();
+        EXPECT_EQ(harness::ReadFile(folder / "keep.mp4"), "the previous video") << part;
+    }
+    ASSERT_EQ(Run({"--concat", "keep.mp4", "a.mp4", "b.mp4"}), 0) << Stderr();
+    EXPECT_EQ(Output("ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets "
+                     "-of csv=p=0 '" + folder / "keep.mp4" + "'"),
+              "20\n");
 }

@@ -2,15 +2,17 @@
 
 // The video side of democapture: raw RGB frames piped into the `ffmpeg`
 // program, which encodes them with the soundtrack cut to the same range.
-// Output goes to a hidden file beside the target and is renamed over it only
-// when the encoder finished well, so a failed export never leaves a
-// half-written video under the final name.
+// The video goes to the target's partial file (platform/OutputFile.h),
+// claimed before the first frame is rendered, and replaces the target only
+// when the encoder exited well and the file holds every frame sent. Every
+// wait on the encoder has a time limit (tools/ChildProcess.h).
 
-#include <cstdio>
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "platform/OutputFile.h"
+#include "tools/ChildProcess.h"
 
 struct VideoSettings {
     std::string path;          // the final file, e.g. "out.mp4"
@@ -26,29 +28,35 @@ struct VideoSettings {
 // The encoder program: $DEMO_FFMPEG when set, else `ffmpeg` on the PATH.
 std::string FfmpegProgram();
 
-// True when the encoder program runs at all.
-bool HaveFfmpeg();
-
-// A path quoted for the system's shell.
-std::string ShellQuote(const std::string& text);
-
+// Whether the encoder program runs at all (`-version`, within the probe's
+// time limit); `error` says why not, starting "cannot start" when it is not
+// there.
+bool HaveFfmpeg(std::string& error);
 
 class VideoEncoder {
 public:
-    ~VideoEncoder();
-    // Starts the encoder; false and `error` when it cannot.
+    // Claims the target's partial file; refuses a folder, an unwritable place
+    // or a partial file that a live run is writing.
+    bool Claim(const std::string& path, std::string& error);
+    // Starts the encoder on the claimed file.
     bool Open(const VideoSettings& settings, std::string& error);
-    // One frame, rows top-down, 3 bytes a pixel.
-    bool Write(const std::vector<unsigned char>& rgb);
-    // Waits for the encoder; on success moves the video to its final name.
+    // One frame, rows top-down, 3 bytes a pixel. On failure call Abandon:
+    // an encoder that stopped early has not written a whole video.
+    bool Write(const std::vector<unsigned char>& rgb, std::string& error);
+    // Waits for the encoder, checks the video holds every frame written,
+    // then moves it to its final name; on failure nothing is left.
     bool Finish(std::string& error);
+    // Kills the encoder and removes the partial file.
+    void Abandon();
 
 private:
-    void Abandon();
     VideoSettings settings;
-    std::string partial;
-    FILE* pipe = nullptr;
+    OutputFile output;
+    ChildProcess encoder;
+    long framesSent = 0;
 };
 
-// Joins videos made from consecutive ranges into `path` without encoding again.
+// Joins videos made from consecutive ranges into `path` without encoding
+// again, after checking that every part is a video of the same codec, size
+// and rate, with sound in all of them or in none.
 bool ConcatVideos(const std::string& path, const std::vector<std::string>& parts, std::string& error);

@@ -14,8 +14,6 @@
 // segment are the same pixels.
 
 #include <GL/glew.h>
-#include <stb/stb_image_write.h>
-
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -24,11 +22,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/File.h"
+#include "platform/ImageFile.h"
 #include "platform/Music.h"
+#include "platform/QuitSignal.h"
 #include "particles/ObjectParticles.h"
 #include "platform/Window.h"
 #include "playback/FrameDriver.h"
@@ -83,6 +84,14 @@ int Fail(const std::string& message) {
     return 2;
 }
 
+// The end of a run that a quit signal stopped: what was half written is
+// gone, the previous outputs are as they were; a shell's status for it.
+int Quit() {
+    const int signal = QuitSignalNumber();
+    std::fprintf(stderr, "democapture: stopped by %s\n", QuitSignalName(signal));
+    return 128 + signal;
+}
+
 void Usage(FILE* to) {
     std::fprintf(to,
                  "usage: democapture --at SECONDS [--at ...] [--size WxH] [--out DIR] [--profile N]\n"
@@ -94,7 +103,7 @@ void Usage(FILE* to) {
                  "  --out DIR       where stills go (default: the current folder)\n"
                  "  --profile N     renders N more frames at each still and prints the GPU time of each pass\n"
                  "  --video OUT     every frame from A to B, encoded by ffmpeg with the soundtrack\n"
-                 "                  (H.264 + AAC in MP4); no half-written file is left under OUT\n"
+                 "                  (H.264 + AAC in MP4); replaces OUT only with every frame in it\n"
                  "  --frames DIR    every frame from A to B as DIR/frame-NNNNNN.png, numbered from time 0\n"
                  "  --from A, --to B  the music range in seconds (default: the whole music); frames lie\n"
                  "                  on one grid from time 0, so ranges render alone and join seamlessly\n"
@@ -103,13 +112,44 @@ void Usage(FILE* to) {
                  "  --crf Q         video quality, 0 (lossless) to 51 (default 20)\n"
                  "  --preset NAME   encoder speed, ultrafast to veryslow (default medium)\n"
                  "  --sim-rate N    simulation steps per second (default 60)\n"
-                 "  --concat OUT PART...  joins videos of consecutive ranges without encoding again\n");
+                 "  --concat OUT PART...  joins videos of consecutive ranges without encoding again; the\n"
+                 "                  parts must be MP4 videos of one codec, size and rate, with sound in all or none\n"
+                 "Every file is written whole or not at all. A failure exits with status 2; SIGINT, SIGTERM\n"
+                 "and SIGHUP stop the run with 128 + the signal and leave the previous files as they were.\n"
+                 "Environment: DEMO_FFMPEG names the encoder (default ffmpeg, with ffprobe beside it);\n"
+                 "DEMO_ENCODER_TIMEOUT=S kills an encoder that takes no frame or does not finish within S\n"
+                 "seconds (default 60 s a frame, 10 minutes to finish).\n");
+}
+
+// "WIDTHxHEIGHT", each a whole number from 6 to 8192.
+bool ParseSize(const char* text, int& width, int& height) {
+    auto whole = [&](int& value) {
+        long n = 0;
+        const char* start = text;
+        while (*text >= '0' && *text <= '9' && n <= 8192) n = n * 10 + (*text++ - '0');
+        value = static_cast<int>(n);
+        return text != start && n >= 6 && n <= 8192;
+    };
+    if (!text || !whole(width) || *text++ != 'x') return false;
+    return whole(height) && *text == '\0';
 }
 
 bool ParseNumber(const char* text, double& value) {
     char* end = nullptr;
     value = std::strtod(text, &end);
     return end != text && *end == '\0' && std::isfinite(value);
+}
+
+std::string CaptureName(const std::string& folder, double t) {
+    char name[64];
+    std::snprintf(name, sizeof(name), "capture-%09.3f.png", t);
+    return PathToUtf8(PathFromUtf8(folder) / name);
+}
+
+std::string Seconds(double t) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.9g", t);
+    return text;
 }
 
 // Returns an empty string on success, else what was wrong.
@@ -128,9 +168,7 @@ std::string ParseArguments(int argc, char** argv, Options& options, bool& help) 
         } else if (arg == "--size") {
             const char* text = value();
             int w = 0, h = 0;
-            char extra = 0;
-            if (!text || std::sscanf(text, "%dx%d%c", &w, &h, &extra) != 2 || w < 6 || h < 6 || w > 8192 || h > 8192)
-                return "--size takes WIDTHxHEIGHT, each from 6 to 8192";
+            if (!ParseSize(text, w, h)) return "--size takes WIDTHxHEIGHT, each from 6 to 8192";
             options.width = w;
             options.height = h;
         } else if (arg == "--out") {
@@ -197,6 +235,15 @@ std::string ParseArguments(int argc, char** argv, Options& options, bool& help) 
     if (!options.video.empty() && (options.width % 2 || options.height % 2))
         return "a video needs an even width and height";
     if (sequence && options.profileFrames > 0) return "--profile goes with stills (--at)";
+    // One file a time: a time given twice is drawn once, and two times
+    // that name the same file are refused rather than overwrite each other.
+    std::sort(options.times.begin(), options.times.end());
+    options.times.erase(std::unique(options.times.begin(), options.times.end()), options.times.end());
+    for (size_t i = 1; i < options.times.size(); ++i)
+        if (CaptureName(".", options.times[i]) == CaptureName(".", options.times[i - 1]))
+            return "--at " + Seconds(options.times[i - 1]) + " and --at " + Seconds(options.times[i]) +
+                   " both make " + PathToUtf8(PathFromUtf8(CaptureName(".", options.times[i])).filename()) +
+                   ": give times at least a millisecond apart";
     return "";
 }
 
@@ -222,19 +269,15 @@ void ReadPicture(int width, int height, int channels, std::vector<unsigned char>
                     pixels.data() + static_cast<size_t>(height - 1 - y) * stride, stride);
 }
 
-bool WritePng(const std::string& path, int width, int height) {
+// The picture just drawn as a PNG file, whole or not at all.
+bool WritePng(const std::string& path, int width, int height, std::string& error) {
     std::vector<unsigned char> rows;
     ReadPicture(width, height, 4, rows);
     // The window's alpha means nothing: store the picture opaque.
     for (size_t i = 3; i < rows.size(); i += 4) rows[i] = 255;
-    return stbi_write_png(path.c_str(), width, height, 4, rows.data(), width * 4) != 0;
+    return WritePngFile(path, width, height, 4, rows.data(), width * 4, error);
 }
 
-std::string CaptureName(const std::string& folder, double t) {
-    char name[64];
-    std::snprintf(name, sizeof(name), "capture-%09.3f.png", t);
-    return PathToUtf8(PathFromUtf8(folder) / name);
-}
 
 std::string FrameName(const std::string& folder, long index) {
     char name[64];
@@ -246,17 +289,6 @@ bool MakeFolder(const std::string& folder) {
     std::error_code error;
     std::filesystem::create_directories(PathFromUtf8(folder), error);
     return std::filesystem::is_directory(PathFromUtf8(folder), error);
-}
-
-// True when a file can be created at `path` (the file is removed again).
-bool CanWrite(const std::string& path) {
-    std::error_code ignored;
-    if (std::filesystem::exists(PathFromUtf8(path), ignored)) return false;
-    FILE* probe = OpenFile(path, "wb");
-    if (!probe) return false;
-    std::fclose(probe);
-    std::filesystem::remove(PathFromUtf8(path), ignored);
-    return true;
 }
 
 std::string Clock(double seconds) {
@@ -310,7 +342,7 @@ public:
     void AdvanceTo(double t) {
         Renderer& renderer = Renderer::Instance();
         const long last = static_cast<long>(std::floor(t * rate + 1e-6));
-        while (done <= last) {
+        while (done <= last && !QuitSignalled()) {
             music.seconds = static_cast<double>(done) / rate;
             if (BeginFrame()) {
                 renderer.frame.frameDelta = static_cast<float>(1.0 / rate);
@@ -351,9 +383,11 @@ int Stills(const Options& options, Simulation& simulation, Window& window) {
     int written = 0;
     for (double t : options.times) {
         simulation.AdvanceTo(t);
+        if (QuitSignalled()) return Quit();
         simulation.Draw(t, window);
         std::string path = CaptureName(options.outFolder, t);
-        if (!WritePng(path, renderer.screenWidth, renderer.screenHeight)) return Fail("cannot write " + path);
+        std::string error;
+        if (!WritePng(path, renderer.screenWidth, renderer.screenHeight, error)) return Fail(error);
         std::printf("wrote %s\n", path.c_str());
         ++written;
         window.Swap();
@@ -361,7 +395,7 @@ int Stills(const Options& options, Simulation& simulation, Window& window) {
         if (options.profileFrames > 0) {
             PassProfiler profiler;
             renderer.profiler = &profiler;
-            for (int i = 0; i < options.profileFrames; ++i) {
+            for (int i = 0; i < options.profileFrames && !QuitSignalled(); ++i) {
                 simulation.Draw(t, window);
                 window.Swap();
             }
@@ -375,18 +409,19 @@ int Stills(const Options& options, Simulation& simulation, Window& window) {
         }
     }
     std::fflush(stdout);
+    if (QuitSignalled()) return Quit();
     return written == static_cast<int>(options.times.size()) ? 0 : 1;
 }
 
 // Frames j/fps for j from ceil(from x fps) up to, not including, ceil(to x
 // fps): numbered from time 0, so consecutive ranges share no frame and miss
 // none.
-int Sequence(const Options& options, double to, const std::string& music, Simulation& simulation, Window& window) {
+int Sequence(const Options& options, double to, const std::string& music, VideoEncoder& encoder,
+             Simulation& simulation, Window& window) {
     Renderer& renderer = Renderer::Instance();
     const long first = static_cast<long>(std::ceil(options.from * options.fps - 1e-6));
     const long end = static_cast<long>(std::ceil(to * options.fps - 1e-6));
 
-    VideoEncoder encoder;
     if (!options.video.empty()) {
         VideoSettings settings;
         settings.path = options.video;
@@ -401,22 +436,28 @@ int Sequence(const Options& options, double to, const std::string& music, Simula
         std::string error;
         if (!encoder.Open(settings, error)) return Fail(error);
     }
+    // Every way out below abandons the video unless it was finished.
+    struct AbandonUnlessFinished {
+        VideoEncoder& encoder;
+        ~AbandonUnlessFinished() { encoder.Abandon(); }
+    } abandon{encoder};
     Progress progress(end - first);
     std::vector<unsigned char> rgb;
     for (long j = first; j < end; ++j) {
         const double t = static_cast<double>(j) / options.fps;
         simulation.AdvanceTo(t);
+        if (QuitSignalled()) return Quit();
         simulation.Draw(t, window);
+        std::string error;
         if (!options.framesFolder.empty()) {
             const std::string path = FrameName(options.framesFolder, j);
-            if (!WritePng(path, renderer.screenWidth, renderer.screenHeight)) return Fail("cannot write " + path);
+            if (!WritePng(path, renderer.screenWidth, renderer.screenHeight, error)) return Fail(error);
         }
         if (!options.video.empty()) {
             ReadPicture(renderer.screenWidth, renderer.screenHeight, 3, rgb);
-            if (!encoder.Write(rgb)) {
-                std::string error;
-                encoder.Finish(error);
-                return Fail("the encoder stopped taking frames" + (error.empty() ? "" : ": " + error));
+            if (!encoder.Write(rgb, error)) {
+                if (QuitSignalled()) return Quit();
+                return Fail("the encoder (" + FfmpegProgram() + ") stopped taking frames: " + error);
             }
         }
         window.Swap();
@@ -424,7 +465,7 @@ int Sequence(const Options& options, double to, const std::string& music, Simula
     }
     if (!options.video.empty()) {
         std::string error;
-        if (!encoder.Finish(error)) return Fail(error);
+        if (!encoder.Finish(error)) return QuitSignalled() ? Quit() : Fail(error);
         std::printf("wrote %s (%ld frames)\n", options.video.c_str(), end - first);
     }
     if (!options.framesFolder.empty())
@@ -432,9 +473,24 @@ int Sequence(const Options& options, double to, const std::string& music, Simula
     return 0;
 }
 
+// Whether the encoder runs; says why not on stderr.
+bool CheckEncoder(const std::string& otherwise) {
+    std::string error;
+    if (HaveFfmpeg(error)) return true;
+    if (QuitSignalled()) return false;
+    if (error.rfind("cannot start", 0) == 0)
+        Fail("the encoder (" + FfmpegProgram() + ") is not installed; Debian: apt-get install ffmpeg" + otherwise);
+    else
+        Fail("the encoder (" + FfmpegProgram() + ") does not run: -version: " + error);
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First of all: from here on a quit signal is a request that the work
+    // loops see, not the end of the process with a half-written file.
+    CatchQuitSignals();
     Options options;
     bool help = false;
     std::vector<std::string> args = Utf8Arguments(argc, argv);
@@ -454,9 +510,8 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     if (!options.concatOut.empty()) {
-        if (!HaveFfmpeg())
-            return Fail("the encoder (" + FfmpegProgram() + ") is not installed; Debian: apt-get install ffmpeg");
-        if (!ConcatVideos(options.concatOut, options.concatParts, error)) return Fail(error);
+        if (!CheckEncoder("")) return QuitSignalled() ? Quit() : 2;
+        if (!ConcatVideos(options.concatOut, options.concatParts, error)) return QuitSignalled() ? Quit() : Fail(error);
         std::printf("wrote %s\n", options.concatOut.c_str());
         return 0;
     }
@@ -464,6 +519,7 @@ int main(int argc, char** argv) {
 
     // Everything that can be wrong is checked before the first frame.
     const bool sequence = options.times.empty();
+    VideoEncoder encoder;
     std::string musicFile;
     double to = options.to;
     if (sequence) {
@@ -483,18 +539,17 @@ int main(int argc, char** argv) {
         if (std::ceil(to * options.fps - 1e-6) <= std::ceil(options.from * options.fps - 1e-6))
             return Fail("the range holds no frame at this --fps");
         if (!options.video.empty()) {
-            if (!HaveFfmpeg())
-                return Fail("the encoder (" + FfmpegProgram() +
-                            ") is not installed; Debian: apt-get install ffmpeg (or export PNG frames with --frames DIR)");
-            if (!CanWrite(PartialPath(options.video))) return Fail("cannot write the video " + options.video);
+            if (!CheckEncoder(" (or export PNG frames with --frames DIR)")) return QuitSignalled() ? Quit() : 2;
+            if (!encoder.Claim(options.video, error))
+                return Fail("cannot write the video " + options.video + ": " + error);
             if (musicFile.empty()) std::fprintf(stderr, "democapture: no music.mp3: the video has no sound\n");
         }
         if (!options.framesFolder.empty() && !MakeFolder(options.framesFolder))
             return Fail("cannot write to the folder '" + options.framesFolder + "'");
     } else {
         if (!MakeFolder(options.outFolder)) return Fail("cannot write to the folder '" + options.outFolder + "'");
-        std::sort(options.times.begin(), options.times.end());
     }
+    if (QuitSignalled()) return Quit();
 
     Window window;
     WindowConfig config;
@@ -523,10 +578,11 @@ int main(int argc, char** argv) {
     resources.ready = true;
     resources.Update();
     renderer.playing = true;
+    if (QuitSignalled()) return Quit();
 
 
     Simulation simulation(music, frames, options.simRate);
-    const int status = sequence ? Sequence(options, to, musicFile, simulation, window) : Stills(options, simulation, window);
+    const int status = sequence ? Sequence(options, to, musicFile, encoder, simulation, window) : Stills(options, simulation, window);
     window.Destroy();
     return status;
 }

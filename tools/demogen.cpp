@@ -22,7 +22,10 @@
 #include <vector>
 
 #include <stb/stb_image.h>
-#include <stb/stb_image_write.h>
+
+#include "platform/ImageFile.h"
+#include "platform/OutputFile.h"
+#include "platform/QuitSignal.h"
 
 namespace fs = std::filesystem;
 
@@ -192,9 +195,27 @@ void Crash(Track& track, double t, float level) {
     }
 }
 
+// Every output is written whole or not at all (platform/OutputFile.h); a
+// quit signal abandons the one being written.
+bool Report(bool written, const std::string& error) {
+    if (!written && !QuitSignalled()) std::fprintf(stderr, "demogen: %s\n", error.c_str());
+    return written;
+}
+
+bool Commit(OutputFile& out) {
+    std::string error;
+    if (QuitSignalled()) {
+        out.Abandon();
+        return false;
+    }
+    return Report(out.Commit(error), error);
+}
+
 bool WriteWav(const std::string& path, const std::vector<float>& samples) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
+    OutputFile out;
+    std::string error;
+    if (!Report(out.Open(path, error), error)) return false;
+    FILE* f = out.Stream();
     auto u32 = [f](uint32_t v) { std::fwrite(&v, 4, 1, f); };
     auto u16 = [f](uint16_t v) { std::fwrite(&v, 2, 1, f); };
     uint32_t bytes = uint32_t(samples.size() * 2);
@@ -214,7 +235,7 @@ bool WriteWav(const std::string& path, const std::vector<float>& samples) {
         int16_t v = int16_t(std::lround(std::clamp(s, -1.0f, 1.0f) * 32000.0f));
         std::fwrite(&v, 2, 1, f);
     }
-    return std::fclose(f) == 0;
+    return Commit(out);
 }
 
 // 48 bars at 120 beats a minute, one bar every 2 s, in A minor, chords
@@ -297,11 +318,7 @@ int MakeMusic(const std::string& out) {
     track.mix.resize(size_t(kBars * kBar * Track::kRate));
     size_t tail = Track::kRate / 2;
     for (size_t i = 0; i < tail; ++i) track.mix[track.mix.size() - 1 - i] *= float(i) / float(tail);
-    if (!WriteWav(out, track.mix)) {
-        std::fprintf(stderr, "demogen: cannot write %s\n", out.c_str());
-        return 1;
-    }
-    return 0;
+    return WriteWav(out, track.mix) ? 0 : 1;
 }
 
 // ---------------------------------------------------------------- models
@@ -377,8 +394,10 @@ void SmoothNormals(Model& m) {
 }
 
 bool WriteObj(const fs::path& path, Model m, const char* comment) {
-    FILE* f = std::fopen(path.string().c_str(), "wb");
-    if (!f) return false;
+    OutputFile out;
+    std::string error;
+    if (!Report(out.Open(path.string(), error), error)) return false;
+    FILE* f = out.Stream();
     std::fprintf(f, "# %s\n# made by demogen models\no %s\n", comment, path.stem().string().c_str());
     if (m.flat) {
         // One vertex, uv and normal per corner.
@@ -404,7 +423,7 @@ bool WriteObj(const fs::path& path, Model m, const char* comment) {
             std::fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d\n", t[0] + 1, t[0] + 1, t[0] + 1, t[1] + 1, t[1] + 1, t[1] + 1, t[2] + 1,
                          t[2] + 1, t[2] + 1);
     }
-    return std::fclose(f) == 0;
+    return Commit(out);
 }
 
 // A surface of revolution about Y through (radius, height) points, with an
@@ -615,10 +634,7 @@ int MakeModels(const fs::path& dir) {
     items.push_back({"tunnel.obj", Tunnel(), "a ribbed tunnel of radius 2 running 40 units down -Z"});
     items.push_back({"ship.obj", Ship(), "a small ship pointing down -Z, about 3 units long"});
     for (auto& item : items) {
-        if (!WriteObj(dir / item.file, item.model, item.comment)) {
-            std::fprintf(stderr, "demogen: cannot write %s\n", (dir / item.file).string().c_str());
-            return 1;
-        }
+        if (!WriteObj(dir / item.file, item.model, item.comment)) return 1;
     }
     return 0;
 }
@@ -693,7 +709,10 @@ float PanelHeight(float u, float v) {
 float RockHeight(float u, float v) { return Fbm(u * 8, v * 8, 21, 6, 8); }
 
 bool WritePng(const fs::path& path, const Image& img) {
-    return stbi_write_png(path.string().c_str(), img.w, img.h, img.channels, img.px.data(), img.w * img.channels) != 0;
+    std::string error;
+    if (QuitSignalled()) return false;
+    return Report(WritePngFile(path.string(), img.w, img.h, img.channels, img.px.data(), img.w * img.channels, error),
+                  error);
 }
 
 int MakeTextures(const fs::path& dir) {
@@ -789,7 +808,9 @@ int MakeTextures(const fs::path& dir) {
             c[1] = l * 0.96f;
             c[2] = l * 0.9f;
         });
-        ok &= stbi_write_jpg((dir / "lensdirt.jpg").string().c_str(), dirt.w, dirt.h, 3, dirt.px.data(), 90) != 0;
+        std::string error;
+        ok &= !QuitSignalled() &&
+              Report(WriteJpegFile((dir / "lensdirt.jpg").string(), dirt.w, dirt.h, 3, dirt.px.data(), 90, error), error);
     }
     // A second lens, scratched: diagonal streaks, for the ship's camera.
     ok &= WritePng(dir / "lensdirt_streaks.png", Paint(512, 3, [](float u, float v, float* c) {
@@ -802,11 +823,7 @@ int MakeTextures(const fs::path& dir) {
                        float haze = 0.1f + 0.25f * Fbm(u * 4, v * 4, 81, 4);
                        c[0] = c[1] = c[2] = std::max(haze, streak);
                    }));
-    if (!ok) {
-        std::fprintf(stderr, "demogen: cannot write the textures in %s\n", dir.string().c_str());
-        return 1;
-    }
-    return 0;
+    return ok ? 0 : 1;
 }
 
 // Tiles images of one size, row by row, into one picture.
@@ -833,11 +850,9 @@ int MakeSheet(const std::string& out, int columns, const std::vector<std::string
                         sheet.begin() + ptrdiff_t(((size_t(cy) * size_t(h) + size_t(y)) * size_t(w) * size_t(columns) + size_t(cx) * size_t(w)) * 3));
         stbi_image_free(px);
     }
-    if (inputs.empty() || !stbi_write_png(out.c_str(), w * columns, h * rows, 3, sheet.data(), w * columns * 3)) {
-        std::fprintf(stderr, "demogen: cannot write %s\n", out.c_str());
-        return 1;
-    }
-    return 0;
+    std::string error;
+    if (inputs.empty()) return 1;
+    return Report(WritePngFile(out, w * columns, h * rows, 3, sheet.data(), w * columns * 3, error), error) ? 0 : 1;
 }
 
 int Usage(FILE* to) {
@@ -853,7 +868,7 @@ int Usage(FILE* to) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--help") return Usage(stdout);
     std::string what = argc > 1 ? argv[1] : "";
     if (what == "sheet" && argc >= 5 && std::atoi(argv[3]) > 0)
@@ -863,4 +878,15 @@ int main(int argc, char** argv) {
     if (what == "models") return MakeModels(argv[2]);
     if (what == "textures") return MakeTextures(argv[2]);
     return Usage(stderr);
+}
+
+int main(int argc, char** argv) {
+    // A quit signal ends the run after removing the file being written.
+    CatchQuitSignals();
+    const int status = Run(argc, argv);
+    if (QuitSignalled()) {
+        std::fprintf(stderr, "demogen: stopped by %s\n", QuitSignalName(QuitSignalNumber()));
+        return 128 + QuitSignalNumber();
+    }
+    return status;
 }

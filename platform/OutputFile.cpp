@@ -105,13 +105,17 @@ bool OutputFile::Open(const std::string& path, std::string& error, bool sharedWi
     target = path;
     partial = PartialPath(path);
     failed = false;
+    failedErrno = 0;
     file = ClaimPartial(partial, sharedWithChild, error);
     return file != nullptr;
 }
 
 bool OutputFile::Write(const void* data, size_t size) {
     if (!file || failed) return false;
-    if (size > 0 && std::fwrite(data, 1, size, file) != size) failed = true;
+    if (size > 0 && std::fwrite(data, 1, size, file) != size) {
+        failed = true;
+        failedErrno = errno;
+    }
     return !failed;
 }
 
@@ -122,7 +126,7 @@ bool OutputFile::Commit(std::string& error) {
     }
     errno = 0;
     bool ok = !failed && !std::ferror(file) && FlushToDisk(file);
-    const int writeErrno = errno;
+    const int writeErrno = failed && failedErrno ? failedErrno : errno;
 #ifdef _WIN32
     // Windows renames only a closed file.
     ok = std::fclose(file) == 0 && ok;

@@ -46,6 +46,7 @@ private:
     std::string target;
     std::string partial;
     bool failed = false;
+    int failedErrno = 0;  // errno of the first failed Write
 };
 
 // The whole of `size` bytes as the file `path`, through an OutputFile.

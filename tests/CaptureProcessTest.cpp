@@ -95,7 +95,7 @@ TEST_F(Capture, QuitSignalsEndStillsAndFramesPromptly) {
     ASSERT_TRUE(harness::MakeMp3(folder / "music.mp3", 3.0));
     fs::create_directories(folder / "shots");
     fs::create_directories(folder / "seq");
-    harness::WriteFile(folder / "shots/capture-80000.000.png", "the previous still");
+    harness::WriteFile(folder / "shots/capture-00002.000.png", "the previous still");
     harness::WriteFile(folder / "seq/frame-002999.png", "the previous frame");
     struct Case {
         std::vector<std::string> args;
@@ -103,7 +103,8 @@ TEST_F(Capture, QuitSignalsEndStillsAndFramesPromptly) {
         const char* folderName;
     };
     const Case cases[] = {
-        {{"--at", "80000", "--sim-rate", "1000", "--size", "160x90", "--out", "shots"}, false, "shots"},
+        // A still, then minutes of profiled frames before the next one.
+        {{"--at", "1", "--at", "2", "--profile", "100000", "--size", "160x90", "--out", "shots"}, false, "shots"},
         // 3000 frames at the full size: minutes of work.
         {{"--frames", "seq", "--to", "3", "--fps", "1000"}, true, "seq"},
     };
@@ -122,7 +123,7 @@ TEST_F(Capture, QuitSignalsEndStillsAndFramesPromptly) {
         for (const auto& entry : fs::directory_iterator(folder / c.folderName))
             EXPECT_EQ(entry.path().filename().string().find(".part"), std::string::npos) << entry.path();
     }
-    EXPECT_EQ(harness::ReadFile(folder / "shots/capture-80000.000.png"), "the previous still");
+    EXPECT_EQ(harness::ReadFile(folder / "shots/capture-00002.000.png"), "the previous still");
     EXPECT_EQ(harness::ReadFile(folder / "seq/frame-002999.png"), "the previous frame");
 }
 

@@ -18,6 +18,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <unistd.h>
 #endif
 
@@ -102,11 +105,20 @@ bool ChildProcess::Start(const std::vector<std::string>& args, bool pipeInput, b
     argv.push_back(nullptr);
     const int nullFd = open("/dev/null", O_RDWR | O_CLOEXEC);
 
+    const pid_t parent = getpid();
     pid = fork();
     if (pid == 0) {
         // Only async-signal-safe calls from here to exec. A group of its own:
         // a wrapper script and the encoder it starts are killed together.
         setpgid(0, 0);
+#ifdef __linux__
+        // Killed with this program, even by SIGKILL: an orphaned encoder
+        // would go on writing into the partial file that the next run claims.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+#else
+        (void)parent;
+#endif
         for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
         sigset_t none;
         sigemptyset(&none);

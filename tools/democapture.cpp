@@ -400,6 +400,7 @@ int Stills(const Options& options, Simulation& simulation, Window& window) {
                 window.Swap();
             }
             renderer.profiler = nullptr;
+            if (QuitSignalled()) return Quit();
             std::printf("GPU time at %.3f s, mean of %d frames at %dx%d:\n", t, options.profileFrames,
                         renderer.screenWidth, renderer.screenHeight);
             for (const PassProfiler::Pass& pass : profiler.passes)

@@ -71,10 +71,10 @@ cp -r "$ROOT/tests/production/data/." "$PROD/data/"
 cp -r "$ROOT/demo/data/shaders/." "$PROD/data/shaders/"
 cp "$ROOT/tests/fixtures/piece-8000-1-10.0.mp3" "$PROD/music.mp3"
 for i in 1 2 3 4 5 6; do head -c $((4 << 20)) /dev/urandom > "$PROD/bulk/noise$i.bin"; done
-for i in 1 2 3 4 5 6; do yes "v $i 0.5 0.25" | head -c $((4 << 20)) > "$PROD/bulk/model$i.obj"; done
+for i in 1 2 3 4 5 6; do { yes "v $i 0.5 0.25" || true; } | head -c $((4 << 20)) > "$PROD/bulk/model$i.obj"; done
 cd "$PROD"
 
-sum() { sha256sum "$1" 2>/dev/null | cut -d' ' -f1; }
+sum() { if [ -e "$1" ]; then sha256sum "$1" | cut -d' ' -f1; else echo none; fi; }
 frames() { ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 "$1" 2>/dev/null || true; }
 
 # A run of "$@" killed after a random delay (or let finish): sets STATUS and SIG.
@@ -119,6 +119,8 @@ PACK_ENTRIES=0
 pack_whole() { "$DEMOPACK" list "$1" 2>/dev/null | tail -1 | grep -q "^$PACK_ENTRIES files"; }
 
 runs=0
+killed=0
+finished=0
 end=$((SECONDS + SECONDS_WANTED))
 while [ $SECONDS -lt $end ]; do
   runs=$((runs + 1))
@@ -137,7 +139,8 @@ while [ $SECONDS -lt $end ]; do
     run_and_maybe_kill "$OUT/run.log" "$DEMOPACK" create keep.pack "${subset[@]}"
     check_run "demopack create ${subset[*]}" keep.pack "$before" .keep.pack.part.pack pack_whole
   fi
-  say "run $runs: SIG$SIG, status $STATUS"
+  if [ "$SIG" = NONE ]; then finished=$((finished + 1)); say "run $runs: ran to its end, status $STATUS"
+  else killed=$((killed + 1)); say "run $runs: SIG$SIG, status $STATUS"; fi
 done
 
 # A last run of each to its end: it takes over whatever SIGKILL left.
@@ -151,5 +154,5 @@ pack_whole keep.pack || fail "the last pack is not whole"
 leftovers=$(find . -maxdepth 1 -name '.keep*' | wc -l)
 [ "$leftovers" -eq 0 ] || fail "partial files left after the last runs: $(find . -maxdepth 1 -name '.keep*')"
 
-if [ "$FAILED" -eq 0 ]; then say "PASS: $runs runs"; else say "soak-tools failed (seed $SEED)"; fi
+if [ "$FAILED" -eq 0 ]; then say "PASS: $runs runs, $killed killed, $finished to their end"; else say "soak-tools failed (seed $SEED)"; fi
 exit "$FAILED"

@@ -4,6 +4,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/Printable.h"
 
 namespace {
 #ifdef _WIN32
@@ -18,6 +22,28 @@ std::mutex logMutex;
 char lineBuffer[kLogLineSize];
 std::atomic<int> threshold{kLogThreshold};
 thread_local bool silenced = false;
+
+// Whether a line holds anything a terminal might obey (a file name with an
+// escape sequence in it) or that is not plain ASCII; line breaks and tabs
+// are the log's own.
+bool NeedsEscaping(std::string_view line) {
+    for (unsigned char c : line)
+        if ((c < 0x20 && c != '\n' && c != '\t') || c >= 0x7F) return true;
+    return false;
+}
+
+// `line` with its line breaks and tabs kept and the rest made printable.
+std::string Escaped(std::string_view line) {
+    std::string out;
+    size_t start = 0;
+    for (size_t i = 0; i <= line.size(); ++i) {
+        if (i < line.size() && line[i] != '\n' && line[i] != '\t') continue;
+        out += Printable(line.substr(start, i - start));
+        if (i < line.size()) out += line[i];
+        start = i + 1;
+    }
+    return out;
+}
 }  // namespace
 
 void SetLogThreshold(int value) { threshold.store(value); }
@@ -38,8 +64,12 @@ void Log(int level, const char* format, ...) {
 
     // One locked stdio write per line so that output from other writers
     // (shader logs) cannot land inside it.
+    const std::string_view line(lineBuffer, length);
+    // Names from files anyone can make: rare, so the copy is made only then.
+    const std::string escaped = NeedsEscaping(line) ? Escaped(line) : std::string();
     LockStdout();
-    std::fwrite(lineBuffer, 1, length, stdout);
+    if (escaped.empty()) std::fwrite(lineBuffer, 1, length, stdout);
+    else std::fwrite(escaped.data(), 1, escaped.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
     UnlockStdout();

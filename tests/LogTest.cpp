@@ -23,6 +23,15 @@ TEST(Log, TrailingNewlineInFormatGivesAnEmptyLine) {
     EXPECT_EQ(capture.Text(), " Compiling shader : a.vs\n\n");
 }
 
+// A file named with a terminal's escape sequence is shown, not obeyed;
+// other languages' letters and the log's own line breaks stay.
+TEST(Log, NamesFromFilesCannotDriveTheTerminal) {
+    StdoutCapture capture;
+    Log(3, "Adding model : %s\n", "\x1b]0;owned\x07x.obj");
+    Log(3, "Adding texture : %s", "caf\xc3\xa9.png");
+    EXPECT_EQ(capture.Text(), "Adding model : \\x1B]0;owned\\x07x.obj\n\nAdding texture : caf\xc3\xa9.png\n");
+}
+
 TEST(Log, LongMessageIsCutAt2047Characters) {
     std::string message(3000, 'x');
     message[2046] = 'y';

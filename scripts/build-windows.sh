@@ -203,7 +203,7 @@ if [ "$DEPS_ONLY" -eq 1 ]; then exit 0; fi
 # programs are stripped, and the cross-build is a CI stage that should be quick.
 cmake -G Ninja -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
   -DDEMO_MINGW_PREFIX="$PREFIX" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-  -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DDEMO_BUILD_BENCH=OFF >/dev/null
+  -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DDEMO_BUILD_BENCH=OFF -DDEMO_BUILD_TESTS=ON -DDEMO_BUILD_FUZZ=OFF >/dev/null
 cmake --build "$BUILD" -j "$JOBS"
 
 # --- the zip -----------------------------------------------------------------

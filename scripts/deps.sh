@@ -24,6 +24,14 @@ fi
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-echo "Installing: ${missing[*]}"
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# One line here; the package manager's own output goes to a log that is
+# shown only when it fails.
+LOG="$(mktemp /tmp/demoplayer-deps-XXXXXX.log)"
+echo "== installing ${#missing[@]} Debian packages: ${missing[*]}"
+if ! { $SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq \
+       --no-install-recommends "${missing[@]}"; } >"$LOG" 2>&1; then
+  cat "$LOG" >&2
+  echo "deps: installing the packages failed (log: $LOG)" >&2
+  exit 1
+fi
+rm -f "$LOG"

@@ -12,18 +12,27 @@ if [ -d "$ROOT/demo" ]; then PRODUCTION="$ROOT/demo"; fi
 PLAYER="${PLAYER:-demoplayer}"
 
 "$ROOT/scripts/deps.sh"
-cmake -G Ninja -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=Release -DDEMO_BUILD_TESTS=OFF -DDEMO_BUILD_BENCH=OFF >/dev/null
-cmake --build "$ROOT/build" --target "$PLAYER"
+# build/ is configured as the test command's plain stage configures it, so
+# that neither undoes the other; only the players and tools are built here.
+mkdir -p "$ROOT/build"
+LOG="$ROOT/build/play-build.log"
+echo "== building $PLAYER and the tools into build/ (log: $LOG)"
+if ! { cmake -G Ninja -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDEMO_BUILD_TESTS=ON \
+         -DDEMO_BUILD_BENCH=ON -DDEMO_BUILD_FUZZ=OFF -DSANITIZE= &&
+       cmake --build "$ROOT/build" --target "$PLAYER" demopack democapture demolint demogen; } >"$LOG" 2>&1; then
+  tail -n 100 "$LOG"
+  echo "play: the build failed (log: $LOG)" >&2
+  exit 1
+fi
 
 cd "$PRODUCTION"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   VIDEO="${VIDEO:-$ROOT/build/production.mp4}"
-  echo "No display found: exporting the production in $PRODUCTION to a video instead."
-  cmake --build "$ROOT/build" --target democapture
+  echo "== no display found: exporting the production in $PRODUCTION to a video instead"
   xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" "$ROOT/build/tools/democapture" \
     --video "$VIDEO" --size 640x360 --fps 15 --preset veryfast >/dev/null
   echo "The video: $VIDEO"
   exit 0
 fi
-echo "Playing the production in $PRODUCTION"
+echo "== playing the production in $PRODUCTION"
 exec "$ROOT/build/$PLAYER"

@@ -31,17 +31,28 @@ export LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="suppressions=$ROOT/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
 
-# One virtual display for a whole test run.
+# One virtual display for a whole test run. A stage that finds no tests
+# fails: a build folder configured without them must not pass for a green run.
 run_ctest() {
   local dir="$1"; shift
   xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" \
-    ctest --test-dir "$dir" --output-on-failure -j "$JOBS" --timeout 300 "$@"
+    ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$JOBS" --timeout 300 "$@"
 }
 
+# Configures with every option a stage relies on, whatever the folder held
+# before (scripts/play.sh shares build/), and builds; the compiler's output
+# goes to a log that is shown when the build fails.
 build() {
   local dir="$1"; shift
-  cmake -G Ninja -S "$ROOT" -B "$dir" "$@" >/dev/null
-  cmake --build "$dir" -j "$JOBS"
+  local log="$dir.log"
+  echo "   building $(basename "$dir") (log: $log)"
+  if ! { cmake -G Ninja -S "$ROOT" -B "$dir" -DDEMO_BUILD_TESTS=ON -DDEMO_BUILD_FUZZ=OFF "$@" &&
+         cmake --build "$dir" -j "$JOBS"; } >"$log" 2>&1; then
+    tail -n 150 "$log"
+    echo "test: the build in $dir failed (log: $log)" >&2
+    exit 1
+  fi
+  grep -E "warning:" "$log" | sort -u | head -n 20 || true
 }
 
 if [ "$LINUX" -eq 1 ]; then
@@ -49,10 +60,13 @@ if [ "$LINUX" -eq 1 ]; then
   bash "$ROOT/scripts/check-layers.sh"
 
   echo "== plain build"
-  build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDEMO_BUILD_BENCH=ON -DSANITIZE=
   run_ctest "$ROOT/build"
 
   if [ "$QUICK" -eq 1 ]; then exit 0; fi
+
+  echo "== set-up order: scripts/play.sh, then the quick tests, in a fresh clone"
+  bash "$ROOT/scripts/setup-order-test.sh"
 
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
   build "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined -DDEMO_BUILD_BENCH=OFF

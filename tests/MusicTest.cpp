@@ -268,16 +268,22 @@ TEST_P(MusicFormatTest, PlaysAtTheRightSpeed) {
     EndProbe probe;
     music.SetEndCallback(probe.Callback());
     ASSERT_TRUE(music.Open(path));
+    // A rate read wrong shows either way: the clock runs ahead of the wall
+    // clock, or the second of music ends at another position or too soon. A
+    // busy machine can only make the music run late, never early, so only
+    // the early side is bounded by the wall clock.
     const Clock::time_point start = Clock::now();
     music.Play();
     SleepMs(500);
-    EXPECT_NEAR(music.PositionSeconds(), Since(start), 0.1);
-    ASSERT_TRUE(probe.Wait(4.0));
+    const double position = music.PositionSeconds();
+    EXPECT_GT(position, 0.0);
+    EXPECT_LE(position, Since(start) + 0.02) << "the clock runs ahead of real time";
+    ASSERT_TRUE(probe.Wait(10.0));
     const double at = std::chrono::duration<double>(probe.when - start).count();
     std::printf("%d Hz, %d channel(s): ended at %.4f s, position %.4f s\n", c.rate, c.channels, at,
                 music.PositionSeconds());
-    EXPECT_NEAR(at, 1.0, 0.15);
-    EXPECT_NEAR(music.PositionSeconds(), 1.0, 0.05);
+    EXPECT_GE(at, 0.95) << "a second of music ended early";
+    EXPECT_NEAR(music.PositionSeconds(), 1.0, 0.02);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, MusicFormatTest,

@@ -13,6 +13,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -1063,6 +1064,10 @@ bool WriteMp3(const std::string& path, const std::vector<float>& samples) {
     ChildProcess lame;
     const std::string program = LameProgram();
     const std::string wav = WavBytes(samples);
+#ifndef _WIN32
+    // An encoder that dies must read as a failed write, not end this process.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     if (!lame.Start({program, "--quiet", "-b", "96", "-m", "m", "-", out.Partial()}, true, false, false, error)) {
         std::fprintf(stderr, "demogen: cannot start %s to encode music.mp3 (%s); install lame (apt-get install lame) "
                      "or name the encoder in DEMO_LAME\n", program.c_str(), error.c_str());

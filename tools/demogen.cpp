@@ -34,6 +34,9 @@
 #include "tools/ChildProcess.h"
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX  // std::min and std::max, not the macros
+#endif
 #include <windows.h>
 #endif
 

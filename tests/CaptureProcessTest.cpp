@@ -1,9 +1,12 @@
 // The capture tool, run headless on the test production.
 
 #include <gtest/gtest.h>
+#include <stb/stb_image.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 
 #include "tests/ProcessHarness.h"
 
@@ -184,3 +187,56 @@ TEST(Demogen, AFullDiskFailsAndLeavesNoPartOfAFile) {
     }
 }
 #endif
+
+// The starter production: refused over anything already in the folder and
+// without shaders, leaving no trace; otherwise lint-clean under --werror,
+// with a picture in each of its two shots.
+TEST(Demogen, NewWritesAStarterThatLintsCleanAndShowsEachShot) {
+    if (!harness::HaveDisplay()) GTEST_SKIP() << "no X display";
+    harness::TempFolder folder;
+    const fs::path tools = fs::path(DEMOCAPTURE_PATH).parent_path();
+    const std::string demogen = (tools / "demogen").string();
+    auto run = [&](const std::string& program, const std::vector<std::string>& args, const std::string& in,
+                   const std::map<std::string, std::string>& env = {}) {
+        harness::ProcessOptions options;
+        options.workingFolder = in;
+        options.setEnv = env;
+        options.stderrPath = folder / "stderr.txt";
+        harness::Process tool(program, args, options);
+        return tool.Wait(180s) ? tool.ExitStatus() : -1;
+    };
+    auto stderrText = [&] { return harness::ReadText(folder / "stderr.txt"); };
+
+    fs::create_directories(folder / "taken");
+    harness::WriteFile(folder / "taken/notes.txt", "an author's notes");
+    EXPECT_EQ(run(demogen, {"new", "taken"}, folder.Path()), 1);
+    EXPECT_NE(stderrText().find("not an empty folder"), std::string::npos) << stderrText();
+    size_t entries = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder / "taken")) entries += entry.exists();
+    EXPECT_EQ(entries, 1u);
+    EXPECT_EQ(harness::ReadFile(folder / "taken/notes.txt"), "an author's notes");
+
+    EXPECT_EQ(run(demogen, {"new", "unshaded"}, folder.Path(), {{"DEMO_SHADERS", folder / "nowhere"}}), 1);
+    EXPECT_NE(stderrText().find("no shaders found"), std::string::npos) << stderrText();
+    EXPECT_FALSE(fs::exists(folder / "unshaded"));
+
+    const int made = run(demogen, {"new", "first"}, folder.Path());
+    if (made != 0 && stderrText().find("install lame") != std::string::npos) GTEST_SKIP() << "no lame to encode the music";
+    ASSERT_EQ(made, 0) << stderrText();
+    const std::string first = folder / "first";
+    EXPECT_EQ(run(DEMOLINT_PATH, {"--werror", "."}, first), 0) << stderrText();
+    // One still in the middle of each shot (0-8 s and 8-24 s).
+    ASSERT_EQ(run(DEMOCAPTURE_PATH, {"--at", "4", "--at", "16", "--size", "160x90", "--out", "shots"}, first), 0)
+        << stderrText();
+    for (const char* name : {"capture-00004.000.png", "capture-00016.000.png"}) {
+        int width = 0, height = 0, channels = 0;
+        const std::string path = first + "/shots/" + name;
+        unsigned char* rgb = stbi_load(path.c_str(), &width, &height, &channels, 3);
+        ASSERT_NE(rgb, nullptr) << path;
+        // The lit floor fills much of the frame; a blank or black frame has no lit part.
+        int lit = 0;
+        for (int i = 0; i < width * height; ++i) lit += std::max({rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]}) > 24;
+        stbi_image_free(rgb);
+        EXPECT_GT(lit, width * height / 5) << name << " is blank";
+    }
+}

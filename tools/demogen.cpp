@@ -5,12 +5,15 @@
 //   demogen models DIR         OBJ files with positions, uvs and normals
 //   demogen textures DIR       colour, normal, blurriness, shadow-mask and lens-dirt images
 //   demogen sheet OUT.png COLUMNS IN.png...   tiles captures of one size into a contact sheet
+//   demogen new DIR            a starter production to play and edit (needs lame)
 //
 // Everything is deterministic: the same build writes the same files.
 // scripts/make-content.sh runs all three and encodes the music.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,14 +21,24 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <system_error>
 #include <tuple>
 #include <vector>
 
 #include <stb/stb_image.h>
 
+#include "platform/File.h"
 #include "platform/ImageFile.h"
 #include "platform/OutputFile.h"
 #include "platform/QuitSignal.h"
+#include "tools/ChildProcess.h"
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX  // std::min and std::max, not the macros
+#endif
+#include <windows.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -211,17 +224,16 @@ bool Commit(OutputFile& out) {
     return Report(out.Commit(error), error);
 }
 
-bool WriteWav(const std::string& path, const std::vector<float>& samples) {
-    OutputFile out;
-    std::string error;
-    if (!Report(out.Open(path, error), error)) return false;
-    FILE* f = out.Stream();
-    auto u32 = [f](uint32_t v) { std::fwrite(&v, 4, 1, f); };
-    auto u16 = [f](uint16_t v) { std::fwrite(&v, 2, 1, f); };
-    uint32_t bytes = uint32_t(samples.size() * 2);
-    std::fwrite("RIFF", 1, 4, f);
-    u32(36 + bytes);
-    std::fwrite("WAVEfmt ", 1, 8, f);
+// A 16-bit mono WAV file's bytes.
+std::string WavBytes(const std::vector<float>& samples) {
+    std::string bytes;
+    auto put = [&bytes](const void* data, size_t size) { bytes.append(static_cast<const char*>(data), size); };
+    auto u32 = [&put](uint32_t v) { put(&v, 4); };
+    auto u16 = [&put](uint16_t v) { put(&v, 2); };
+    uint32_t dataBytes = uint32_t(samples.size() * 2);
+    put("RIFF", 4);
+    u32(36 + dataBytes);
+    put("WAVEfmt ", 8);
     u32(16);
     u16(1);
     u16(1);
@@ -229,41 +241,65 @@ bool WriteWav(const std::string& path, const std::vector<float>& samples) {
     u32(Track::kRate * 2);
     u16(2);
     u16(16);
-    std::fwrite("data", 1, 4, f);
-    u32(bytes);
+    put("data", 4);
+    u32(dataBytes);
     for (float s : samples) {
         int16_t v = int16_t(std::lround(std::clamp(s, -1.0f, 1.0f) * 32000.0f));
-        std::fwrite(&v, 2, 1, f);
+        put(&v, 2);
     }
+    return bytes;
+}
+
+bool WriteWav(const std::string& path, const std::vector<float>& samples) {
+    OutputFile out;
+    std::string error;
+    if (!Report(out.Open(path, error), error)) return false;
+    const std::string bytes = WavBytes(samples);
+    out.Write(bytes.data(), bytes.size());
     return Commit(out);
 }
 
-// 48 bars at 120 beats a minute, one bar every 2 s, in A minor, chords
-// Am F C G. Intro (bars 0-7): pad and echoing plucks, hats from bar 4.
-// Build (8-19): kick, bass, a snare roll and a riser into bar 20.
-// Peak (20-39): the lead, claps and crashes at 40 s and 60 s.
-// Outro (40-47): the kick leaves at bar 44, the pad fades out.
-int MakeMusic(const std::string& out) {
-    constexpr int kBars = 48;
+// Where the sections of a piece start, in bars. The bundled production's
+// 48 bars are the default; the starter production plays a short one.
+struct Arrangement {
+    int bars = 48;
+    int hatsFrom = 4;
+    int buildFrom = 8;   // kick and bass come in
+    int clapsFrom = 12;
+    int peakFrom = 20;   // the drop: the lead, a crash
+    int outroFrom = 40;
+    int kickUntil = 44;
+    int bassUntil = 46;  // bass and hats
+    int riserBars = 4;
+    std::vector<int> crashes{20, 30, 40};
+};
+
+// At 120 beats a minute, one bar every 2 s, in A minor, chords Am F C G.
+// Intro: pad and echoing plucks, hats from hatsFrom. Build: kick, bass, a
+// snare roll and a riser into the peak. Peak: the lead, claps and crashes.
+// Outro: the kick leaves, the pad fades out.
+std::vector<float> Compose(const Arrangement& a) {
     constexpr double kBeat = 0.5, kBar = 4 * kBeat, kSixteenth = kBeat / 4;
-    Track track(kBars * kBar + 2.0);
+    Track track(a.bars * kBar + 2.0);
     const int chordRoots[4] = {57, 53, 48, 55};  // A3 F3 C3 G3
     const int chordThirds[4] = {3, 4, 4, 4};
     // Kick first: the ducking envelope it leaves shapes everything drawn after.
-    for (int bar = 8; bar < 44; ++bar)
+    for (int bar = a.buildFrom; bar < a.kickUntil; ++bar)
         for (int beat = 0; beat < 4; ++beat) {
-            if (bar == 19 && beat >= 2) continue;  // a breath before the drop
+            if (bar == a.peakFrom - 1 && beat >= 2) continue;  // a breath before the drop
             Kick(track, bar * kBar + beat * kBeat, 0.7f);
         }
-    for (int bar = 0; bar < kBars; ++bar) {
+    const float introBars = float(a.buildFrom), outroBars = float(a.bars - a.outroFrom);
+    for (int bar = 0; bar < a.bars; ++bar) {
         double t0 = bar * kBar;
         int c = bar % 4;
         int root = chordRoots[c], third = root + chordThirds[c], fifth = root + 7;
-        bool intro = bar < 8, build = bar >= 8 && bar < 20, peak = bar >= 20 && bar < 40, outro = bar >= 40;
-        float fade = outro ? std::max(0.0f, 1.0f - float(bar - 40) / 8.0f) : 1.0f;
-        float introRise = intro ? 0.4f + 0.6f * float(bar) / 8.0f : 1.0f;
+        bool intro = bar < a.buildFrom, build = bar >= a.buildFrom && bar < a.peakFrom,
+             peak = bar >= a.peakFrom && bar < a.outroFrom, outro = bar >= a.outroFrom;
+        float fade = outro ? std::max(0.0f, 1.0f - float(bar - a.outroFrom) / outroBars) : 1.0f;
+        float introRise = intro ? 0.4f + 0.6f * float(bar) / introBars : 1.0f;
         // Pad: the triad over a low root, opening up as the track builds.
-        float padCut = intro ? 500.0f + 120.0f * float(bar) : build ? 1400.0f : peak ? 2400.0f : 1200.0f;
+        float padCut = intro ? 500.0f + 960.0f * float(bar) / introBars : build ? 1400.0f : peak ? 2400.0f : 1200.0f;
         for (int note : {root - 12, root, third, fifth})
             Synth(track, t0, kBar, note, 0.14f * introRise * fade, padCut, 0.4f, 0.8f, 3, !intro);
         // Echoing plucks on the chord tones, sixteenths in the peak.
@@ -274,19 +310,19 @@ int MakeMusic(const std::string& out) {
             Pluck(track, t0 + s * kSixteenth, tones[pattern[(s / step) % 8]], 0.18f * fade * (intro ? introRise : 1.0f),
                   kSixteenth);
         // Bass: eighths on the root, an octave jump on the last one.
-        if (!intro && bar < 46)
+        if (!intro && bar < a.bassUntil)
             for (int e = 0; e < 8; ++e)
                 Synth(track, t0 + e * 2 * kSixteenth, 1.6 * kSixteenth, root - 24 + (e == 7 ? 12 : 0),
                       0.32f * fade, peak ? 900.0f : 600.0f, 0.005f, 0.05f, 2, true);
-        // Hats on the offbeats from bar 4, sixteenths in the peak.
-        if (bar >= 4 && bar < 46) {
+        // Hats on the offbeats, sixteenths in the peak.
+        if (bar >= a.hatsFrom && bar < a.bassUntil) {
             for (int beat = 0; beat < 4; ++beat) Hat(track, t0 + beat * kBeat + kBeat / 2, 0.22f * fade, 18.0f);
             if (peak)
                 for (int s = 0; s < 16; ++s)
                     if (s % 2 == 1) Hat(track, t0 + s * kSixteenth, 0.1f, 60.0f);
         }
         // Claps on two and four from the build on.
-        if ((build && bar >= 12) || peak || (outro && bar < 44)) {
+        if ((build && bar >= a.clapsFrom) || peak || (outro && bar < a.kickUntil)) {
             Snare(track, t0 + kBeat, 0.35f * fade);
             Snare(track, t0 + 3 * kBeat, 0.35f * fade);
         }
@@ -301,12 +337,12 @@ int MakeMusic(const std::string& out) {
             }
         }
     }
-    // The snare roll and the riser into the drop at 40 s.
-    for (int s = 0; s < 16; ++s) Snare(track, 19 * kBar + 2 * kBeat + s * kSixteenth / 2, 0.1f + 0.02f * float(s));
-    Riser(track, 16 * kBar, 4 * kBar, 0.5f);
-    Crash(track, 20 * kBar, 0.35f);
-    Crash(track, 30 * kBar, 0.3f);
-    Crash(track, 40 * kBar, 0.25f);
+    // The snare roll and the riser into the drop.
+    for (int s = 0; s < 16; ++s)
+        Snare(track, (a.peakFrom - 1) * kBar + 2 * kBeat + s * kSixteenth / 2, 0.1f + 0.02f * float(s));
+    Riser(track, (a.peakFrom - a.riserBars) * kBar, a.riserBars * kBar, 0.5f);
+    const float crashLevels[3] = {0.35f, 0.3f, 0.25f};
+    for (size_t i = 0; i < a.crashes.size(); ++i) Crash(track, a.crashes[i] * kBar, crashLevels[std::min<size_t>(i, 2)]);
     // Master: a gentle saturation, then peak normalisation.
     float peakLevel = 0;
     for (float& s : track.mix) {
@@ -314,12 +350,14 @@ int MakeMusic(const std::string& out) {
         peakLevel = std::max(peakLevel, std::fabs(s));
     }
     for (float& s : track.mix) s *= 0.95f / std::max(peakLevel, 1e-3f);
-    // Trim to the 48 bars and a fade of the last half second.
-    track.mix.resize(size_t(kBars * kBar * Track::kRate));
+    // Trim to the bars and a fade of the last half second.
+    track.mix.resize(size_t(a.bars * kBar * Track::kRate));
     size_t tail = Track::kRate / 2;
     for (size_t i = 0; i < tail; ++i) track.mix[track.mix.size() - 1 - i] *= float(i) / float(tail);
-    return WriteWav(out, track.mix) ? 0 : 1;
+    return track.mix;
 }
+
+int MakeMusic(const std::string& out) { return WriteWav(out, Compose(Arrangement{})) ? 0 : 1; }
 
 // ---------------------------------------------------------------- models
 
@@ -558,6 +596,9 @@ Model Tunnel() {
 }
 
 // A box from one corner to the other, each face with its own normal.
+// A floor: one quad in the XZ plane, 2 units wide, facing up.
+Model Plane() { return Grid(1, 1, [](float u, float v) { return Vec3{2 * u - 1, 0, 1 - 2 * v}; }); }
+
 Model Box(Vec3 lo, Vec3 hi) {
     Model m;
     m.flat = true;
@@ -715,11 +756,14 @@ bool WritePng(const fs::path& path, const Image& img) {
                   error);
 }
 
-int MakeTextures(const fs::path& dir) {
+// `want` picks the images to write (the starter production takes a few);
+// each is still painted, which costs well under a second for all of them.
+int MakeTextures(const fs::path& dir, const std::function<bool(const std::string&)>& want = {}) {
     fs::create_directories(dir);
     constexpr int kSize = 256;
     bool ok = true;
-    ok &= WritePng(dir / "tiles.png", Paint(kSize, 3, [](float u, float v, float* c) {
+    auto write = [&](const std::string& name, const Image& img) { return (want && !want(name)) || WritePng(dir / name, img); };
+    ok &= write("tiles.png", Paint(kSize, 3, [](float u, float v, float* c) {
                        float h = TileHeight(u, v);
                        float vein = std::pow(std::fabs(std::sin((u + v) * 9 + Fbm(u * 8, v * 8, 3, 4, 8) * 8)), 8.0f);
                        float tile = h > 0.75f ? 1.0f : 0.35f;
@@ -728,15 +772,15 @@ int MakeTextures(const fs::path& dir) {
                        c[1] = tile * (0.84f - cell - 0.25f * vein);
                        c[2] = tile * (0.8f - cell - 0.2f * vein);
                    }));
-    ok &= WritePng(dir / "tiles_n.png", NormalMap(kSize, TileHeight, 6.0f));
+    ok &= write("tiles_n.png", NormalMap(kSize, TileHeight, 6.0f));
     // Blurriness: polished tiles (dark) with smudged, dull patches and grout (light).
-    ok &= WritePng(dir / "blur_tiles.png", Paint(kSize, 3, [](float u, float v, float* c) {
+    ok &= write("blur_tiles.png", Paint(kSize, 3, [](float u, float v, float* c) {
                        float smudge = std::clamp((Fbm(u * 5, v * 5, 8, 4, 5) - 0.45f) * 3.0f, 0.0f, 1.0f);
                        float grout = TileHeight(u, v) < 0.75f ? 1.0f : 0.0f;
                        float b = std::max(grout, 0.15f + 0.7f * smudge);
                        c[0] = c[1] = c[2] = b;
                    }));
-    ok &= WritePng(dir / "metal.png", Paint(kSize, 3, [](float u, float v, float* c) {
+    ok &= write("metal.png", Paint(kSize, 3, [](float u, float v, float* c) {
                        float h = PanelHeight(u, v);
                        float grime = Fbm(u * 6, v * 6, 12, 4, 6);
                        float plate = Lattice(int(u * 2 + (int(v * 4) % 2) * 0.5f), int(v * 4), 13) * 0.15f;
@@ -745,12 +789,12 @@ int MakeTextures(const fs::path& dir) {
                        c[1] = base * 0.95f;
                        c[2] = base;
                    }));
-    ok &= WritePng(dir / "metal_n.png", NormalMap(kSize, PanelHeight, 5.0f));
-    ok &= WritePng(dir / "metal_blur.png", Paint(kSize, 3, [](float u, float v, float* c) {
+    ok &= write("metal_n.png", NormalMap(kSize, PanelHeight, 5.0f));
+    ok &= write("metal_blur.png", Paint(kSize, 3, [](float u, float v, float* c) {
                        float streak = Fbm(u * 40, v * 2, 14, 3);
                        c[0] = c[1] = c[2] = 0.2f + 0.6f * streak;
                    }));
-    ok &= WritePng(dir / "rock.png", Paint(kSize, 3, [](float u, float v, float* c) {
+    ok &= write("rock.png", Paint(kSize, 3, [](float u, float v, float* c) {
                        float h = RockHeight(u, v);
                        float moss = std::clamp((Fbm(u * 4, v * 4, 30, 4, 4) - 0.5f) * 4.0f, 0.0f, 1.0f);
                        float strata = 0.5f + 0.5f * std::sin(v * 60 + h * 10);
@@ -759,18 +803,18 @@ int MakeTextures(const fs::path& dir) {
                        c[1] = g * (1 - moss) + 0.38f * moss;
                        c[2] = b * (1 - moss) + 0.16f * moss;
                    }));
-    ok &= WritePng(dir / "rock_n.png", NormalMap(kSize, RockHeight, 8.0f));
+    ok &= write("rock_n.png", NormalMap(kSize, RockHeight, 8.0f));
     // Stone for the columns: warm sandstone with horizontal bands.
-    ok &= WritePng(dir / "stone.png", Paint(kSize, 3, [](float u, float v, float* c) {
+    ok &= write("stone.png", Paint(kSize, 3, [](float u, float v, float* c) {
                        float n = Fbm(u * 10, v * 10, 40, 5, 10);
                        float band = 0.5f + 0.5f * std::sin(v * 40 + n * 6);
                        c[0] = 0.78f + 0.12f * n - 0.05f * band;
                        c[1] = 0.68f + 0.1f * n - 0.06f * band;
                        c[2] = 0.52f + 0.08f * n - 0.06f * band;
                    }));
-    ok &= WritePng(dir / "stone_n.png", NormalMap(kSize, [](float u, float v) { return Fbm(u * 10, v * 10, 40, 5, 10); }, 4.0f));
+    ok &= write("stone_n.png", NormalMap(kSize, [](float u, float v) { return Fbm(u * 10, v * 10, 40, 5, 10); }, 4.0f));
     // Energy bands for the tunnel's glowing rings and the ship's engines.
-    ok &= WritePng(dir / "bands.png", Paint(kSize, 3, [](float u, float v, float* c) {
+    ok &= write("bands.png", Paint(kSize, 3, [](float u, float v, float* c) {
                        float line = std::pow(0.5f + 0.5f * std::cos(v * 2 * kPi * 8), 12.0f);
                        float pulse = 0.6f + 0.4f * ValueNoise(u * 16, v * 4, 50, 16);
                        c[0] = 0.2f + 0.8f * line * pulse;
@@ -779,7 +823,7 @@ int MakeTextures(const fs::path& dir) {
                    }));
     // Shadow mask: a round spot with the shadow of a window's cross bars and
     // a soft falloff, so the light reads as coming through a window.
-    ok &= WritePng(dir / "shadowmask.png", Paint(512, 3, [](float u, float v, float* c) {
+    ok &= write("shadowmask.png", Paint(512, 3, [](float u, float v, float* c) {
                        float x = u * 2 - 1, y = v * 2 - 1;
                        float r = std::sqrt(x * x + y * y);
                        float spot = 1.0f - std::clamp((r - 0.6f) / 0.35f, 0.0f, 1.0f);
@@ -809,11 +853,12 @@ int MakeTextures(const fs::path& dir) {
             c[2] = l * 0.9f;
         });
         std::string error;
-        ok &= !QuitSignalled() &&
-              Report(WriteJpegFile((dir / "lensdirt.jpg").string(), dirt.w, dirt.h, 3, dirt.px.data(), 90, error), error);
+        if (!want || want("lensdirt.jpg"))
+            ok &= !QuitSignalled() &&
+                  Report(WriteJpegFile((dir / "lensdirt.jpg").string(), dirt.w, dirt.h, 3, dirt.px.data(), 90, error), error);
     }
     // A second lens, scratched: diagonal streaks, for the ship's camera.
-    ok &= WritePng(dir / "lensdirt_streaks.png", Paint(512, 3, [](float u, float v, float* c) {
+    ok &= write("lensdirt_streaks.png", Paint(512, 3, [](float u, float v, float* c) {
                        float streak = 0;
                        for (int i = 0; i < 24; ++i) {
                            float offset = Lattice(i, 0, 80) * 2 - 0.5f, angle = 0.6f + 0.3f * Lattice(i, 1, 80);
@@ -855,14 +900,299 @@ int MakeSheet(const std::string& out, int columns, const std::vector<std::string
     return Report(WritePngFile(out, w * columns, h * rows, 3, sheet.data(), w * columns * 3, error), error) ? 0 : 1;
 }
 
+// ---------------------------------------------------------------- new
+
+// The starter production: a short piece of the same music, a floor, a knot
+// under a light and the shadow spot, two cameras and a running order of two
+// shots, as a folder an author can play and edit at once.
+
+// The encoder for music.mp3: `lame` on the PATH, or the program DEMO_LAME names.
+std::string LameProgram() {
+    const char* program = std::getenv("DEMO_LAME");
+    return program && *program ? program : "lame";
+}
+
+// This program's own folder, for an installed copy's data beside it.
+fs::path ProgramFolder() {
+#ifdef _WIN32
+    wchar_t buffer[32768];
+    DWORD size = GetModuleFileNameW(nullptr, buffer, DWORD(std::size(buffer)));
+    if (size == 0 || size >= std::size(buffer)) return {};
+    return fs::path(std::wstring(buffer, size)).parent_path();
+#else
+    std::error_code ec;
+    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::path() : self.parent_path();
+#endif
+}
+
+// Where the renderer's shaders are looked for, in order: the folder
+// DEMO_SHADERS names (then that one alone); beside this program as a package
+// or the Windows zip installs it; the install data folder it was built for;
+// the source tree it was built from (a run from the build folder).
+std::vector<fs::path> ShaderFolders() {
+    if (const char* named = std::getenv("DEMO_SHADERS"); named && *named) return {fs::path(named)};
+    std::vector<fs::path> folders;
+    const fs::path self = ProgramFolder();
+    if (!self.empty()) {
+        folders.push_back(self.parent_path() / "share/demoplayer/demo/data/shaders");
+        folders.push_back(self / "demo/data/shaders");
+    }
+#ifdef DEMO_DATA_DIR
+    folders.push_back(fs::path(DEMO_DATA_DIR) / "demo/data/shaders");
+#endif
+#ifdef DEMO_SOURCE_DIR
+    folders.push_back(fs::path(DEMO_SOURCE_DIR) / "demo/data/shaders");
+#endif
+    return folders;
+}
+
+// The first of ShaderFolders() that holds the lighting pass, or empty after
+// saying where it looked.
+fs::path FindShaders() {
+    const std::vector<fs::path> folders = ShaderFolders();
+    for (const fs::path& folder : folders) {
+        std::error_code ec;
+        if (fs::is_regular_file(folder / "deferred.fs", ec)) return folder;
+    }
+    std::string tried;
+    for (const fs::path& folder : folders) tried += "\n  " + folder.string();
+    std::fprintf(stderr, "demogen: no shaders found (a folder holding deferred.fs); looked in:%s\n"
+                 "set DEMO_SHADERS to the bundled production's data/shaders folder\n", tried.c_str());
+    return {};
+}
+
+const char* kStarterMaterials = R"(<Materials>
+  <!-- Polished tiles: sharp reflections on the tiles, dull ones in the grout. -->
+  <Material name="tiles">
+    <ColorMap texture="tiles.png"/><NormalMap texture="tiles_n.png"/><BlurrinessMap texture="blur_tiles.png"/>
+    <Color r="0.9" g="0.9" b="0.95"/><ReflectionAmount value="0.8"/><NormalStrength value="0.3"/>
+    <BlurrinessMultiplier value="0.5"/>
+  </Material>
+  <!-- A mirror finish. -->
+  <Material name="chrome">
+    <Color r="0.75" g="0.78" b="0.82"/><ReflectionAmount value="3"/><BlurrinessMultiplier value="0"/>
+  </Material>
+  <!-- The lamp's bulb: lit by nothing, it shows its own colour. -->
+  <Material name="bulb"><Color r="1" g="1" b="1"/><Shadeless value="1"/></Material>
+</Materials>
+)";
+
+// 25 key frames a second of music: the first shot shows frames 0 to 200,
+// the second 200 to 600.
+const char* kStarterScene = R"(<Scene>
+  <!-- A tiled floor, a chrome knot turning above it, a warm lamp beside it
+       and a spot from above that casts the knot's shadow through a window. -->
+  <Object name="floor">
+    <RenderObj model="plane.obj" material="tiles"/>
+    <Position x="0" y="0" z="0"/><Scale x="12" y="1" z="12"/><Color r="1" g="1" b="1"/>
+    <UVGenEnabled value="1"/><UVGenUseWorldSpace value="1"/><UVGenScale value="0.1"/>
+  </Object>
+  <Object name="knot">
+    <RenderObj model="knot.obj" material="chrome"/>
+    <Position><Key frame="0" x="0" y="1.8" z="0"/><Key frame="300" x="0" y="2.2" z="0"/><Key frame="600" x="0" y="1.8" z="0"/></Position>
+    <Scale x="0.8" y="0.8" z="0.8"/><Color r="1" g="1" b="1"/>
+    <Rotation><Key frame="0" x="20" y="0" z="0"/><Key frame="600" x="20" y="360" z="0"/></Rotation>
+  </Object>
+  <!-- The lamp: a light, and a glowing bulb to show where it is. -->
+  <Object name="lamp">
+    <RenderObj model="sphere.obj" material="bulb"/>
+    <Position x="2.5" y="2" z="1.5"/><Scale x="0.12" y="0.12" z="0.12"/>
+    <Color r="1" g="0.8" b="0.5"/><Glow value="1"/><ShadowCast value="0"/><LightSource value="1"/>
+  </Object>
+  <!-- Reflections are rendered from here. -->
+  <Object name="probe" isCubeMap="1">
+    <Position x="0" y="1.5" z="0"/>
+  </Object>
+  <!-- The first shot: a slow push in from the front. -->
+  <Camera name="wide">
+    <Position><Key frame="0" x="0" y="3" z="10"/><Key frame="200" x="0" y="2.4" z="6.5"/></Position>
+    <Rotation><Key frame="0" x="-0.15" y="0" z="0"/><Key frame="200" x="-0.1" y="0" z="0"/></Rotation>
+    <FOV value="50"/>
+  </Camera>
+  <!-- The second shot: half a turn around the knot. -->
+  <Camera name="orbit">
+    <Position>
+      <Key frame="200" x="-4.5" y="2.5" z="4.5"/>
+      <Key frame="400" x="0" y="3" z="6.4"/>
+      <Key frame="600" x="4.5" y="2.5" z="4.5"/>
+    </Position>
+    <Rotation>
+      <Key frame="200" x="-0.08" y="-0.785" z="0"/>
+      <Key frame="400" x="-0.15" y="0" z="0"/>
+      <Key frame="600" x="-0.08" y="0.785" z="0"/>
+    </Rotation>
+    <FOV value="55"/>
+  </Camera>
+  <!-- The spot that casts the shadows, shaped by a window mask. -->
+  <ShadowMap enabled="1" texture="shadowmask.png">
+    <SpotSize value="0.8"/><Position x="1" y="10" z="2"/><LookAt x="0" y="0" z="0"/>
+    <RenderCubemap value="0"/>
+  </ShadowMap>
+</Scene>
+)";
+
+const char* kStarterTimeline = R"(<TimeLine>
+  <!-- Two shots of the room: the intro, then the drop at 8 s to the end. -->
+  <TimeLineObject scene="room" camera="wide">
+    <TimeStart value="0"/><Duration value="8"/><FrameStart value="0"/><FrameEnd value="200"/>
+  </TimeLineObject>
+  <TimeLineObject scene="room" camera="orbit">
+    <TimeStart value="8"/><Duration value="16"/><FrameStart value="200"/><FrameEnd value="600"/>
+  </TimeLineObject>
+</TimeLine>
+)";
+
+// 12 bars, 24 s: a bar of pad, the build from bar 2, the drop at 8 s.
+Arrangement StarterArrangement() {
+    Arrangement a;
+    a.bars = 12;
+    a.hatsFrom = 1;
+    a.buildFrom = 2;
+    a.clapsFrom = 3;
+    a.peakFrom = 4;
+    a.outroFrom = 10;
+    a.kickUntil = 11;
+    a.bassUntil = 12;
+    a.riserBars = 2;
+    a.crashes = {4};
+    return a;
+}
+
+// The music through the encoder, straight into music.mp3's partial file.
+bool WriteMp3(const std::string& path, const std::vector<float>& samples) {
+    OutputFile out;
+    std::string error;
+    if (!Report(out.Open(path, error, true), error)) return false;
+    ChildProcess lame;
+    const std::string program = LameProgram();
+    const std::string wav = WavBytes(samples);
+#ifndef _WIN32
+    // An encoder that dies must read as a failed write, not end this process.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    if (!lame.Start({program, "--quiet", "-b", "96", "-m", "m", "-", out.Partial()}, true, false, false, error)) {
+        std::fprintf(stderr, "demogen: cannot start %s to encode music.mp3 (%s); install lame (apt-get install lame) "
+                     "or name the encoder in DEMO_LAME\n", program.c_str(), error.c_str());
+        return false;
+    }
+    if (!lame.Write(wav.data(), wav.size(), std::chrono::seconds(60), error) ||
+        !lame.Wait(std::chrono::seconds(120), error) || !lame.Succeeded()) {
+        if (error.empty()) error = lame.Status();
+        lame.Kill();
+        return Report(false, "the encoder (" + program + ") failed on music.mp3: " + error);
+    }
+    return Commit(out);
+}
+
+// Every file and folder it made, to take back when a later one fails:
+// removed in the reverse order, a folder only when empty, so nothing that
+// was there before is touched.
+class Made {
+public:
+    Made() = default;
+    Made(const Made&) = delete;
+    Made& operator=(const Made&) = delete;
+    ~Made() {
+        if (kept) return;
+        std::error_code ec;
+        for (auto it = paths.rbegin(); it != paths.rend(); ++it) fs::remove(*it, ec);
+    }
+    // Creates `folder` and the folders above it that are missing.
+    bool Folder(const fs::path& folder) {
+        fs::path at;
+        for (const fs::path& part : folder) {
+            at /= part;
+            std::error_code ec;
+            if (fs::is_directory(at, ec)) continue;
+            if (!fs::create_directory(at, ec))
+                return Report(false, "cannot make the folder " + PathToUtf8(at) + ": " + ec.message());
+            paths.push_back(at);
+        }
+        return true;
+    }
+    std::string File(const fs::path& path) {
+        paths.push_back(path);
+        return PathToUtf8(path);
+    }
+    void Keep() { kept = true; }
+
+private:
+    std::vector<fs::path> paths;
+    bool kept = false;
+};
+
+bool ReadWhole(const fs::path& path, std::string& bytes) {
+    uint64_t size = 0;
+    std::string error;
+    std::FILE* f = OpenRegularFile(PathToUtf8(path), size, error);
+    if (!f) return Report(false, "cannot read " + PathToUtf8(path) + ": " + error);
+    bytes.resize(size_t(size));
+    const bool read = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    std::fclose(f);
+    return Report(read, "cannot read " + PathToUtf8(path));
+}
+
+bool WriteText(const std::string& path, const std::string& text) {
+    std::string error;
+    return !QuitSignalled() && Report(WriteWholeFile(path, text.data(), text.size(), error), error);
+}
+
+// Writes the starter production into `dir`, which must be new or empty; a
+// failure or a quit signal takes back everything it wrote.
+int MakeStarter(const fs::path& dir) {
+    std::error_code ec;
+    if (fs::exists(dir, ec) && (!fs::is_directory(dir, ec) || !fs::is_empty(dir, ec))) {
+        std::fprintf(stderr, "demogen: %s is not an empty folder; demogen new writes only into a new or empty one\n",
+                     PathToUtf8(dir).c_str());
+        return 1;
+    }
+    const fs::path shaders = FindShaders();
+    if (shaders.empty()) return 1;
+    Made made;
+    const fs::path data = dir / "data";
+    bool ok = made.Folder(data / "scenes") && made.Folder(data / "models") && made.Folder(data / "textures") &&
+              made.Folder(data / "shaders") && WriteMp3(made.File(dir / "music.mp3"), Compose(StarterArrangement())) &&
+              WriteText(made.File(data / "materials.xml"), kStarterMaterials) &&
+              WriteText(made.File(data / "scenes/room.xml"), kStarterScene) &&
+              WriteText(made.File(data / "timeline.xml"), kStarterTimeline) &&
+              WriteObj(made.File(data / "models/plane.obj"), Plane(), "a floor quad in the XZ plane, 2 units wide, facing up") &&
+              WriteObj(made.File(data / "models/knot.obj"), TorusKnot(2, 3, 0.12f, 180, 12), "a (2,3) torus knot, about 2 units across") &&
+              WriteObj(made.File(data / "models/sphere.obj"), Sphere(40, 20), "a unit sphere");
+    if (ok) {
+        const std::vector<std::string> textures{"tiles.png", "tiles_n.png", "blur_tiles.png", "shadowmask.png", "lensdirt.jpg"};
+        for (const std::string& name : textures) made.File(data / "textures" / name);
+        ok = MakeTextures(data / "textures", [&](const std::string& name) {
+                 return std::find(textures.begin(), textures.end(), name) != textures.end();
+             }) == 0;
+    }
+    for (const auto& entry : fs::directory_iterator(shaders, ec)) {
+        std::string bytes;
+        if (ok && entry.is_regular_file())
+            ok = ReadWhole(entry.path(), bytes) && WriteText(made.File(data / "shaders" / entry.path().filename()), bytes);
+    }
+    if (ec) ok = Report(false, "cannot list " + PathToUtf8(shaders) + ": " + ec.message());
+    if (!ok || QuitSignalled()) return 1;
+    made.Keep();
+    std::printf("demogen: a starter production in %s, its shaders from %s\n"
+                "play it: cd %s && demoplayer --author\n",
+                PathToUtf8(dir).c_str(), PathToUtf8(shaders).c_str(), PathToUtf8(dir).c_str());
+    return 0;
+}
+
 int Usage(FILE* to) {
     std::fprintf(to,
                  "usage: demogen music OUT.wav\n"
                  "       demogen models DIR\n"
                  "       demogen textures DIR\n"
                  "       demogen sheet OUT.png COLUMNS IN.png...\n"
+                 "       demogen new DIR\n"
                  "makes the bundled production's music (96 s, 120 beats a minute, 44.1 kHz mono WAV),\n"
-                 "its OBJ models and its textures, the same bytes on every run.\n");
+                 "its OBJ models and its textures, the same bytes on every run.\n"
+                 "new: writes a starter production (24 s of music, one scene, two shots) into DIR,\n"
+                 "which must be new or empty; music.mp3 is encoded by lame (or the program DEMO_LAME\n"
+                 "names), and the shaders come from DEMO_SHADERS, else the bundled production's,\n"
+                 "looked for beside this program, in the install data folder, then in the source tree.\n");
     return to == stdout ? 0 : 2;
 }
 
@@ -877,6 +1207,7 @@ int Run(int argc, char** argv) {
     if (what == "music") return MakeMusic(argv[2]);
     if (what == "models") return MakeModels(argv[2]);
     if (what == "textures") return MakeTextures(argv[2]);
+    if (what == "new") return MakeStarter(PathFromUtf8(argv[2]));
     return Usage(stderr);
 }
 

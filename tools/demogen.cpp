@@ -26,6 +26,7 @@
 #include "platform/ImageFile.h"
 #include "platform/OutputFile.h"
 #include "platform/QuitSignal.h"
+#include "platform/Version.h"
 
 namespace fs = std::filesystem;
 
@@ -861,6 +862,7 @@ int Usage(FILE* to) {
                  "       demogen models DIR\n"
                  "       demogen textures DIR\n"
                  "       demogen sheet OUT.png COLUMNS IN.png...\n"
+                 "       demogen --help | --version\n"
                  "makes the bundled production's music (96 s, 120 beats a minute, 44.1 kHz mono WAV),\n"
                  "its OBJ models and its textures, the same bytes on every run.\n");
     return to == stdout ? 0 : 2;
@@ -870,6 +872,10 @@ int Usage(FILE* to) {
 
 int Run(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--help") return Usage(stdout);
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("demogen %s\n", DEMO_VERSION);
+        return 0;
+    }
     std::string what = argc > 1 ? argv[1] : "";
     if (what == "sheet" && argc >= 5 && std::atoi(argv[3]) > 0)
         return MakeSheet(argv[2], std::atoi(argv[3]), std::vector<std::string>(argv + 4, argv + argc));

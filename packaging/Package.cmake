@@ -76,12 +76,15 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_PACKAGE_CONTACT "Caldera demo player developers <demoplayer@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "real-time 3D demo player and its authoring tools")
-set(CPACK_PACKAGE_DESCRIPTION "Plays one authored audiovisual production from start to end, in a \
-borderless window, in step with its music, and reloads whatever an author saves while it plays. \
-Authors get a checker for a production's files (demolint), a renderer of stills and videos \
-(democapture), a packer (demopack) and the generator of the bundled production's content \
-(demogen). The bundled production plays with demoplayer-demo; the production formats are \
-described in demoplayer-production(5).")
+# Lines of the extended description stay within 80 columns, as Debian asks.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Plays one authored audiovisual production from start to end, in a"
+  "borderless window, in step with its music, and reloads whatever an author"
+  "saves while it plays. Authors get a checker for a production's files"
+  "(demolint), a renderer of stills and videos (democapture), a packer"
+  "(demopack) and the generator of the bundled production's content (demogen)."
+  "The bundled production plays with demoplayer-demo; the production formats"
+  "are described in demoplayer-production(5).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -103,7 +103,7 @@ def table(rows):
     out = []
     for row in body:
         out += [".TP", inline(row[0]) if row[0] else "\\&"]
-        rest = list(zip(head[1:], row[1:]))
+        rest = [(name, value) for name, value in zip(head[1:], row[1:]) if value or len(head) == 2]
         for k, (name, value) in enumerate(rest):
             if k:
                 out.append(".br")
@@ -141,7 +141,7 @@ def from_markdown(text):
             flush()
             level, title = len(heading.group(1)), heading.group(2)
             if level == 1:
-                pass  # the page's title is its NAME line
+                out.append(".SH DESCRIPTION")  # the title itself is the NAME line
             elif level == 2:
                 out.append('.SH "%s"' % inline(title).replace('"', "'"))
             else:

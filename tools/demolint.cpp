@@ -24,9 +24,9 @@ const char* const kUsage =
     "usage: demolint [--werror] [DIR]\n"
     "Checks the production in DIR (default: the current folder) the way the player reads it\n"
     "and prints one line per finding: FILE:LINE: error|warning: message.\n"
-    "  --werror  treat warnings as errors\n"
-    "  --help    print this help\n"
-    "  --version print the version\n"
+    "  --werror   treat warnings as errors\n"
+    "  --help     print this help\n"
+    "  --version  print the version\n"
     "Exit status: 0 no errors, 1 errors found, 2 DIR is not a production or bad usage.\n";
 
 }  // namespace

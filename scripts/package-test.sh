@@ -15,13 +15,16 @@
 # One line per step; the tools' output goes to build-package/package-test.log,
 # shown on failure.
 #   --build DIR  the build tree whose democapture makes the reference still (default: build)
+#   --deb FILE   test this package instead of building one
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 REFERENCE="$ROOT/build"
+DEB=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) REFERENCE="$(cd "$2" && pwd)"; shift 2 ;;
-    *) echo "usage: $0 [--build DIR]" >&2; exit 2 ;;
+    --deb) DEB="$(realpath "$2")"; shift 2 ;;
+    *) echo "usage: $0 [--build DIR] [--deb FILE]" >&2; exit 2 ;;
   esac
 done
 
@@ -54,8 +57,11 @@ step() {
 }
 display() { xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" "$@"; }
 
-bash "$ROOT/scripts/package.sh" | sed 's/^/  /' || fail "scripts/package.sh"
-DEB="$(ls "$ROOT"/dist/demoplayer_*_amd64.deb | head -n 1)"
+if [ -z "$DEB" ]; then
+  # The package script's last line is the package's path.
+  bash "$ROOT/scripts/package.sh" | tee "$WORK/package.out" | sed 's/^/  /' || fail "scripts/package.sh"
+  DEB="$(tail -n 1 "$WORK/package.out")"
+fi
 VERSION="$(dpkg-deb -f "$DEB" Version)"
 [ "$(basename "$DEB")" = "demoplayer_${VERSION}_amd64.deb" ] || fail "the package's name $(basename "$DEB") is not demoplayer_${VERSION}_amd64.deb"
 
@@ -121,7 +127,11 @@ step "dpkg -i" dpkg -i "$DEB"
 plays() {
   # The player runs until the end of the music; five seconds in, it is ended
   # the way Escape ends it.
-  display bash -c 'demoplayer-demo & pid=$!; sleep 5; kill -0 $pid || exit 1; kill -TERM $pid; wait $pid'
+  display bash -c 'demoplayer-demo & pid=$!; sleep 5; kill -0 $pid || exit 1; kill -TERM $pid; wait $pid' \
+    >"$WORK/played" 2>&1 || { cat "$WORK/played"; return 1; }
+  cat "$WORK/played"
+  # It read the running order from the installed folder.
+  grep -q "data/timeline.xml" "$WORK/played"
 }
 step "demoplayer-demo plays the installed production" plays
 

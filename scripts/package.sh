@@ -65,7 +65,7 @@ mv -f "$DIST/.$name.part" "$DIST/$name"
 
 if [ "$LINTIAN" -eq 1 ]; then
   echo "package: lintian"
-  lintian --no-tag-display-limit "$DIST/$name" >"$BUILD/lintian.txt" 2>&1 || true
+  lintian -I --tag-display-limit 0 "$DIST/$name" >"$BUILD/lintian.txt" 2>&1 || true
   if grep -q '^E: ' "$BUILD/lintian.txt"; then
     echo "package: lintian found errors:" >&2
     grep '^E: ' "$BUILD/lintian.txt" >&2

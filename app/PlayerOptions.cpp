@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/Version.h"
+
 namespace {
 
 void Usage(std::FILE* to, const std::string& program) {
     std::fprintf(to,
-                 "usage: %s [--start SECONDS | --shot N] [--loop] [--author] [--verbose] [--help]\n"
+                 "usage: %s [--start SECONDS | --shot N] [--loop] [--author] [--verbose] [--help] [--version]\n"
                  "Plays the production in the current folder from start to end; Escape ends it.\n"
                  "Author options (author mode):\n"
                  "  --start SECONDS  start at this music time\n"
@@ -21,7 +23,8 @@ void Usage(std::FILE* to, const std::string& program) {
                  "  rate, and the content checks of demolint run on every file saved.\n"
                  "Other options:\n"
                  "  --verbose        also print the error-level messages of the log\n"
-                 "  --help           print this help\n",
+                 "  --help           print this help\n"
+                 "  --version        print the version\n",
                  program.c_str());
 }
 
@@ -47,6 +50,9 @@ int ParsePlayerArguments(const std::string& program, const std::vector<std::stri
         const bool hasValue = i + 1 < args.size();
         if (arg == "--help" || arg == "-h") {
             Usage(stdout, program);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("%s %s\n", program.c_str(), DEMO_VERSION);
             return 0;
         } else if (arg == "--start") {
             double seconds = 0;

@@ -15,6 +15,6 @@ struct PlayerOptions {
 
 // Parses the arguments after the program name. Returns -1 to go on playing,
 // otherwise the exit status to end with: 0 after --help (usage on standard
-// output), 2 for an unknown option or a bad value (message and usage on
+// output) or --version, 2 for an unknown option or a bad value (message and usage on
 // standard error).
 int ParsePlayerArguments(const std::string& program, const std::vector<std::string>& args, PlayerOptions& options);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks that includes point down the layers, then
-# builds and runs every test headless: the plain build, then AddressSanitizer
+# builds and runs every test headless: the plain build, then the Debian package
+# (scripts/package-test.sh, in build-package/), then AddressSanitizer
 # + UndefinedBehaviorSanitizer with a one-minute soak of the whole player
 # (scripts/soak.sh), then the threaded tests under ThreadSanitizer, then the
 # Windows build (scripts/build-windows.sh) and its tests under Wine.
@@ -64,6 +65,9 @@ if [ "$LINUX" -eq 1 ]; then
   run_ctest "$ROOT/build"
 
   if [ "$QUICK" -eq 1 ]; then exit 0; fi
+
+  echo "== package"
+  bash "$ROOT/scripts/package-test.sh" --build "$ROOT/build"
 
   echo "== set-up order: scripts/play.sh, then the quick tests, in a fresh clone"
   bash "$ROOT/scripts/setup-order-test.sh"

@@ -32,6 +32,7 @@
 #include "platform/QuitSignal.h"
 #include "particles/ObjectParticles.h"
 #include "platform/Window.h"
+#include "platform/Version.h"
 #include "playback/FrameDriver.h"
 #include "playback/Production.h"
 #include "render/FrameClock.h"
@@ -98,6 +99,7 @@ void Usage(FILE* to) {
                  "       democapture (--video OUT.mp4 | --frames DIR) [--from A] [--to B] [--fps N]\n"
                  "                   [--size WxH] [--crf Q] [--preset NAME] [--sim-rate N]\n"
                  "       democapture --concat OUT.mp4 PART.mp4...\n"
+                 "       democapture --help | --version\n"
                  "Renders the production in the current folder.\n"
                  "  --at SECONDS    a still at that music time, DIR/capture-SECONDS.png (repeatable)\n"
                  "  --out DIR       where stills go (default: the current folder)\n"
@@ -153,12 +155,14 @@ std::string Seconds(double t) {
 }
 
 // Returns an empty string on success, else what was wrong.
-std::string ParseArguments(int argc, char** argv, Options& options, bool& help) {
+std::string ParseArguments(int argc, char** argv, Options& options, bool& help, bool& version) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--help" || arg == "-h") {
             help = true;
+        } else if (arg == "--version") {
+            version = true;
         } else if (arg == "--at") {
             const char* text = value();
             double t = 0;
@@ -494,12 +498,17 @@ int main(int argc, char** argv) {
     CatchQuitSignals();
     Options options;
     bool help = false;
+    bool version = false;
     std::vector<std::string> args = Utf8Arguments(argc, argv);
     std::vector<char*> utf8Argv;
     for (std::string& arg : args) utf8Argv.push_back(arg.data());
-    std::string error = ParseArguments(static_cast<int>(utf8Argv.size()), utf8Argv.data(), options, help);
+    std::string error = ParseArguments(static_cast<int>(utf8Argv.size()), utf8Argv.data(), options, help, version);
     if (help) {
         Usage(stdout);
+        return 0;
+    }
+    if (version) {
+        std::printf("democapture %s\n", DEMO_VERSION);
         return 0;
     }
     if (!error.empty()) {

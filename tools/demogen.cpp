@@ -39,6 +39,7 @@
 #endif
 #include <windows.h>
 #endif
+#include "platform/Version.h"
 
 namespace fs = std::filesystem;
 
@@ -1187,6 +1188,7 @@ int Usage(FILE* to) {
                  "       demogen textures DIR\n"
                  "       demogen sheet OUT.png COLUMNS IN.png...\n"
                  "       demogen new DIR\n"
+                 "       demogen --help | --version\n"
                  "makes the bundled production's music (96 s, 120 beats a minute, 44.1 kHz mono WAV),\n"
                  "its OBJ models and its textures, the same bytes on every run.\n"
                  "new: writes a starter production (24 s of music, one scene, two shots) into DIR,\n"
@@ -1200,6 +1202,10 @@ int Usage(FILE* to) {
 
 int Run(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--help") return Usage(stdout);
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("demogen %s\n", DEMO_VERSION);
+        return 0;
+    }
     std::string what = argc > 1 ? argv[1] : "";
     if (what == "sheet" && argc >= 5 && std::atoi(argv[3]) > 0)
         return MakeSheet(argv[2], std::atoi(argv[3]), std::vector<std::string>(argv + 4, argv + argc));

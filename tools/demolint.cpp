@@ -16,6 +16,7 @@
 #include "lint/ProductionLint.h"
 #include "platform/File.h"
 #include "platform/Printable.h"
+#include "platform/Version.h"
 
 namespace {
 
@@ -23,8 +24,9 @@ const char* const kUsage =
     "usage: demolint [--werror] [DIR]\n"
     "Checks the production in DIR (default: the current folder) the way the player reads it\n"
     "and prints one line per finding: FILE:LINE: error|warning: message.\n"
-    "  --werror  treat warnings as errors\n"
-    "  --help    print this help\n"
+    "  --werror   treat warnings as errors\n"
+    "  --help     print this help\n"
+    "  --version  print the version\n"
     "Exit status: 0 no errors, 1 errors found, 2 DIR is not a production or bad usage.\n";
 
 }  // namespace
@@ -38,6 +40,10 @@ int main(int argc, char** argv) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("demolint %s\n", DEMO_VERSION);
             return 0;
         }
         if (arg == "--werror") {

@@ -25,6 +25,7 @@
 #include "platform/File.h"
 #include "platform/Printable.h"
 #include "platform/QuitSignal.h"
+#include "platform/Version.h"
 #include "resources/ByteSource.h"
 #include "resources/PackFormat.h"
 #include "resources/PackReader.h"
@@ -41,6 +42,7 @@ int Usage(FILE* to = stderr) {
                  "usage: demopack create OUT.pack [--root DIR] PATH...\n"
                  "       demopack list FILE.pack\n"
                  "       demopack extract FILE.pack DIR\n"
+                 "       demopack --help | --version\n"
                  "create stores every file under each PATH (folders recursively), named by its\n"
                  "path relative to DIR (default: the current folder) with '/' separators.\n"
                  "PATHs are taken relative to DIR.\n");
@@ -405,6 +407,10 @@ int main(int argc, char** argv) {
     const std::string& command = all[1];
     if (command == "--help" || command == "-h" || command == "help") {
         Usage(stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("demopack %s\n", DEMO_VERSION);
         return 0;
     }
     std::vector<std::string> args(all.begin() + 2, all.end());

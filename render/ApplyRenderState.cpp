@@ -6,7 +6,7 @@
 #include <glm/gtc/type_ptr.hpp>
 
 #include "render/Renderer.h"
-#include "resources/ShaderProgram.h"
+#include "render/ShaderProgram.h"
 #include "resources/Texture.h"
 #include "scene/FrameState.h"
 #include "scene/ObjectRenderState.h"

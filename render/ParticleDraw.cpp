@@ -10,7 +10,7 @@
 #include "render/MeshDraw.h"
 #include "render/Renderer.h"
 #include "resources/Mesh.h"
-#include "resources/ShaderProgram.h"
+#include "render/ShaderProgram.h"
 #include "scene/Object.h"
 
 namespace {

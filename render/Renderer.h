@@ -12,7 +12,7 @@
 #include "platform/Input.h"
 #include "render/CubeMap.h"
 #include "render/FrameClock.h"
-#include "resources/ShaderProgram.h"
+#include "render/ShaderProgram.h"
 #include "scene/FrameState.h"
 
 class MusicClock;

@@ -8,7 +8,7 @@
 #include "render/ParticleDraw.h"
 #include "render/Renderer.h"
 #include "resources/Material.h"
-#include "resources/ShaderProgram.h"
+#include "render/ShaderProgram.h"
 #include "scene/Array.h"
 #include "scene/Scene.h"
 

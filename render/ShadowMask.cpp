@@ -4,7 +4,7 @@
 
 #include "render/Renderer.h"
 #include "resources/ResourceManager.h"
-#include "resources/ShaderProgram.h"
+#include "render/ShaderProgram.h"
 #include "resources/Texture.h"
 #include "scene/Scene.h"
 

@@ -1,6 +1,5 @@
 #include "resources/Texture.h"
 
-#include <GL/glew.h>
 #include <stb/stb_image.h>
 
 #include <cstdint>
@@ -99,34 +98,4 @@ void Texture::BeginReload() {
 void Texture::Reload() {
     BeginReload();
     Load(path);
-}
-
-void Texture::Bind() {
-    if (loading.load(std::memory_order_acquire)) {
-        glBindTexture(GL_TEXTURE_2D, 0);
-        return;
-    }
-    std::lock_guard lock(imageLock);
-    // A reload may have begun since the flag was read; its pixels are gone.
-    if (loading.load(std::memory_order_acquire)) {
-        glBindTexture(GL_TEXTURE_2D, 0);
-        return;
-    }
-    if (!uploaded) {
-        uploaded = true;
-        GLuint replaced = glName;
-        glName = 0;
-        if (pixels && width > 0 && height > 0 && channels > 0) {
-            glGenTextures(1, &glName);
-            glBindTexture(GL_TEXTURE_2D, glName);
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.get());
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-            glBindTexture(GL_TEXTURE_2D, 0);
-        }
-        // Released after the new name is made, so a reloaded texture never
-        // gets its old name back.
-        if (replaced) glDeleteTextures(1, &replaced);
-    }
-    glBindTexture(GL_TEXTURE_2D, glName);
 }

@@ -8,7 +8,8 @@
 
 // One image from data/textures/, decoded to 8-bit RGBA on the watcher thread
 // and turned into a GL texture by the render thread the first time it binds
-// it after each decode. A texture binds as none while it decodes, and after a
+// it after each decode (BindTexture, render/TextureBind.h; nothing here
+// calls GL). A texture binds as none while it decodes, and after a
 // decode that failed.
 class Texture {
 public:
@@ -40,7 +41,7 @@ public:
     // never frees the pixels under an upload. Never held during a decode.
     std::mutex imageLock;
 
-    unsigned int glName = 0;  // 0 until uploaded; render thread only
+    unsigned int glName = 0;  // the GL texture, 0 until uploaded; render thread only
 
     // Images larger than this are refused from their header, before decoding.
     static constexpr int kMaxSide = 16384;
@@ -56,7 +57,4 @@ public:
     // BeginReload, then Load of the stored path; watcher thread.
     void Reload();
 
-    // Binds the texture to GL_TEXTURE_2D of the active unit, uploading it first
-    // when a new image waits; binds 0 while decoding or when empty. Render thread.
-    void Bind();
 };

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a file includes a header from a folder above its own, or when the
-# GL-free layers (scene/, particles/, lint/) include a GL header. Prints every
+# GL-free layers (resources/, scene/, particles/, playback/, lint/) include a
+# GL header or call a GL function. Prints every
 # offending include as FILE:LINE: include.
 #
 # The layers, lowest first: a folder may include its own headers and those of
@@ -10,7 +11,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
 LAYERS=(platform resources scene particles render playback lint app tools)
-GL_FREE=(scene particles lint)
+GL_FREE=(resources scene particles playback lint)
 
 rank() {
     local i
@@ -40,6 +41,10 @@ for folder in "${LAYERS[@]}"; do
                 echo "$file:$line: $folder/ makes no GL calls, but includes$(sed -E "s/^[^<]*/ /" <<<"$text")"
                 failed=1
             done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(GL/|SDL.*opengl|glew)' "$file" || true)
+            while IFS=: read -r line text; do
+                echo "$file:$line: $folder/ makes no GL calls, but calls $(grep -oE '\bgl[A-Z][A-Za-z0-9]*' <<<"$text" | head -n 1)"
+                failed=1
+            done < <(grep -nE '\bgl[A-Z][A-Za-z0-9]*\(' "$file" || true)
         done
     done < <(find "$folder" -type f \( -name '*.h' -o -name '*.cpp' \) -print0 | sort -z)
 done

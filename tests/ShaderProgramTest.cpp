@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "resources/ShaderProgram.h"
+#include "render/ShaderProgram.h"
 #include "resources/Texture.h"
 #include "tests/ContentFolder.h"
 #include "tests/GlContext.h"

@@ -10,9 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "render/ShaderProgram.h"
+#include "render/TextureBind.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
-#include "resources/ShaderProgram.h"
 #include "resources/Texture.h"
 #include "tests/ContentFolder.h"
 #include "tests/GlContext.h"
@@ -122,7 +123,7 @@ TEST_F(GlTextureTest, AThreeChannelJpegUploadsOpaque) {
     Write("data/textures/grey.jpg", Jpeg(8, 4, {128, 128, 128}));
     Texture texture;
     LoadLogged(texture, "grey.jpg");
-    texture.Bind();
+    BindTexture(texture);
     ASSERT_NE(texture.glName, 0u);
     EXPECT_EQ(BoundTexture(), static_cast<GLint>(texture.glName));
     const Bytes pixels = ReadBack(8, 4);
@@ -136,16 +137,16 @@ TEST_F(GlTextureTest, AReloadBindsNoneWhileDecodingThenANewName) {
     Write("data/textures/wall.png", Png(4, 4, {255, 0, 0, 255}));
     Texture texture;
     LoadLogged(texture, "wall.png");
-    texture.Bind();
+    BindTexture(texture);
     const GLuint old = texture.glName;
     ASSERT_NE(old, 0u);
 
     Write("data/textures/wall.png", Png(2, 2, {0, 255, 0, 128}));
     texture.BeginReload();
-    texture.Bind();
+    BindTexture(texture);
     EXPECT_EQ(BoundTexture(), 0);
     LoadLogged(texture, "wall.png");
-    texture.Bind();
+    BindTexture(texture);
     EXPECT_NE(texture.glName, 0u);
     EXPECT_NE(texture.glName, old);
     EXPECT_EQ(BoundTexture(), static_cast<GLint>(texture.glName));
@@ -160,7 +161,7 @@ TEST_F(GlTextureTest, AReloadBindsNoneWhileDecodingThenANewName) {
         StdoutCapture quiet;
         texture.Reload();
     }
-    texture.Bind();
+    BindTexture(texture);
     EXPECT_EQ(BoundTexture(), 0);
     EXPECT_EQ(texture.glName, 0u);
     EXPECT_FALSE(glIsTexture(second));
@@ -215,7 +216,7 @@ TEST_F(GlTextureTest, BindingAndApplyingWhileTheWatcherReloads) {
         ++frames;
     }
     watcher.join();
-    texture->Bind();
+    BindTexture(*texture);
     EXPECT_NE(texture->glName, 0u);
     EXPECT_EQ(faults, 0);
     EXPECT_EQ(manager.FindMaterial(NameHash("b"))->shadeless, 100.0f);

@@ -1,4 +1,4 @@
-#include "resources/ShaderProgram.h"
+#include "render/ShaderProgram.h"
 
 #include <GL/glew.h>
 
@@ -10,6 +10,7 @@
 #include "platform/Log.h"
 #include "resources/FileBuffer.h"
 #include "resources/ResourceManager.h"
+#include "render/TextureBind.h"
 #include "resources/Texture.h"
 
 namespace {
@@ -122,7 +123,7 @@ int ShaderProgram::UniformLocation(const char* name) {
 void ShaderProgram::SetTexture(const char* name, Texture* texture, int unit) {
     glActiveTexture(GL_TEXTURE0 + unit);
     glUniform1i(UniformLocation(name), unit);
-    if (texture) texture->Bind();
+    if (texture) BindTexture(*texture);
     else glBindTexture(GL_TEXTURE_2D, 0);
 }
 

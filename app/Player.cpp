@@ -104,10 +104,7 @@ int RenderThread(const WindowConfig& config) {
         std::fprintf(stderr, "demoplayer: %s\n", error.c_str());
         return 1;
     }
-    renderer.screenWidth = window.drawableWidth;
-    renderer.screenHeight = window.drawableHeight;
-    renderer.glowWidth = renderer.screenWidth / 6;
-    renderer.glowHeight = renderer.screenHeight / 6;
+    renderer.SetScreenSize(window.drawableWidth, window.drawableHeight);
     renderer.Init();
 
     GLenum previousError = GL_NO_ERROR;

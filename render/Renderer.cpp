@@ -145,6 +145,13 @@ Renderer& Renderer::Instance() {
     return instance;
 }
 
+void Renderer::SetScreenSize(int width, int height) {
+    screenWidth = width;
+    screenHeight = height;
+    glowWidth = width / kGlowDivisor;
+    glowHeight = height / kGlowDivisor;
+}
+
 void Renderer::Init() {
     const int W = screenWidth, H = screenHeight;
     using enum TargetFormat;

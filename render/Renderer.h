@@ -43,11 +43,13 @@ public:
 
     Window* hwnd = nullptr;  // render thread only
 
-    // Written once after the window is created; render thread only afterwards.
+    // Written once after the window is created (SetScreenSize); render
+    // thread only afterwards.
     int screenWidth = 0;
     int screenHeight = 0;
-    int glowWidth = 0;
+    int glowWidth = 0;   // the glow chain works at a sixth of the picture
     int glowHeight = 0;
+    static constexpr int kGlowDivisor = 6;
 
     // GL objects of the pipeline, made by Init and never released or
     // resized; render thread only. 0 (or null) before Init.
@@ -125,6 +127,8 @@ public:
     // Failures are logged and set-up goes on: a missing shader leaves its
     // program 0, an incomplete framebuffer is drawn into regardless.
     void Init();
+    // The picture's size in pixels, and the glow chain's from it; before Init.
+    void SetScreenSize(int width, int height);
     // Draws the full-screen quad.
     void DrawFullScreenQuad();
     // Draws `source` into `destination` (both W x H colour textures) with

@@ -52,10 +52,7 @@ protected:
         resources.ReloadMaterials();
 
         Renderer& renderer = Renderer::Instance();
-        renderer.screenWidth = kWidth;
-        renderer.screenHeight = kHeight;
-        renderer.glowWidth = kWidth / 6;
-        renderer.glowHeight = kHeight / 6;
+        renderer.SetScreenSize(kWidth, kHeight);
         renderer.Init();
     }
 

@@ -28,10 +28,7 @@ namespace {
 // Runs set-up with the working folder at `folder`, where the shader paths resolve.
 void InitIn(const std::string& folder, int width, int height) {
     Renderer& renderer = Renderer::Instance();
-    renderer.screenWidth = width;
-    renderer.screenHeight = height;
-    renderer.glowWidth = width / 6;
-    renderer.glowHeight = height / 6;
+    renderer.SetScreenSize(width, height);
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(folder);
     renderer.Init();

@@ -569,10 +569,7 @@ int main(int argc, char** argv) {
     if (!window.Create(config, error)) return Fail(error);
     // Rendering never waits for the display here.
     Renderer& renderer = Renderer::Instance();
-    renderer.screenWidth = window.drawableWidth;
-    renderer.screenHeight = window.drawableHeight;
-    renderer.glowWidth = renderer.screenWidth / 6;
-    renderer.glowHeight = renderer.screenHeight / 6;
+    renderer.SetScreenSize(window.drawableWidth, window.drawableHeight);
     renderer.Init();
 
     SteppedMusicClock music;

@@ -14,7 +14,6 @@
 #include "platform/Input.h"
 #include "platform/Log.h"
 #include "app/Watcher.h"
-#include "particles/ObjectParticles.h"
 #include "platform/Music.h"
 #include "platform/QuitSignal.h"
 #include "playback/FrameDriver.h"
@@ -177,12 +176,11 @@ int RunPlayer(const WindowConfig& config, const PlayerOptions& options) {
     }
     renderer.playing = false;
     renderer.music = &music;
-    renderer.musicClock = &music;
 
     ResourceManager& resources = ResourceManager::Instance();
     resources.ready = false;
-    InstallParticleSystems();
-    ConnectProduction(resources);
+    // The frame clock stays the renderer's own, or author mode's.
+    ConnectProduction(resources, {&music, nullptr});
     resources.hooks.startMusic = StartMusic;
 
     Watcher watcher;

@@ -30,7 +30,6 @@
 #include "platform/ImageFile.h"
 #include "platform/Music.h"
 #include "platform/QuitSignal.h"
-#include "particles/ObjectParticles.h"
 #include "platform/Window.h"
 #include "platform/Version.h"
 #include "playback/FrameDriver.h"
@@ -574,14 +573,11 @@ int main(int argc, char** argv) {
 
     SteppedMusicClock music;
     FixedStepClock frames;
-    renderer.musicClock = &music;
-    renderer.frameClock = &frames;
 
     // Everything loads now, in the order of the player's first content poll;
     // the poll ends by starting playback.
     ResourceManager& resources = ResourceManager::Instance();
-    InstallParticleSystems();
-    ConnectProduction(resources);
+    ConnectProduction(resources, {&music, &frames});
     resources.ready = true;
     resources.Update();
     renderer.playing = true;

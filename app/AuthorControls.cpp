@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/Log.h"
+#include "playback/FrameDriver.h"
 #include "render/Renderer.h"
 #include "platform/Music.h"
 #include "playback/Timeline.h"
@@ -31,8 +32,8 @@ AuthorControls::AuthorControls(const PlayerOptions& options, Music& music, std::
     : options(options), music(music), title(std::move(title)) {}
 
 AuthorControls::~AuthorControls() {
-    Renderer& renderer = Renderer::Instance();
-    if (renderer.frameClock == &frameClock) renderer.frameClock = nullptr;
+    FrameDriver& driver = FrameDriver::Instance();
+    if (driver.frameClock == &frameClock) driver.frameClock = nullptr;
 }
 
 int64_t AuthorControls::PausableClock::NowMicroseconds() {
@@ -47,7 +48,7 @@ void AuthorControls::PausableClock::SetPaused(bool pause) {
 }
 
 void AuthorControls::Begin() {
-    Renderer::Instance().frameClock = &frameClock;
+    FrameDriver::Instance().frameClock = &frameClock;
     if (options.start >= 0) SeekTo(options.start);
     // The music stays at its end instead of ending the player while --loop
     // may still take it back to the start of the shot.

@@ -7,7 +7,7 @@
 #include "app/PlayerOptions.h"
 #include "playback/Timeline.h"
 #include "platform/Window.h"
-#include "render/FrameClock.h"
+#include "playback/FrameClock.h"
 
 class Music;
 

@@ -17,6 +17,7 @@
 #include "platform/Music.h"
 #include "platform/QuitSignal.h"
 #include "playback/FrameDriver.h"
+#include "render/RenderFrame.h"
 #include "playback/Production.h"
 #include "render/Renderer.h"
 #include "resources/ResourceManager.h"
@@ -193,6 +194,6 @@ int RunPlayer(const WindowConfig& config, const PlayerOptions& options) {
     authorControls = nullptr;
     music.Close();
     renderer.music = nullptr;
-    renderer.musicClock = nullptr;
+    FrameDriver::Instance().musicClock = nullptr;
     return status;
 }

@@ -8,6 +8,8 @@
 
 #include "particles/ObjectParticles.h"
 #include "platform/Rand.h"
+#include "playback/Production.h"
+#include "resources/ResourceManager.h"
 #include "scene/Object.h"
 
 namespace {
@@ -43,7 +45,7 @@ std::unique_ptr<Object> FullSystem(int count) {
     xml += "</Particles></Object>";
     pugi::xml_document doc;
     doc.load_string(xml.c_str());
-    InstallParticleSystems();
+    ConnectProduction(ResourceManager::Instance());
     auto object = std::make_unique<Object>();
     object->LoadXml(doc.child("Object"));
     SeedRand(1);

@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "particles/ObjectParticles.h"
+#include "playback/FrameDriver.h"
+#include "playback/Production.h"
+#include "resources/ResourceManager.h"
 #include "scene/Array.h"
 #include "scene/Camera.h"
 #include "scene/FrameState.h"
@@ -46,7 +49,7 @@ void Exercise(Scene& scene) {
         Check(object->arrays.size() <= ObjectLoadLimits::kMaxArrays);
         EvaluateAll(object->properties);
         object->shadowReceive.Evaluate();
-        object->DrawPosition(&scene, glm::vec3(0.0f));
+        object->DrawPosition(&scene, object->position.Evaluate(), glm::vec3(0.0f));
         if (!object->arrays.empty()) Check(ArrayInstances(*object->arrays[0]).size() <= kMaxArrayInstances);
         for (const auto& child : object->children) {
             Check(child->parent == object);
@@ -58,20 +61,29 @@ void Exercise(Scene& scene) {
         for (const auto& owned : scene.cameras) member |= owned.get() == camera;
         Check(member && camera->nameHash == hash);
     }
-    glm::mat4 projection, view, model;
-    for (const auto& camera : scene.cameras) {
-        EvaluateAll(camera->properties);
-        BuildCameraMatrices(camera->rotation.Evaluate(), camera->position.Evaluate(), camera->fov.Evaluate(),
-                            ScreenAspect(1920, 1080), projection, view, model);
+    for (const auto& camera : scene.cameras) EvaluateAll(camera->properties);
+
+    // The frame's front end through every camera: the update step and the
+    // whole evaluation the back end would draw.
+    static PreparedFrame prepared;
+    FrameState& state = FrameState::Current();
+    state.currentScene = &scene;
+    state.currentCamera = nullptr;
+    for (size_t i = 0; i <= scene.cameras.size(); ++i) {
+        if (i < scene.cameras.size()) state.currentCamera = scene.cameras[i].get();
+        PrepareFrame(prepared, ScreenAspect(1920, 1080));
+        Check(prepared.drawables.size() >= scene.objects.size());
+        for (const PreparedFrame::Drawable& d : prepared.drawables) Check(d.subtreeEnd <= prepared.drawables.size());
     }
-    UpdateParticles(scene, FrameState::Current().frameDelta);
+    state.currentScene = nullptr;
+    state.currentCamera = nullptr;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Scene* scene = [] {
-        InstallParticleSystems();
+        ConnectProduction(ResourceManager::Instance());
         return new Scene("fuzz-scene-that-does-not-exist.xml");
     }();
     FrameState& frame = FrameState::Current();

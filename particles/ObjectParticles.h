@@ -9,7 +9,6 @@
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 
-#include "scene/ObjectRenderState.h"
 #include "scene/Property.h"
 
 namespace pugi {
@@ -49,7 +48,7 @@ struct ParticleModelInstance {
 // gravity curves, a noise field and two velocity terms, drawn as copies of
 // the owner's mesh or as depth-sorted quads. Every parameter is an
 // animatable property. Loaded with its owner; updated and drawn on the
-// render thread, drawn by render/ParticleDraw.h.
+// render thread.
 class ObjectParticles {
 public:
     // Pools are sized by content; a damaged or hostile "PCount" must not take
@@ -117,9 +116,6 @@ public:
     std::vector<uint64_t> sortEntries; // key and slot packed for the sort, 2 x count (half is scratch)
     int quadCount = 0;                 // quads written by the last BuildQuads
     std::shared_ptr<ParticleBuffers> glBuffers;  // null until the renderer makes them
-    // The owner's render state (material and textures as its own draw
-    // applied them) with the owner's transform, for both draws.
-    ObjectRenderState renderState;
 
     // Reads the properties from the owner's "Particles" element.
     void LoadXml(const pugi::xml_node& element);

@@ -1,16 +1,66 @@
 #pragma once
 
-class Window;
+#include <cstdint>
+#include <vector>
 
-// The per-frame driver: turns the music position into the current shot and
-// key frame, then has the renderer draw it. Render thread only.
+#include "playback/FrameClock.h"
+#include "playback/PreparedFrame.h"
+#include "scene/Array.h"
 
-// One frame: follows the music through the timeline. Does nothing until the
-// music plays.
-void RenderFrame(Window* window);
+class MusicClock;
+class Texture;
+
+// The front end of a frame, free of GL: turns the music position into the
+// current shot and key frame, runs the scene's update step and file poll,
+// and evaluates everything the back end (render/) draws into one
+// PreparedFrame. A frame is BeginFrame, then PrepareFrame, then the back
+// end's draw, then EndFrame. Render thread only.
+class FrameDriver {
+public:
+    static FrameDriver& Instance();
+
+    // Where frame times come from: the music's position, and the tick clock
+    // particles move by (null: the steady clock; the capture tool and the
+    // author's pause step their own).
+    MusicClock* musicClock = nullptr;
+    FrameClock* frameClock = nullptr;
+    SteadyFrameClock steadyClock;
+    int64_t previousTicks = 0;  // tick clock at the previous played frame; 0 before the first
+    static constexpr int64_t kNominalFrameMicroseconds = 16667;
+
+    // The frame value the players draw; refilled every frame, keeping its
+    // memory.
+    PreparedFrame prepared;
+
+private:
+    friend void PrepareFrame(PreparedFrame& frame, float aspect);
+    FrameDriver() = default;
+    Texture* defaultLensDirt = nullptr;       // kept once found
+    std::vector<ArrayInstance> arrayCopies;   // scratch of the array walk
+};
 
 // The first half of a frame: frame time, music position, the timeline's shot
 // published in the frame state (currentScene, currentCamera, frameStart,
-// frameEnd and progress). False when no shot covers the music position. The
-// capture tool calls it alone to advance the simulation without drawing.
+// frameEnd and progress). False when no shot covers the music position.
 bool BeginFrame();
+
+// After a true BeginFrame: the scene's update step (every particle system
+// moves by the frame time), the scene's file poll (a reload comes before
+// anything of the frame is evaluated, so every pass sees the same content),
+// then the evaluation of the camera, shadow view, lights, drawables,
+// particle quads and post levels at the current key frame into `frame`.
+// `aspect` is the picture's width over its height.
+void PrepareFrame(PreparedFrame& frame, float aspect);
+
+// BeginFrame and the update step by `seconds`, without evaluating anything:
+// the capture tool steps the simulation on its own grid with it. False when
+// no shot covers the music position.
+bool StepFrame(float seconds);
+
+// Ends a frame: what a reload during it retired is freed.
+void EndFrame();
+
+// The current camera's view set-up at the current key frame: projection,
+// view, an identity model, mvp, cameraRotation and cameraPosition. Leaves
+// them as they were without a current camera.
+void SetUpView(PreparedFrame& frame, float aspect);

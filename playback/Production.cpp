@@ -4,8 +4,8 @@
 #include <string>
 
 #include "particles/ObjectParticles.h"
+#include "playback/FrameDriver.h"
 #include "playback/Timeline.h"
-#include "render/Renderer.h"
 #include "resources/ResourceManager.h"
 #include "scene/Scene.h"
 
@@ -14,7 +14,7 @@ void ConnectProduction(ResourceManager& resources, ProductionClocks clocks) {
     InstallParticleSystems();
     resources.hooks.loadScene = [](const std::string& fileName) { return std::make_shared<Scene>(fileName); };
     resources.hooks.loadTimeline = [](const std::string& path) { Timeline::Instance().Load(path); };
-    Renderer& renderer = Renderer::Instance();
-    if (clocks.music) renderer.musicClock = clocks.music;
-    if (clocks.frames) renderer.frameClock = clocks.frames;
+    FrameDriver& driver = FrameDriver::Instance();
+    if (clocks.music) driver.musicClock = clocks.music;
+    if (clocks.frames) driver.frameClock = clocks.frames;
 }

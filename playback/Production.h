@@ -5,7 +5,7 @@ class MusicClock;
 class ResourceManager;
 
 // The clocks a production's frames read: the music's position, and the time
-// particles move by. Null leaves the renderer's own.
+// particles move by. Null leaves the frame driver's own.
 struct ProductionClocks {
     MusicClock* music = nullptr;
     FrameClock* frames = nullptr;

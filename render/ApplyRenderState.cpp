@@ -2,19 +2,14 @@
 
 #include <GL/glew.h>
 
-#include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/type_ptr.hpp>
 
 #include "render/Renderer.h"
 #include "render/ShaderProgram.h"
 #include "resources/Texture.h"
-#include "scene/FrameState.h"
 #include "scene/ObjectRenderState.h"
-#include "scene/Scene.h"
 
 namespace {
-
-constexpr float kDegreesToRadians = 0.017453292f;
 
 // A texture that is decoding, or whose file did not decode, binds as none;
 // sampling none reads black, which would turn a normal map into a bent
@@ -37,7 +32,7 @@ bool Usable(const ShaderProgram* program) { return program && program->program !
 
 }  // namespace
 
-void BindTextures(ObjectRenderState& state, ShaderProgram& program) {
+void BindTextures(const ObjectRenderState& state, ShaderProgram& program) {
     const Renderer& renderer = Renderer::Instance();
     BindOrFallback(program, "colorMap", state.colorTexture, renderer.whiteTex, 0);
     BindOrFallback(program, "normalMap", state.normalTexture, renderer.defaultNormalTex, 1);
@@ -45,19 +40,11 @@ void BindTextures(ObjectRenderState& state, ShaderProgram& program) {
     BindOrFallback(program, "blurrinessMap", state.blurrinessTexture, renderer.whiteTex, 3);
 }
 
-void Apply(ObjectRenderState& state, ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view,
-           int objectId) {
+void Apply(const ObjectRenderState& state, ShaderProgram* program, const glm::mat4& projection,
+           const glm::mat4& view, int objectId, const glm::mat4& depthBias) {
     if (!Usable(program)) return;
     const Renderer& renderer = Renderer::Instance();
-    const Scene* scene = FrameState::Current().currentScene;
-
-    const glm::mat4 identity(1.0f);
-    const glm::mat4 rx = glm::rotate(identity, state.rotation.x * kDegreesToRadians, glm::vec3(1, 0, 0));
-    const glm::mat4 ry = glm::rotate(identity, state.rotation.y * kDegreesToRadians, glm::vec3(0, 1, 0));
-    const glm::mat4 rz = glm::rotate(identity, state.rotation.z * kDegreesToRadians, glm::vec3(0, 0, 1));
-    const glm::mat4 t = glm::translate(identity, state.position);
-    state.modelMatrix = t * rx * ry * rz;
-    state.mvpMatrix = projection * view * state.modelMatrix;
+    const glm::mat4 mvp = projection * view * state.modelMatrix;
 
     glUseProgram(program->program);
     BindTextures(state, *program);
@@ -72,22 +59,20 @@ void Apply(ObjectRenderState& state, ShaderProgram* program, const glm::mat4& pr
     glUniform1f(p.UniformLocation("normalStrength"), state.normalStrength);
     glUniform1f(p.UniformLocation("refraction"), state.refraction);
     glUniform1f(p.UniformLocation("objectID"), static_cast<float>(objectId));
-    UploadMatrix(p, "MVP", state.mvpMatrix);
+    UploadMatrix(p, "MVP", mvp);
     UploadMatrix(p, "M", state.modelMatrix);
     UploadMatrix(p, "V", view);
     UploadMatrix(p, "P", projection);
-    // Without a scene there is no shadow camera; identity keeps the lookup defined.
-    UploadMatrix(p, "DepthBiasMVP", scene ? scene->depthBiasMvp : identity);
+    UploadMatrix(p, "DepthBiasMVP", depthBias);
     glUniform3fv(p.UniformLocation("COLOR"), 1, glm::value_ptr(state.color));
 }
 
-void ApplyInstance(ObjectRenderState& state, ShaderProgram* program, const glm::mat4& projection,
-                   const glm::mat4& view, const glm::mat4& instanceModel) {
+void ApplyInstance(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view,
+                   const glm::mat4& instanceModel) {
     if (!Usable(program)) return;
-    state.modelMatrix = instanceModel;
-    state.mvpMatrix = projection * view * instanceModel;
+    const glm::mat4 mvp = projection * view * instanceModel;
     glUseProgram(program->program);
-    UploadMatrix(*program, "MVP", state.mvpMatrix);
+    UploadMatrix(*program, "MVP", mvp);
     UploadMatrix(*program, "M", instanceModel);
     UploadMatrix(*program, "V", view);
     UploadMatrix(*program, "P", projection);

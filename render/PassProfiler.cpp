@@ -17,6 +17,7 @@ GLuint PassProfiler::NewQuery() {
 
 void PassProfiler::BeginFrame() {
     marks.clear();
+    frameCpuBegin = Clock::now();
     frameBegin = NewQuery();
     glQueryCounter(frameBegin, GL_TIMESTAMP);
 }
@@ -25,7 +26,7 @@ void PassProfiler::Begin(const char* pass) {
     size_t index = 0;
     while (index < passes.size() && passes[index].name != pass) ++index;
     if (index == passes.size()) passes.push_back(Pass{pass});
-    Mark mark{index, NewQuery(), 0};
+    Mark mark{index, NewQuery(), 0, Clock::now(), {}};
     glQueryCounter(mark.begin, GL_TIMESTAMP);
     marks.push_back(mark);
 }
@@ -36,14 +37,19 @@ void PassProfiler::End() {
         if (it->end == 0) {
             it->end = NewQuery();
             glQueryCounter(it->end, GL_TIMESTAMP);
+            it->cpuEnd = Clock::now();
             return;
         }
     }
 }
 
 void PassProfiler::EndFrame() {
+    const Clock::time_point cpuEnd = Clock::now();
     frameEnd = NewQuery();
     glQueryCounter(frameEnd, GL_TIMESTAMP);
+    auto cpuMs = [](Clock::time_point a, Clock::time_point b) {
+        return std::chrono::duration<double, std::milli>(b - a).count();
+    };
     auto elapsedMs = [](GLuint a, GLuint b) {
         GLuint64 ta = 0, tb = 0;
         glGetQueryObjectui64v(a, GL_QUERY_RESULT, &ta);  // waits for the GPU
@@ -53,11 +59,13 @@ void PassProfiler::EndFrame() {
     for (const Mark& mark : marks) {
         if (mark.end == 0) continue;
         passes[mark.pass].totalMs += elapsedMs(mark.begin, mark.end);
+        passes[mark.pass].cpuTotalMs += cpuMs(mark.cpuBegin, mark.cpuEnd);
         passes[mark.pass].frames += 1;
         freeQueries.push_back(mark.begin);
         freeQueries.push_back(mark.end);
     }
     frame.totalMs += elapsedMs(frameBegin, frameEnd);
+    frame.cpuTotalMs += cpuMs(frameCpuBegin, cpuEnd);
     frame.frames += 1;
     freeQueries.push_back(frameBegin);
     freeQueries.push_back(frameEnd);

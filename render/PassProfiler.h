@@ -3,17 +3,21 @@
 #include <GL/glew.h>
 
 #include <array>
+#include <chrono>
 #include <string>
 #include <vector>
 
-// GPU time of each pass of a frame, from timestamp queries around the pass.
-// The pipeline brackets each pass with Begin/End; without a profiler set on
-// the Renderer nothing is measured and nothing is allocated. Render thread.
+// GPU time of each pass of a frame, from timestamp queries around the pass,
+// and the CPU time the render thread spent in it (the front end's
+// preparation shows there alone: it issues no GL work). The pipeline brackets
+// each pass with Begin/End; without a profiler set on the Renderer nothing is
+// measured and nothing is allocated. Render thread.
 class PassProfiler {
 public:
     struct Pass {
         std::string name;
-        double totalMs = 0;
+        double totalMs = 0;     // GPU
+        double cpuTotalMs = 0;  // render thread
         int frames = 0;
     };
 
@@ -30,16 +34,20 @@ public:
     Pass frame{"frame"};
 
 private:
+    using Clock = std::chrono::steady_clock;
     struct Mark {
         size_t pass;
         GLuint begin;
         GLuint end;
+        Clock::time_point cpuBegin;
+        Clock::time_point cpuEnd;
     };
     GLuint NewQuery();
     std::vector<Mark> marks;
     std::vector<GLuint> freeQueries;
     GLuint frameBegin = 0;
     GLuint frameEnd = 0;
+    Clock::time_point frameCpuBegin;
 };
 
 // Brackets one pass when a profiler is present.

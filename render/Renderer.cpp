@@ -100,36 +100,42 @@ const CubeFace kCubeFaces[6] = {
     {GL_TEXTURE_CUBE_MAP_NEGATIVE_Z, {0, 0, -1}, {0, -1, 0}},
 };
 
-constexpr float kDefaultSpotSize = 45.0f;
-
-// The shadow camera's field of view. A spot size whose half angle has no
-// usable tangent (infinite, NaN, or too near zero to divide by) would poison
-// every shadow lookup; it takes the scene default. A negative tangent only
-// turns the projection half a turn, and the same matrix builds and reads the
-// map, so such a size shadows like its positive twin.
-float ShadowFieldOfView(float spotSize) {
-    const float tanHalf = std::tan(spotSize * 0.5f);
-    if (!std::isfinite(tanHalf) || std::fabs(tanHalf) < 1e-4f) return kDefaultSpotSize;
-    return spotSize;
-}
-
-// The shadow camera's view. A source on its own target (as in a scene that
-// sets neither) looks straight down; a view along the up axis takes -Z as up,
-// so the matrix is never NaN.
-glm::mat4 ShadowView(const glm::vec3& eye, glm::vec3 target) {
-    if (!(glm::length(target - eye) > 1e-5f)) target = eye + glm::vec3(0, -1, 0);
-    const glm::vec3 direction = glm::normalize(target - eye);
-    glm::vec3 up(0, 1, 0);
-    if (glm::length(glm::cross(direction, up)) < 1e-5f) up = glm::vec3(0, 0, -1);
-    return glm::lookAt(eye, target, up);
-}
-
-// The active camera for the effect levels: the shot's camera, when the
-// scene has any camera at all.
-const Camera* EffectCamera(const Renderer& renderer) {
-    if (!renderer.frame.currentCamera || !renderer.frame.currentScene || renderer.frame.currentScene->cameras.empty()) return nullptr;
-    return renderer.frame.currentCamera;
-}
+// The texture units of each program's samplers, as its shaders expect them.
+// The object programs also take the material's four maps on units 0 to 3
+// (render/ApplyRenderState.h).
+struct GeometryUnits {
+    static constexpr int cubeMap = 3, shadowMap = 4, shadowMask = 6;
+};
+struct ScreenUnits {  // the G-buffer as the occlusion and lighting passes read it
+    static constexpr int color = 0, normal = 1, tangent = 2, depth = 3, position = 4;
+};
+struct SsaoUnits : ScreenUnits {
+    static constexpr int properties = 5;
+};
+struct SsaoBlurUnits {
+    static constexpr int occlusion = 0, normal = 1, tangent = 2, depth = 3, position = 4;
+};
+struct LightingUnits : ScreenUnits {
+    static constexpr int occlusion = 5, properties = 6, cubeMap = 7, cubeBlur = 8, cubeBlur2 = 9, cubeBlur3 = 10,
+                         shadowMask = 11;
+};
+struct GlassUnits {
+    // "backgroundImage" (2D) and "cubeMapBlur" (cube) share a unit on the
+    // back faces; the shader samples only the first.
+    static constexpr int cubeMap = 3, backgroundFront = 4, background = 5, cubeBlur = 5, cubeBlur2 = 6,
+                         cubeBlur3 = 7, shadowMap = 8, shadowMask = 9;
+};
+struct ReflectionUnits {
+    static constexpr int color = 0, normal = 1, depth = 2, position = 3, properties = 4, shadowMap = 5,
+                         glassPosition = 6, unshadedColor = 9;
+};
+struct GlowUnits {
+    static constexpr int image = 0, position = 1, properties = 2;
+};
+struct LensDirtUnits {
+    static constexpr int glow = 0, scene = 1, dirt = 2;
+};
+constexpr int kPictureUnit = 0;  // the copy, simple and cube-blur programs' one input
 
 // The intermediate targets start every frame from black with alpha 1
 // whatever clear colour an earlier pass left behind.
@@ -272,7 +278,7 @@ void Renderer::Init() {
 
 void Renderer::DrawFullScreenQuad() { ::DrawFullScreenQuad(quadBuffer); }
 
-void Renderer::CopyTexture(GLuint source, GLuint destination) {
+void Renderer::CopyTexture(const PreparedFrame& frame, GLuint source, GLuint destination) {
     if (!programs.copyProgram) return;  // before Init
     if (!copyFramebuffers[0]) glGenFramebuffers(2, copyFramebuffers);
     glBindFramebuffer(GL_FRAMEBUFFER, copyFramebuffers[0]);
@@ -285,12 +291,12 @@ void Renderer::CopyTexture(GLuint source, GLuint destination) {
     glUseProgram(program.program);
     // Program 0 has no uniforms to ask for; the draw still runs.
     if (program.program) {
-        glUniformMatrix4fv(program.UniformLocation("MVP"), 1, GL_FALSE, &mvp[0][0]);
-        glUniformMatrix4fv(program.UniformLocation("M"), 1, GL_FALSE, &model[0][0]);
-        glUniformMatrix4fv(program.UniformLocation("P"), 1, GL_FALSE, &projection[0][0]);
-        glUniform1i(program.UniformLocation("inTexture1"), 0);
+        glUniformMatrix4fv(program.UniformLocation("MVP"), 1, GL_FALSE, &frame.mvp[0][0]);
+        glUniformMatrix4fv(program.UniformLocation("M"), 1, GL_FALSE, &frame.model[0][0]);
+        glUniformMatrix4fv(program.UniformLocation("P"), 1, GL_FALSE, &frame.projection[0][0]);
+        glUniform1i(program.UniformLocation("inTexture1"), kPictureUnit);
     }
-    glActiveTexture(GL_TEXTURE0);
+    glActiveTexture(GL_TEXTURE0 + kPictureUnit);
     glBindTexture(GL_TEXTURE_2D, source);
     DrawFullScreenQuad();
 }
@@ -315,55 +321,34 @@ void Renderer::ClearFrame() {
     ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
-void Renderer::SetUpView(glm::mat4& viewMatrix, glm::mat4& modelMatrix) {
-    const Camera* camera = frame.currentCamera;
-    if (!camera) return;
-    glm::vec3 p = camera->position.Evaluate();
-    glm::vec3 r = camera->rotation.Evaluate();
-    cameraRotation = r;
-    cameraPosition = p;
-    float f = camera->fov.Evaluate();
-    BuildCameraMatrices(r, p, f, ScreenAspect(screenWidth, screenHeight), projection, viewMatrix, modelMatrix);
+void Renderer::CheckShaders() {
+    if (!shaderWatch) return;
+    ProfileScope scope(profiler, "shader check");
+    RebuildPrograms();
 }
 
-void Renderer::DrawFrame() {
+void Renderer::DrawFrame(const PreparedFrame& frame) {
     if (!frame.currentScene) return;
-    Scene& scene = *frame.currentScene;
     const int W = screenWidth, H = screenHeight;
 
     // Every pass relies on depth and scissor tests unless it turns them off.
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_SCISSOR_TEST);
-    // Edited shaders take effect before anything is drawn with them.
-    if (shaderWatch) {
-        ProfileScope scope(profiler, "shader check");
-        RebuildPrograms();
-    }
-    // Particles move once a frame, before any pass draws them.
-    {
-        ProfileScope scope(profiler, "update");
-        UpdateScene(scene, frame.frameDelta);
-    }
     // The geometry and lighting passes read this frame's shadow map.
     {
         ProfileScope scope(profiler, "shadow");
-        ShadowPass(&scene, targets.shadowTarget);
+        ShadowPass(frame, targets.shadowTarget);
     }
     glDisable(GL_CULL_FACE);
     glColor4f(1, 1, 1, 1);
-    // The cube render sets its own projection and view, so it runs before the camera's.
-    UpdateCubeMaps(&scene);
-    // The camera's matrices serve every pass from here on.
+    UpdateCubeMaps(frame);
     glUseProgram(0);
     glBindFramebuffer(GL_FRAMEBUFFER, gbuffer.gBuffer);
     SetViewport(W, H);
-    SetUpView(view, model);
-    model = glm::mat4(1.0f);
-    mvp = projection * view * model;
     // Opaque objects into the G-buffer, which every screen-space pass reads.
     {
         ProfileScope scope(profiler, "geometry");
-        GeometryPass(scene);
+        GeometryPass(frame);
     }
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     SetViewport(W, H);
@@ -371,7 +356,7 @@ void Renderer::DrawFrame() {
     // Occlusion first: the lighting darkens its ambient term by it.
     {
         ProfileScope scope(profiler, "ssao");
-        SsaoPass();
+        SsaoPass(frame);
     }
     // Across into targets.ssaoBlurTex, then down back into targets.ssaoTex.
     {
@@ -382,37 +367,39 @@ void Renderer::DrawFrame() {
     // The lit opaque picture, which glass refracts.
     {
         ProfileScope scope(profiler, "lighting");
-        LightingPass(targets.combinedTarget);
+        LightingPass(frame, targets.combinedTarget);
     }
     // Glass over the lit picture; leaves the final G-buffer for the reflections.
     {
         ProfileScope scope(profiler, "glass");
-        GlassPass(gbuffer.glassGBuffer, gbuffer.finalGBuffer, targets.combinedTex);
+        GlassPass(frame, gbuffer.glassGBuffer, gbuffer.finalGBuffer, targets.combinedTex);
     }
     // Reflections see the glass too; their result is the picture shown.
     {
         ProfileScope scope(profiler, "reflection");
-        ReflectionPass(targets.combined2Target, gbuffer.finalColorTex);
+        ReflectionPass(frame, targets.combined2Target, gbuffer.finalColorTex);
     }
     // Particles over the reflected picture, hidden by the scene's depth.
     {
         ProfileScope scope(profiler, "particles");
-        ParticlePass(scene);
+        ParticlePass(frame);
     }
     // Glow is gathered at a sixth of the size from the finished picture.
     SetViewport(glowWidth, glowHeight);
     glDisable(GL_DEPTH_TEST);
     {
         ProfileScope scope(profiler, "glow");
-        GlowPass(scene, programs.glowBlurProgram.get(), targets.lensDirtTmpTarget, targets.combined2Tex, targets.lensDirtTarget, targets.lensDirtTmpTex,
-                 gbuffer.positionTex);
+        GlowPass(frame.post, programs.glowBlurProgram.get(), targets.lensDirtTmpTarget, targets.combined2Tex,
+                 targets.lensDirtTarget, targets.lensDirtTmpTex, gbuffer.positionTex);
     }
     // Lens dirt, fades and colour filter come last, over everything.
     SetViewport(W, H);
     targets.shownTex = targets.combined2Tex;
-    if (Texture* dirt = LensDirtTexture()) {
+    if (frame.post.lensDirtTexture) {
         ProfileScope scope(profiler, "lens dirt");
-        if (LensDirtPass(programs.lensDirtMixProgram.get(), targets.mixTarget, targets.lensDirtTex, targets.combined2Tex, dirt)) targets.shownTex = targets.mixTex;
+        if (LensDirtPass(frame.post, programs.lensDirtMixProgram.get(), targets.mixTarget, targets.lensDirtTex,
+                         targets.combined2Tex))
+            targets.shownTex = targets.mixTex;
     }
     // The composed picture on screen.
     {
@@ -437,7 +424,7 @@ void Renderer::RebuildPrograms() {
         program->Build(program->vertexPath, program->fragmentPath);
 }
 
-void Renderer::ShadowPass(Scene* scene, GLuint target) {
+void Renderer::ShadowPass(const PreparedFrame& frame, GLuint target) {
     // The depth map from the scene's spot light. Cleared to the far plane,
     // it shadows nothing until the casters are drawn into it.
     glBindFramebuffer(GL_FRAMEBUFFER, target);
@@ -445,30 +432,22 @@ void Renderer::ShadowPass(Scene* scene, GLuint target) {
     glEnable(GL_CULL_FACE);
     glCullFace(GL_BACK);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (scene) {
-        // The matrices are kept even when the program is missing: the
-        // lookups of the other passes stay consistent with an empty map.
-        scene->depthProjection =
-            glm::perspective(ShadowFieldOfView(scene->shadowSpotSize.Evaluate()), 1.0f, 1.0f, 200.0f);
-        scene->depthView = ShadowView(scene->shadowSourcePos.Evaluate(), scene->shadowLookAt.Evaluate());
-        const glm::mat4 identity(1.0f);
-        scene->depthBiasMvp = scene->biasMatrix * (scene->depthProjection * scene->depthView * identity);
-        ShaderProgram* program = programs.shadowProgram.get();
-        if (Use(program)) {
-            // Opaque casters first, then glass, which casts like any other.
-            DrawObjects(*scene, program, scene->depthProjection, scene->depthView, false, false, true, false);
-            DrawObjects(*scene, program, scene->depthProjection, scene->depthView, false, true, true, false);
-        }
+    ShaderProgram* program = programs.shadowProgram.get();
+    if (Use(program)) {
+        // Opaque casters first, then glass, which casts like any other.
+        const PreparedFrame::Shadow& shadow = frame.shadow;
+        DrawObjects(frame, program, shadow.projection, shadow.view, {.glass = false, .onlyShadowCasters = true});
+        DrawObjects(frame, program, shadow.projection, shadow.view, {.glass = true, .onlyShadowCasters = true});
     }
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
-void Renderer::UpdateCubeMaps(Scene* scene) {
-    if (scene == lastCubeScene && !scene->renderCubemap.Evaluate()) return;
-    lastCubeScene = scene;
+void Renderer::UpdateCubeMaps(const PreparedFrame& frame) {
+    if (frame.currentScene == lastCubeScene && !frame.renderCubemap) return;
+    lastCubeScene = frame.currentScene;
     {
         ProfileScope scope(profiler, "cube render");
-        RenderCubeMap(scene, cubes.cube256);
+        RenderCubeMap(frame, cubes.cube256);
     }
     glColor4f(1, 1, 1, 1);
     glUseProgram(0);
@@ -485,38 +464,28 @@ void Renderer::UpdateCubeMaps(Scene* scene) {
     BlurCubeMap(cubes.cube128a, cubes.cube85a, cubes.cubeSize / 2, 10.0f, true);
 }
 
-void Renderer::RenderCubeMap(Scene* scene, CubeMap& cube) {
-    // The scene seen from its cube-map origin, face by face.
-    if (!scene) return;
+void Renderer::RenderCubeMap(const PreparedFrame& frame, CubeMap& cube) {
     ++cubeRenders;
-    glm::vec3 eye(0, 5, 0);
-    for (const auto& object : scene->objects) {
-        if (object->cubeMapOrigin) {
-            eye = object->position.Evaluate();
-            break;
-        }
-    }
     glBindFramebuffer(GL_FRAMEBUFFER, cube.framebuffer);
     ShaderProgram* program = programs.geometryProgram.get();
     if (Use(program)) {
-        UploadLights(*scene, program);
+        UploadLights(frame.lights, program);
         glUniform1i(program->UniformLocation("useCubemap"), 1);
         // The cube shading reads neither, but a shadow sampler must never
         // see a colour texture left on its unit.
-        program->SetTextureName("shadowMap", targets.shadowDepthTex, 4);
-        BindShadowMask(*program, scene, 6);
+        program->SetTextureName("shadowMap", targets.shadowDepthTex, GeometryUnits::shadowMap);
+        BindShadowMask(*program, frame.shadowMask, GeometryUnits::shadowMask);
         glActiveTexture(GL_TEXTURE0);
         glEnable(GL_DEPTH_TEST);
-        projection = glm::perspective(1.5707964f, 1.0f, 0.1f, 1000.0f);
+        const glm::mat4 projection = glm::perspective(1.5707964f, 1.0f, 0.1f, 1000.0f);
         SetViewport(cube.edge, cube.edge);
         for (const CubeFace& face : kCubeFaces) {
             glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, face.target, cube.texture, 0);
             // The clear colour is whatever was set last: the set-up colour on
             // the very first cube render, the glow chain's black after that.
             glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-            view = glm::lookAt(eye, eye + face.direction, face.up);
-            mvp = projection * view * model;
-            DrawObjects(*scene, program, projection, view, true, true, false, false);
+            const glm::mat4 view = glm::lookAt(frame.cubeEye, frame.cubeEye + face.direction, face.up);
+            DrawObjects(frame, program, projection, view, {.cube = true, .glass = true});
         }
         SetViewport(screenWidth, screenHeight);
     }
@@ -534,8 +503,8 @@ void Renderer::BlurCubeMap(CubeMap& destination, const CubeMap& source, int edge
     glUniform1i(program->UniformLocation("horizontal"), horizontal ? 1 : 0);
     glUniform1f(program->UniformLocation("blurStrength"), strength);
     glClearColor(1.0f, 0.0f, 0.0f, 0.0f);
-    glActiveTexture(GL_TEXTURE0);
-    glUniform1i(program->UniformLocation("cubeMap"), 0);
+    glActiveTexture(GL_TEXTURE0 + kPictureUnit);
+    glUniform1i(program->UniformLocation("cubeMap"), kPictureUnit);
     glBindTexture(GL_TEXTURE_CUBE_MAP, source.texture);
     SetViewport(edge, edge);
     const GLint faceLocation = program->UniformLocation("face");
@@ -550,31 +519,31 @@ void Renderer::BlurCubeMap(CubeMap& destination, const CubeMap& source, int edge
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
-void Renderer::GeometryPass(Scene& scene) {
+void Renderer::GeometryPass(const PreparedFrame& frame) {
     ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     ShaderProgram* program = programs.geometryProgram.get();
     if (!Use(program)) return;
     glUniform1i(program->UniformLocation("useCubemap"), 0);
-    BindCube(*program, "cubeMap", cubes.cube256.texture, 3);
-    program->SetTextureName("shadowMap", targets.shadowDepthTex, 4);
-    BindShadowMask(*program, &scene, 6);
-    DrawObjects(scene, program, projection, view, false, false, false, false);
+    BindCube(*program, "cubeMap", cubes.cube256.texture, GeometryUnits::cubeMap);
+    program->SetTextureName("shadowMap", targets.shadowDepthTex, GeometryUnits::shadowMap);
+    BindShadowMask(*program, frame.shadowMask, GeometryUnits::shadowMask);
+    DrawObjects(frame, program, frame.projection, frame.view, {.glass = false});
 }
 
-void Renderer::SsaoPass() {
+void Renderer::SsaoPass(const PreparedFrame& frame) {
     glBindFramebuffer(GL_FRAMEBUFFER, targets.ssaoTarget);
     ClearToBlack(GL_COLOR_BUFFER_BIT);
     ShaderProgram* program = programs.ssaoProgram.get();
     if (!Use(program)) return;
-    UploadMatrix(*program, "MVP", mvp);
-    UploadMatrix(*program, "M", model);
-    UploadMatrix(*program, "P", projection);
-    program->SetTextureName("colorMap", gbuffer.colorTex, 0);
-    program->SetTextureName("normalMap", gbuffer.normalTex, 1);
-    program->SetTextureName("tangentMap", gbuffer.tangentTex, 2);
-    program->SetTextureName("depthMap", gbuffer.depthTex, 3);
-    program->SetTextureName("positionMap", gbuffer.positionTex, 4);
-    program->SetTextureName("propertiesMap", gbuffer.propertiesTex, 5);
+    UploadMatrix(*program, "MVP", frame.mvp);
+    UploadMatrix(*program, "M", frame.model);
+    UploadMatrix(*program, "P", frame.projection);
+    program->SetTextureName("colorMap", gbuffer.colorTex, SsaoUnits::color);
+    program->SetTextureName("normalMap", gbuffer.normalTex, SsaoUnits::normal);
+    program->SetTextureName("tangentMap", gbuffer.tangentTex, SsaoUnits::tangent);
+    program->SetTextureName("depthMap", gbuffer.depthTex, SsaoUnits::depth);
+    program->SetTextureName("positionMap", gbuffer.positionTex, SsaoUnits::position);
+    program->SetTextureName("propertiesMap", gbuffer.propertiesTex, SsaoUnits::properties);
     glActiveTexture(GL_TEXTURE0);
     DrawFullScreenQuad();
 }
@@ -586,49 +555,48 @@ void Renderer::SsaoBlurPass(GLuint target, bool horizontal, GLuint input) {
     const GLfloat resolution[2] = {static_cast<GLfloat>(screenWidth), static_cast<GLfloat>(screenHeight)};
     glUniform2fv(program->UniformLocation("resolution"), 1, resolution);
     glUniform1i(program->UniformLocation("horizontal"), horizontal ? 1 : 0);
-    program->SetTextureName("ssaoMap", input, 0);
-    program->SetTextureName("normalMap", gbuffer.normalTex, 1);
-    program->SetTextureName("tangentMap", gbuffer.tangentTex, 2);
-    program->SetTextureName("depthMap", gbuffer.depthTex, 3);
-    program->SetTextureName("positionMap", gbuffer.positionTex, 4);
+    program->SetTextureName("ssaoMap", input, SsaoBlurUnits::occlusion);
+    program->SetTextureName("normalMap", gbuffer.normalTex, SsaoBlurUnits::normal);
+    program->SetTextureName("tangentMap", gbuffer.tangentTex, SsaoBlurUnits::tangent);
+    program->SetTextureName("depthMap", gbuffer.depthTex, SsaoBlurUnits::depth);
+    program->SetTextureName("positionMap", gbuffer.positionTex, SsaoBlurUnits::position);
     glActiveTexture(GL_TEXTURE0);
     DrawFullScreenQuad();
 }
 
-void Renderer::LightingPass(GLuint target) {
+void Renderer::LightingPass(const PreparedFrame& frame, GLuint target) {
     glBindFramebuffer(GL_FRAMEBUFFER, target);
     ShaderProgram* program = programs.deferredProgram.get();
     if (!Use(program)) return;
-    if (frame.currentScene) UploadLights(*frame.currentScene, program);
-    BindShadowMask(*program, frame.currentScene, 11);
-    const glm::mat4 depthBias = frame.currentScene ? frame.currentScene->depthBiasMvp : glm::mat4(1.0f);
-    UploadMatrix(*program, "MVP", mvp);
-    UploadMatrix(*program, "V", view);
-    UploadMatrix(*program, "M", model);
-    UploadMatrix(*program, "P", projection);
-    UploadMatrix(*program, "DepthBiasMVP", depthBias);
-    program->SetTextureName("colorMap", gbuffer.colorTex, 0);
-    program->SetTextureName("normalMap", gbuffer.normalTex, 1);
-    program->SetTextureName("tangentMap", gbuffer.tangentTex, 2);
-    program->SetTextureName("depthMap", gbuffer.depthTex, 3);
-    program->SetTextureName("positionMap", gbuffer.positionTex, 4);
-    program->SetTextureName("ssaoMap", targets.ssaoTex, 5);
-    program->SetTextureName("propertiesMap", gbuffer.propertiesTex, 6);
-    BindCube(*program, "cubeMap", cubes.cube256.texture, 7);
-    BindCube(*program, "cubeMapBlur", cubes.cube128b.texture, 8);
-    BindCube(*program, "cubeMapBlur2", cubes.cube85b.texture, 9);
-    BindCube(*program, "cubeMapBlur3", cubes.cube128a.texture, 10);
+    UploadLights(frame.lights, program);
+    BindShadowMask(*program, frame.shadowMask, LightingUnits::shadowMask);
+    UploadMatrix(*program, "MVP", frame.mvp);
+    UploadMatrix(*program, "V", frame.view);
+    UploadMatrix(*program, "M", frame.model);
+    UploadMatrix(*program, "P", frame.projection);
+    UploadMatrix(*program, "DepthBiasMVP", frame.shadow.biasMvp);
+    program->SetTextureName("colorMap", gbuffer.colorTex, LightingUnits::color);
+    program->SetTextureName("normalMap", gbuffer.normalTex, LightingUnits::normal);
+    program->SetTextureName("tangentMap", gbuffer.tangentTex, LightingUnits::tangent);
+    program->SetTextureName("depthMap", gbuffer.depthTex, LightingUnits::depth);
+    program->SetTextureName("positionMap", gbuffer.positionTex, LightingUnits::position);
+    program->SetTextureName("ssaoMap", targets.ssaoTex, LightingUnits::occlusion);
+    program->SetTextureName("propertiesMap", gbuffer.propertiesTex, LightingUnits::properties);
+    BindCube(*program, "cubeMap", cubes.cube256.texture, LightingUnits::cubeMap);
+    BindCube(*program, "cubeMapBlur", cubes.cube128b.texture, LightingUnits::cubeBlur);
+    BindCube(*program, "cubeMapBlur2", cubes.cube85b.texture, LightingUnits::cubeBlur2);
+    BindCube(*program, "cubeMapBlur3", cubes.cube128a.texture, LightingUnits::cubeBlur3);
     DrawFullScreenQuad();
 }
 
-void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage) {
+void Renderer::GlassPass(const PreparedFrame& frame, GLuint glassTarget, GLuint finalTarget, GLuint litImage) {
     // Glass samples copies, never the targets its two layers write.
-    CopyTexture(gbuffer.propertiesTex, gbuffer.savedPropertiesTex);
-    CopyTexture(gbuffer.tangentTex, gbuffer.savedTangentTex);
-    CopyTexture(gbuffer.colorTex, gbuffer.savedColorTex);
-    CopyTexture(gbuffer.normalTex, gbuffer.savedNormalTex);
+    CopyTexture(frame, gbuffer.propertiesTex, gbuffer.savedPropertiesTex);
+    CopyTexture(frame, gbuffer.tangentTex, gbuffer.savedTangentTex);
+    CopyTexture(frame, gbuffer.colorTex, gbuffer.savedColorTex);
+    CopyTexture(frame, gbuffer.normalTex, gbuffer.savedNormalTex);
     CopyDepth(gbuffer.depthTex, gbuffer.savedDepthTex);
-    CopyTexture(gbuffer.positionTex, gbuffer.savedPositionTex);
+    CopyTexture(frame, gbuffer.positionTex, gbuffer.savedPositionTex);
 
     ShaderProgram* simple = programs.simpleProgram.get();
     ShaderProgram* refraction = programs.refractionProgram.get();
@@ -638,26 +606,24 @@ void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage
     glBindFramebuffer(GL_FRAMEBUFFER, glassTarget);
     glDrawBuffers(1, kFiveBuffers);
     if (Use(simple)) {
-        simple->SetTextureName("renderedTexture", litImage, 0);
+        simple->SetTextureName("renderedTexture", litImage, kPictureUnit);
         DrawFullScreenQuad();
     }
     glEnable(GL_DEPTH_TEST);
     glDrawBuffers(5, kFiveBuffers);
-    if (Use(refraction) && frame.currentScene) {
+    if (Use(refraction)) {
         glUniform1i(refraction->UniformLocation("useCubemap"), 0);
-        BindCube(*refraction, "cubeMap", cubes.cube256.texture, 3);
-        UploadLights(*frame.currentScene, refraction);
+        BindCube(*refraction, "cubeMap", cubes.cube256.texture, GlassUnits::cubeMap);
+        UploadLights(frame.lights, refraction);
         glUniform2fv(refraction->UniformLocation("viewportResolution"), 1, resolution);
-        // "backgroundImage" (2D) and "cubeMapBlur" (cube) share unit 5; the
-        // shader samples only the first.
-        refraction->SetTextureName("backgroundImage", litImage, 5);
-        BindCube(*refraction, "cubeMapBlur", cubes.cube128b.texture, 5);
-        BindCube(*refraction, "cubeMapBlur2", cubes.cube85b.texture, 6);
-        BindCube(*refraction, "cubeMapBlur3", cubes.cube128a.texture, 7);
-        refraction->SetTextureName("shadowMap", targets.shadowDepthTex, 8);
+        refraction->SetTextureName("backgroundImage", litImage, GlassUnits::background);
+        BindCube(*refraction, "cubeMapBlur", cubes.cube128b.texture, GlassUnits::cubeBlur);
+        BindCube(*refraction, "cubeMapBlur2", cubes.cube85b.texture, GlassUnits::cubeBlur2);
+        BindCube(*refraction, "cubeMapBlur3", cubes.cube128a.texture, GlassUnits::cubeBlur3);
+        refraction->SetTextureName("shadowMap", targets.shadowDepthTex, GlassUnits::shadowMap);
         glUniform1i(refraction->UniformLocation("isFaceInverted"), 0);
-        BindShadowMask(*refraction, frame.currentScene, 9);
-        DrawObjects(*frame.currentScene, refraction, projection, view, false, true, false, true);
+        BindShadowMask(*refraction, frame.shadowMask, GlassUnits::shadowMask);
+        DrawObjects(frame, refraction, frame.projection, frame.view, {.glass = true, .invertFaces = true});
     }
 
     // The final layer starts as the opaque scene under the lit picture.
@@ -665,51 +631,51 @@ void Renderer::GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage
     glDrawBuffers(1, kFiveBuffers);
     glDisable(GL_DEPTH_TEST);
     if (Use(simple)) {
-        simple->SetTextureName("renderedTexture", litImage, 0);
+        simple->SetTextureName("renderedTexture", litImage, kPictureUnit);
         DrawFullScreenQuad();
     }
-    CopyTexture(gbuffer.savedTangentTex, gbuffer.finalTangentTex);
-    CopyTexture(gbuffer.savedNormalTex, gbuffer.finalNormalTex);
-    CopyTexture(gbuffer.propertiesTex, gbuffer.finalPropertiesTex);
+    CopyTexture(frame, gbuffer.savedTangentTex, gbuffer.finalTangentTex);
+    CopyTexture(frame, gbuffer.savedNormalTex, gbuffer.finalNormalTex);
+    CopyTexture(frame, gbuffer.propertiesTex, gbuffer.finalPropertiesTex);
     CopyDepth(gbuffer.savedDepthTex, gbuffer.finalDepthTex);
     // The back faces wrote gbuffer.savedPositionTex; gbuffer.positionTex still holds the
     // opaque positions.
-    CopyTexture(gbuffer.positionTex, gbuffer.finalPositionTex);
+    CopyTexture(frame, gbuffer.positionTex, gbuffer.finalPositionTex);
 
     // Front faces over the back-face picture, depth-tested against the opaque scene.
     glBindFramebuffer(GL_FRAMEBUFFER, finalTarget);
     glEnable(GL_DEPTH_TEST);
     glDrawBuffers(5, kFiveBuffers);
-    if (Use(refraction) && frame.currentScene) {
-        UploadLights(*frame.currentScene, refraction);
+    if (Use(refraction)) {
+        UploadLights(frame.lights, refraction);
         glUniform1i(refraction->UniformLocation("isFaceInverted"), 1);
-        refraction->SetTextureName("backgroundImage", gbuffer.glassColorTex, 4);
-        DrawObjects(*frame.currentScene, refraction, projection, view, false, true, false, false);
+        refraction->SetTextureName("backgroundImage", gbuffer.glassColorTex, GlassUnits::backgroundFront);
+        DrawObjects(frame, refraction, frame.projection, frame.view, {.glass = true});
     }
     glDisable(GL_DEPTH_TEST);
 }
 
-void Renderer::ReflectionPass(GLuint target, GLuint colorInput) {
+void Renderer::ReflectionPass(const PreparedFrame& frame, GLuint target, GLuint colorInput) {
     glBindFramebuffer(GL_FRAMEBUFFER, target);
     ShaderProgram* program = programs.reflectProgram.get();
     if (!Use(program)) return;
-    program->SetTextureName("colorMap", colorInput, 0);
-    program->SetTextureName("normalMap", gbuffer.finalNormalTex, 1);
-    program->SetTextureName("depthMap", gbuffer.finalDepthTex, 2);
-    program->SetTextureName("positionMap", gbuffer.finalPositionTex, 3);
-    program->SetTextureName("propertiesMap", gbuffer.finalPropertiesTex, 4);
-    program->SetTextureName("colorMapUnshaded", colorInput, 9);
-    program->SetTextureName("shadowMap", targets.shadowDepthTex, 5);
-    program->SetTextureName("positionMapGlass", gbuffer.finalPositionTex, 6);
-    UploadMatrix(*program, "DepthBiasMVP", frame.currentScene ? frame.currentScene->depthBiasMvp : glm::mat4(1.0f));
-    UploadMatrix(*program, "MVP", mvp);
-    UploadMatrix(*program, "M", model);
-    UploadMatrix(*program, "V", view);
-    UploadMatrix(*program, "P", projection);
+    program->SetTextureName("colorMap", colorInput, ReflectionUnits::color);
+    program->SetTextureName("normalMap", gbuffer.finalNormalTex, ReflectionUnits::normal);
+    program->SetTextureName("depthMap", gbuffer.finalDepthTex, ReflectionUnits::depth);
+    program->SetTextureName("positionMap", gbuffer.finalPositionTex, ReflectionUnits::position);
+    program->SetTextureName("propertiesMap", gbuffer.finalPropertiesTex, ReflectionUnits::properties);
+    program->SetTextureName("colorMapUnshaded", colorInput, ReflectionUnits::unshadedColor);
+    program->SetTextureName("shadowMap", targets.shadowDepthTex, ReflectionUnits::shadowMap);
+    program->SetTextureName("positionMapGlass", gbuffer.finalPositionTex, ReflectionUnits::glassPosition);
+    UploadMatrix(*program, "DepthBiasMVP", frame.shadow.biasMvp);
+    UploadMatrix(*program, "MVP", frame.mvp);
+    UploadMatrix(*program, "M", frame.model);
+    UploadMatrix(*program, "V", frame.view);
+    UploadMatrix(*program, "P", frame.projection);
     DrawFullScreenQuad();
 }
 
-void Renderer::ParticlePass(Scene& scene) {
+void Renderer::ParticlePass(const PreparedFrame& frame) {
     // targets.combined2Target shares the G-buffer's depth, so the scene hides the
     // particles behind it. The quads write depth too: a system drawn later
     // stays behind the sprites of one drawn before it.
@@ -720,21 +686,14 @@ void Renderer::ParticlePass(Scene& scene) {
     glDepthMask(GL_TRUE);
     glDisable(GL_CULL_FACE);
     glUseProgram(programs.particleProgram->program);
-    for (const auto& object : scene.objects) DrawParticles(*object, programs.particleProgram.get(), projection, view);
+    for (const PreparedFrame::ParticleQuads& quads : frame.particleQuads)
+        DrawQuads(quads, programs.particleProgram.get(), frame.projection, frame.view, frame.shadow.biasMvp);
     glDisable(GL_BLEND);
 }
 
-void Renderer::GlowPass(Scene& scene, ShaderProgram* program, GLuint tmpTarget, GLuint sceneImage, GLuint target,
-                        GLuint tmpImage, GLuint positionImage) {
+void Renderer::GlowPass(const PreparedFrame::Post& levels, ShaderProgram* program, GLuint tmpTarget,
+                        GLuint sceneImage, GLuint target, GLuint tmpImage, GLuint positionImage) {
     // Anamorphic streaks, flares and lens reflections of the bright parts.
-    float anamorphic = scene.anamorphicGlow.Evaluate();
-    float flare = scene.lensFlare.Evaluate();
-    float reflect = scene.lensReflect.Evaluate();
-    if (const Camera* camera = EffectCamera(*this)) {
-        anamorphic = camera->anamorphicGlow.Evaluate();
-        flare = camera->lensFlare.Evaluate();
-        reflect = camera->lensReflect.Evaluate();
-    }
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     // Both targets are cleared first: without the program the mix adds no
     // glow rather than last frame's.
@@ -743,48 +702,39 @@ void Renderer::GlowPass(Scene& scene, ShaderProgram* program, GLuint tmpTarget, 
     glBindFramebuffer(GL_FRAMEBUFFER, tmpTarget);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     if (!Use(program)) return;
-    glUniform1f(program->UniformLocation("uAnamorphicIntensity"), anamorphic);
-    glUniform1f(program->UniformLocation("uLensFlareIntensity"), flare);
-    glUniform1f(program->UniformLocation("uRadialReflectIntensity"), reflect);
+    glUniform1f(program->UniformLocation("uAnamorphicIntensity"), levels.anamorphicGlow);
+    glUniform1f(program->UniformLocation("uLensFlareIntensity"), levels.lensFlare);
+    glUniform1f(program->UniformLocation("uRadialReflectIntensity"), levels.lensReflect);
     glUniform1i(program->UniformLocation("isHorizontal"), 1);
-    program->SetTextureName("texture", sceneImage, 0);
-    program->SetTextureName("texturePosition", positionImage, 1);
+    program->SetTextureName("texture", sceneImage, GlowUnits::image);
+    program->SetTextureName("texturePosition", positionImage, GlowUnits::position);
     // Each pixel's glow amount, for the halo of glowing objects.
-    program->SetTextureName("textureProperties", gbuffer.finalPropertiesTex, 2);
+    program->SetTextureName("textureProperties", gbuffer.finalPropertiesTex, GlowUnits::properties);
     DrawFullScreenQuad();
 
     glBindFramebuffer(GL_FRAMEBUFFER, target);
     glUniform1i(program->UniformLocation("isHorizontal"), 0);
-    program->SetTextureName("texture", tmpImage, 0);
-    program->SetTextureName("texturePosition", positionImage, 1);
+    program->SetTextureName("texture", tmpImage, GlowUnits::image);
+    program->SetTextureName("texturePosition", positionImage, GlowUnits::position);
     DrawFullScreenQuad();
     glActiveTexture(GL_TEXTURE0);
 }
 
-bool Renderer::LensDirtPass(ShaderProgram* program, GLuint target, GLuint glowImage, GLuint sceneImage,
-                            Texture* dirtTexture) {
+bool Renderer::LensDirtPass(const PreparedFrame::Post& levels, ShaderProgram* program, GLuint target,
+                            GLuint glowImage, GLuint sceneImage) {
     // The glow through the lens dirt, the fades and the colour filter.
     glBindFramebuffer(GL_FRAMEBUFFER, target);
-    float dirt = 1.0f, clean = 1.0f, black = 0.0f, white = 0.0f, filter = 0.0f;
-    glm::vec3 filterColor(1.0f);
-    if (const Camera* camera = EffectCamera(*this)) {
-        dirt = camera->lensDirtIntensity.Evaluate();
-        clean = camera->lensDirtCleanIntensity.Evaluate();
-        black = camera->fadeBlack.Evaluate();
-        white = camera->fadeWhite.Evaluate();
-        filter = camera->colorFilterIntensity.Evaluate();
-        filterColor = camera->colorFilterColor.Evaluate();
-    }
-    if (!Use(program) || !dirtTexture) return false;
-    glUniform1f(program->UniformLocation("uLensDirtIntensity"), dirt);
-    glUniform1f(program->UniformLocation("uLensDirtIntensityClean"), clean);
-    glUniform1f(program->UniformLocation("uFadeToBlack"), black);
-    glUniform1f(program->UniformLocation("uFadeToWhite"), white);
-    glUniform1f(program->UniformLocation("uColorFilterIntensity"), filter);
-    glUniform3f(program->UniformLocation("uColorFilterColor"), filterColor.x, filterColor.y, filterColor.z);
-    program->SetTextureName("texLensDirtIntensity", glowImage, 0);
-    program->SetTextureName("texScene", sceneImage, 1);
-    program->SetTexture("texLensDirt", dirtTexture, 2);
+    if (!Use(program) || !levels.lensDirtTexture) return false;
+    glUniform1f(program->UniformLocation("uLensDirtIntensity"), levels.lensDirt);
+    glUniform1f(program->UniformLocation("uLensDirtIntensityClean"), levels.lensDirtClean);
+    glUniform1f(program->UniformLocation("uFadeToBlack"), levels.fadeBlack);
+    glUniform1f(program->UniformLocation("uFadeToWhite"), levels.fadeWhite);
+    glUniform1f(program->UniformLocation("uColorFilterIntensity"), levels.colorFilter);
+    const glm::vec3& color = levels.colorFilterColor;
+    glUniform3f(program->UniformLocation("uColorFilterColor"), color.x, color.y, color.z);
+    program->SetTextureName("texLensDirtIntensity", glowImage, LensDirtUnits::glow);
+    program->SetTextureName("texScene", sceneImage, LensDirtUnits::scene);
+    program->SetTexture("texLensDirt", levels.lensDirtTexture, LensDirtUnits::dirt);
     DrawFullScreenQuad();
     glActiveTexture(GL_TEXTURE0);
     return true;
@@ -796,18 +746,7 @@ void Renderer::FinalBlit() {
     ClearToBlack(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     ShaderProgram* program = programs.simpleProgram.get();
     if (!Use(program)) return;
-    program->SetTextureName("renderedTexture", targets.shownTex ? targets.shownTex : targets.combined2Tex, 0);
+    program->SetTextureName("renderedTexture", targets.shownTex ? targets.shownTex : targets.combined2Tex, kPictureUnit);
     DrawFullScreenQuad();
 }
 
-Texture* Renderer::LensDirtTexture() {
-    ResourceManager& resources = ResourceManager::Instance();
-    if (frame.currentCamera && frame.currentScene && !frame.currentScene->cameras.empty()) {
-        if (!frame.currentCamera->lensDirtTexture)
-            frame.currentCamera->lensDirtTexture = resources.FindTexture(frame.currentCamera->lensDirtHash);
-        if (frame.currentCamera->lensDirtTexture) return frame.currentCamera->lensDirtTexture;
-    }
-    static const uint32_t defaultHash = NameHash("lensdirt.jpg");
-    if (!defaultLensDirt) defaultLensDirt = resources.FindTexture(defaultHash);
-    return defaultLensDirt;
-}

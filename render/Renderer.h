@@ -11,11 +11,10 @@
 
 #include "platform/Input.h"
 #include "render/CubeMap.h"
-#include "render/FrameClock.h"
 #include "render/ShaderProgram.h"
+#include "playback/PreparedFrame.h"
 #include "scene/FrameState.h"
 
-class MusicClock;
 class Music;
 class Window;
 class Scene;
@@ -23,9 +22,11 @@ class Camera;
 class PassProfiler;
 class Texture;
 
-// The render singleton: the shell's settings, the pipeline's GL objects in
-// named groups (G-buffers, targets, programs, cubes), the frame state and
-// matrices every pass reads, and the passes in the order DrawFrame runs them.
+// The back end of a frame and the shell's settings: the pipeline's GL
+// objects in named groups (G-buffers, targets, programs, cubes) and the
+// passes in the order DrawFrame runs them. Every pass draws from the
+// PreparedFrame the front end (playback/FrameDriver.h) made, which it reads
+// as const; nothing here writes into a scene.
 class Renderer {
 public:
     static Renderer& Instance();
@@ -33,8 +34,7 @@ public:
     // Audio set-up used by the entry.
     int audioDevice = -1;       // -1: the default device
     int audioFrequency = 44100;
-    Music* music = nullptr;             // the soundtrack; owned by the entry
-    MusicClock* musicClock = nullptr;   // what RenderFrame reads (the music, or a tool's clock)
+    Music* music = nullptr;  // the soundtrack; owned by the entry
 
     // Watcher -> render thread: the music has been started (or failed to start).
     std::atomic<bool> playing{false};
@@ -105,23 +105,12 @@ public:
     GLuint quadBuffer = 0;        // the full-screen quad
     GLuint defaultNormalTex = 0;  // 1x1 (128, 128, 255): a flat tangent-space normal
     GLuint whiteTex = 0;          // 1x1 white
-    GLenum primitiveMode = GL_TRIANGLES;  // of mesh draws
 
     std::unique_ptr<InputState> inputState = std::make_unique<InputState>();
 
-    // Frame state published by the frame driver (playback/FrameDriver.h);
-    // render thread only.
+    // Where the production stands, published by the frame driver
+    // (playback/FrameDriver.h); render thread only.
     FrameState& frame = FrameState::Current();
-    int64_t previousTicks = 0;  // tick clock at the previous played frame; 0 before the first
-
-    // Frame matrices and the current camera's evaluated values, written by
-    // the view set-up; render thread only.
-    glm::mat4 projection{1.0f};
-    glm::mat4 view{1.0f};
-    glm::mat4 model{1.0f};
-    glm::mat4 mvp{1.0f};
-    glm::vec3 cameraRotation{0.0f};
-    glm::vec3 cameraPosition{0.0f};
 
     // Programs, targets and default textures; render thread, context current.
     // Failures are logged and set-up goes on: a missing shader leaves its
@@ -132,48 +121,46 @@ public:
     // Draws the full-screen quad.
     void DrawFullScreenQuad();
     // Draws `source` into `destination` (both W x H colour textures) with
-    // copyProgram. Leaves the copy framebuffer bound and depth testing off.
-    void CopyTexture(GLuint source, GLuint destination);
+    // copyProgram, with the frame's camera matrices. Leaves the copy
+    // framebuffer bound and depth testing off.
+    void CopyTexture(const PreparedFrame& frame, GLuint source, GLuint destination);
     // Blits the W x H depth texture `source` into `destination`; leaves
     // framebuffer 0 bound for reading and drawing.
     void CopyDepth(GLuint source, GLuint destination);
-    // The pipeline for the frame's current scene.
-    void DrawFrame();
+    // Edited shaders take effect before anything is drawn with them: every
+    // program rebuilds itself when its files changed, while shaderWatch is set.
+    void CheckShaders();
+    // The pipeline for a prepared frame with a scene.
+    void DrawFrame(const PreparedFrame& frame);
     // A frame no shot covers: the window shows black, not whatever the back
     // buffer held.
     void ClearFrame();
-    // The frame's view set-up for the current camera at the current frame:
-    // writes projection, cameraRotation and cameraPosition, and `view` and
-    // `model`. Does nothing without a current camera.
-    void SetUpView(glm::mat4& view, glm::mat4& model);
-
     // The passes of the frame, in the order DrawFrame runs them. Each binds
     // its own target and sets the state it needs. Render thread.
     void RebuildPrograms();
-    void ShadowPass(Scene* scene, GLuint target);
+    void ShadowPass(const PreparedFrame& frame, GLuint target);
     // Renders and blurs the environment cube when the scene changed since
     // the last render or asks for it every frame.
-    void UpdateCubeMaps(Scene* scene);
-    void RenderCubeMap(Scene* scene, CubeMap& cube);
+    void UpdateCubeMaps(const PreparedFrame& frame);
+    // The scene seen from the frame's cube eye, face by face, with its own
+    // projection and views: the camera's are not touched.
+    void RenderCubeMap(const PreparedFrame& frame, CubeMap& cube);
     void BlurCubeMap(CubeMap& destination, const CubeMap& source, int edge, float strength, bool horizontal);
-    void GeometryPass(Scene& scene);
-    void SsaoPass();
+    void GeometryPass(const PreparedFrame& frame);
+    void SsaoPass(const PreparedFrame& frame);
     void SsaoBlurPass(GLuint target, bool horizontal, GLuint input);
-    void LightingPass(GLuint target);
-    void GlassPass(GLuint glassTarget, GLuint finalTarget, GLuint litImage);
-    void ReflectionPass(GLuint target, GLuint colorInput);
-    void ParticlePass(Scene& scene);
-    void GlowPass(Scene& scene, ShaderProgram* program, GLuint tmpTarget, GLuint sceneImage, GLuint target,
-                  GLuint tmpImage, GLuint positionImage);
+    void LightingPass(const PreparedFrame& frame, GLuint target);
+    void GlassPass(const PreparedFrame& frame, GLuint glassTarget, GLuint finalTarget, GLuint litImage);
+    void ReflectionPass(const PreparedFrame& frame, GLuint target, GLuint colorInput);
+    void ParticlePass(const PreparedFrame& frame);
+    void GlowPass(const PreparedFrame::Post& levels, ShaderProgram* program, GLuint tmpTarget, GLuint sceneImage,
+                  GLuint target, GLuint tmpImage, GLuint positionImage);
     // Mixes into `target`, which must not hold `glowImage` or `sceneImage`.
     // False when nothing was drawn (no program, no dirt texture).
-    bool LensDirtPass(ShaderProgram* program, GLuint target, GLuint glowImage, GLuint sceneImage,
-                      Texture* dirtTexture);
+    bool LensDirtPass(const PreparedFrame::Post& levels, ShaderProgram* program, GLuint target, GLuint glowImage,
+                      GLuint sceneImage);
     // The composed picture to the default framebuffer.
     void FinalBlit();
-    // The current camera's lens dirt, else the production's default; null
-    // when neither is registered.
-    Texture* LensDirtTexture();
     // Viewport and scissor box together: every pass draws into the whole of
     // the rectangle it sets.
     void SetViewport(int width, int height);
@@ -181,18 +168,12 @@ public:
     Scene* lastCubeScene = nullptr;  // the scene the environment cube shows
     int cubeRenders = 0;             // cube renders since start, for tests and profiles
 
-    // Where frame times come from: null for the steady clock (the player),
-    // a stepped clock for the capture tool. Render thread.
-    FrameClock* frameClock = nullptr;
-    SteadyFrameClock steadyClock;
-    // GPU time per pass when set (the capture tool's --profile).
+    // GPU and CPU time per pass when set (the capture tool's --profile).
     PassProfiler* profiler = nullptr;
-    static constexpr int64_t kNominalFrameMicroseconds = 16667;
 
 private:
     Renderer() = default;
     // Made by the first copy, kept for the life of the process.
     GLuint copyFramebuffers[2] = {0, 0};
     GLuint depthCopyFramebuffers[2] = {0, 0};
-    Texture* defaultLensDirt = nullptr;  // kept once found
 };

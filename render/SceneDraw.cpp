@@ -2,130 +2,115 @@
 
 #include <GL/glew.h>
 
-#include "render/ApplyMaterial.h"
 #include "render/ApplyRenderState.h"
 #include "render/MeshDraw.h"
-#include "render/ParticleDraw.h"
-#include "render/Renderer.h"
-#include "resources/Material.h"
 #include "render/ShaderProgram.h"
-#include "scene/Array.h"
-#include "scene/Scene.h"
 
 namespace {
 
-// Set by DrawObjects for the cube-map render, where objects are drawn when
-// "Render to Cubemap?" is on, whatever "Render model?" says.
-bool drawAllObjects = false;
+struct PassInputs {
+    const PreparedFrame& frame;
+    ShaderProgram* program;
+    const glm::mat4& projection;
+    const glm::mat4& view;
+    bool cube;
+};
 
-// The glass flag of the material the object draws with now. Asking the
-// object's material property rather than the material of its previous draw
-// keeps glass out of the opaque passes on the first frame it is drawn and on
-// the frame its material key changes.
-bool IsGlass(const Object& object) {
-    std::shared_ptr<const Material> material = object.materialProperty.Evaluate();
-    return material && material->glass;
-}
+bool Usable(const ShaderProgram* program) { return program && program->program != 0; }
 
-}  // namespace
-
-void DrawObjects(Scene& scene, ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view,
-                 bool allObjects, bool glassWanted, bool onlyShadowCasters, bool invertFaces) {
-    drawAllObjects = allObjects;
-    Renderer::Instance().primitiveMode = GL_TRIANGLES;
-    scene.projection = projection;
-    scene.view = view;
-
-    // Objects a reload replaces stay alive until the frame ends.
-    if (!allObjects) scene.PollFile();
-
-    glFrontFace(invertFaces ? GL_CCW : GL_CW);
-    const GLuint name = program ? program->program : 0;
-    for (auto& object : scene.objects) {
-        glUseProgram(name);
-        if (!allObjects && IsGlass(*object) != glassWanted) continue;
-        if (onlyShadowCasters && !object->castShadow.Evaluate()) continue;
-        DrawObject(*object, program, projection, view);
+// "draw.model": a copy of the owner's mesh per emitted particle, alive or dead.
+void DrawParticleModels(const PassInputs& pass, const PreparedFrame::Drawable& d) {
+    if (!d.particleModels || !Usable(pass.program)) return;
+    ShaderProgram& program = *pass.program;
+    Apply(d.particleState, pass.program, pass.projection, pass.view, d.objectId, pass.frame.shadow.biasMvp);
+    glUniform1i(program.UniformLocation("quadParticles"), 0);
+    const GLint modelScale = program.UniformLocation("modelScale");
+    for (uint32_t i = 0; i < d.particleCopies.count; ++i) {
+        const PreparedFrame::Instance& copy = pass.frame.instances[d.particleCopies.first + i];
+        glUniform3fv(modelScale, 1, &copy.modelScale.x);
+        ApplyInstance(pass.program, pass.projection, pass.view, copy.matrix);
+        DrawMesh(*d.particleState.mesh);
     }
 }
 
-void DrawObject(Object& object, ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view) {
-    if (drawAllObjects && !object.renderToCubemap.Evaluate()) return;
-    Renderer& renderer = Renderer::Instance();
-    ObjectRenderState& renderState = object.renderState;
+// Every copy of the object's array chain: the owner's render state once,
+// then each copy's matrices, "modelScale" and a draw of the owner's mesh.
+void DrawArrayCopies(const PassInputs& pass, const PreparedFrame::Drawable& d) {
+    Apply(d.state, pass.program, pass.projection, pass.view, d.objectId, pass.frame.shadow.biasMvp);
+    if (!Usable(pass.program)) return;
+    const GLint scaleLocation = pass.program->UniformLocation("modelScale");
+    for (uint32_t i = 0; i < d.arrayCopies.count; ++i) {
+        const PreparedFrame::Instance& copy = pass.frame.instances[d.arrayCopies.first + i];
+        ApplyInstance(pass.program, pass.projection, pass.view, copy.matrix);
+        glUniform3f(scaleLocation, copy.modelScale.x, copy.modelScale.y, copy.modelScale.z);
+        if (d.state.mesh) DrawMesh(*d.state.mesh);
+    }
+}
 
-    renderState.mesh = object.model.Evaluate();
-    object.appliedMaterial = object.materialProperty.Evaluate();
-    if (object.appliedMaterial) ApplyMaterial(renderState, *object.appliedMaterial, object.color.Evaluate());
+// Draws drawable `index` and its subtree; returns the index past it.
+uint32_t DrawObject(const PassInputs& pass, uint32_t index) {
+    const PreparedFrame::Drawable& d = pass.frame.drawables[index];
+    if (pass.cube && !d.renderToCubemap) return d.subtreeEnd;
 
     // A program that did not build takes no uniforms and draws nothing of
     // this object's own; its children still try.
-    const bool usable = program && program->program != 0;
+    const bool usable = Usable(pass.program);
     if (usable) {
-        ShaderProgram& p = *program;
+        ShaderProgram& p = *pass.program;
         glUseProgram(p.program);
-        const glm::vec3 add = object.uvAdd.Evaluate();
-        glUniform3f(p.UniformLocation("uvAdd"), add.x, add.y, add.z);
-        glUniform1i(p.UniformLocation("uvGen"), object.generateUv.Evaluate() ? 1 : 0);
-        glUniform1f(p.UniformLocation("uvGenScale"), object.uvGenScale.Evaluate());
-        glUniform1i(p.UniformLocation("uvGenWorldSpace"), object.uvGenWorldSpace.Evaluate() ? 1 : 0);
-        glUniform1f(p.UniformLocation("alphaThreshold"), object.alphaThreshold.Evaluate());
-        glUniform1f(p.UniformLocation("shadowReciveAmount"), object.shadowReceive.Evaluate());
-        glUniform1f(p.UniformLocation("glowAmount"), object.glow.Evaluate());
+        glUniform3f(p.UniformLocation("uvAdd"), d.uvAdd.x, d.uvAdd.y, d.uvAdd.z);
+        glUniform1i(p.UniformLocation("uvGen"), d.generateUv ? 1 : 0);
+        glUniform1f(p.UniformLocation("uvGenScale"), d.uvGenScale);
+        glUniform1i(p.UniformLocation("uvGenWorldSpace"), d.uvGenWorldSpace ? 1 : 0);
+        glUniform1f(p.UniformLocation("alphaThreshold"), d.alphaThreshold);
+        glUniform1f(p.UniformLocation("shadowReciveAmount"), d.shadowReceive);
+        glUniform1f(p.UniformLocation("glowAmount"), d.glow);
     }
 
-    renderState.position = object.DrawPosition(renderer.frame.currentScene, renderState.position);
-    renderState.scale = object.scale.Evaluate();
-    renderState.rotation = object.rotation.Evaluate();
-
-    if (object.cullFace.Evaluate()) {
+    if (d.cullFace) {
         glEnable(GL_CULL_FACE);
         glCullFace(GL_FRONT);
     } else {
         glDisable(GL_CULL_FACE);
     }
 
-    if ((drawAllObjects || object.renderModel.Evaluate()) && renderState.mesh && usable) {
-        glUseProgram(program->program);
-        Apply(renderState, program, projection, view, object.id);
-        DrawMesh(*renderState.mesh, renderer.primitiveMode);
+    if ((pass.cube || d.renderModel) && d.state.mesh && usable) {
+        glUseProgram(pass.program->program);
+        Apply(d.state, pass.program, pass.projection, pass.view, d.objectId, pass.frame.shadow.biasMvp);
+        DrawMesh(*d.state.mesh);
     }
     glUseProgram(0);
 
-    if (object.particles) DrawModels(*object.particles, program, projection, view);
-    if (!object.arrays.empty()) DrawArray(*object.arrays.front(), program, projection, view);
+    DrawParticleModels(pass, d);
+    if (d.arrays) DrawArrayCopies(pass, d);
 
-    for (auto& child : object.children) {
-        ParentOffset offset(object, *child);
-        DrawObject(*child, program, projection, view);
+    uint32_t next = index + 1;
+    while (next < d.subtreeEnd) next = DrawObject(pass, next);
+    return d.subtreeEnd;
+}
+
+}  // namespace
+
+void DrawObjects(const PreparedFrame& frame, ShaderProgram* program, const glm::mat4& projection,
+                 const glm::mat4& view, DrawSelection selection) {
+    const PassInputs pass{frame, program, projection, view, selection.cube};
+    glFrontFace(selection.invertFaces ? GL_CCW : GL_CW);
+    const GLuint name = program ? program->program : 0;
+    const uint32_t count = static_cast<uint32_t>(frame.drawables.size());
+    for (uint32_t i = 0; i < count; i = frame.drawables[i].subtreeEnd) {
+        glUseProgram(name);
+        const PreparedFrame::Drawable& d = frame.drawables[i];
+        if (!selection.cube && d.glass != selection.glass) continue;
+        if (selection.onlyShadowCasters && !d.castShadow) continue;
+        DrawObject(pass, i);
     }
 }
 
-void DrawArray(Array& first, ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view) {
-    for (Array* array = &first; array; array = array->next) {
-        array->program = program;
-        array->projection = projection;
-        array->view = view;
-    }
-    ObjectRenderState& state = first.owner.renderState;
-    Apply(state, program, projection, view, first.owner.id);
-    if (!program || program->program == 0) return;
-    ArrayInstances(first, first.drawn);
-    const GLint scaleLocation = program->UniformLocation("modelScale");
-    const GLenum mode = Renderer::Instance().primitiveMode;
-    for (const ArrayInstance& instance : first.drawn) {
-        ApplyInstance(state, program, projection, view, instance.matrix);
-        glUniform3f(scaleLocation, instance.modelScale.x, instance.modelScale.y, instance.modelScale.z);
-        if (state.mesh) DrawMesh(*state.mesh, mode);
-    }
-}
-
-void UploadLights(Scene& scene, ShaderProgram* program) {
-    scene.GatherLights();
+void UploadLights(const PreparedFrame::Lights& lights, ShaderProgram* program) {
     // A program that did not build takes no uniforms.
-    if (!program || program->program == 0) return;
+    if (!Usable(program)) return;
     glUseProgram(program->program);
-    glUniform1i(program->UniformLocation("usedLights"), scene.lightCount);
-    glUniform4fv(program->UniformLocation("lightsPos"), Scene::kMaxLights, &scene.lightPositions[0][0]);
-    glUniform4fv(program->UniformLocation("lightsCol"), Scene::kMaxLights, &scene.lightColors[0][0]);
+    glUniform1i(program->UniformLocation("usedLights"), lights.count);
+    glUniform4fv(program->UniformLocation("lightsPos"), PreparedFrame::kMaxLights, &lights.positions[0][0]);
+    glUniform4fv(program->UniformLocation("lightsCol"), PreparedFrame::kMaxLights, &lights.colors[0][0]);
 }

@@ -99,11 +99,15 @@ std::vector<ArrayInstance> ArrayInstances(const Array& first) {
 }
 
 void ArrayInstances(const Array& first, std::vector<ArrayInstance>& out) {
+    ArrayInstances(first, first.owner.position.Evaluate(), out);
+}
+
+void ArrayInstances(const Array& first, const glm::vec3& ownerPosition, std::vector<ArrayInstance>& out) {
     out.clear();
     const Array* last = &first;
     while (last->next) last = last->next;
     // The owner's own copy-transform source is not taken into account.
-    ChainWalk walk{ModelMatrix(first.owner.position.Evaluate(), first.owner.rotation.Evaluate()),
+    ChainWalk walk{ModelMatrix(ownerPosition, first.owner.rotation.Evaluate()),
                    first.owner.scale.Evaluate() * last->scaleMultiplier.Evaluate(), out};
     walk.Walk(first, nullptr, 1.0f);
     if (walk.cut && !first.cutLogged) {

@@ -12,14 +12,13 @@ namespace pugi {
 class xml_node;
 }
 class Object;
-class ShaderProgram;
 struct ArrayInstance;
 
 // Copies of an object's mesh along a procedural pattern. Instance i moves by
 // i x translate, swings about the array origin by i x rotateCenter and spins
 // by i x i x rotateInstance. Arrays of one object form a chain: every
 // instance of one array carries a whole copy of the next, and only the last
-// one draws (render/SceneDraw.h). Loaded with the owner; used on the render
+// one draws. Loaded with the owner; used on the render
 // thread only.
 class Array {
 public:
@@ -35,10 +34,6 @@ public:
     PropertyVec3 rotateInstance;        // degrees per index squared about each copy's origin
     PropertyVec3 scaleMultiplier;       // per axis, on the owner's scale
     PropertyLine scaleOverIndex;        // over i / count
-    // Kept by the draw for the copies of the chain.
-    glm::mat4 projection{1.0f};
-    glm::mat4 view{1.0f};
-    ShaderProgram* program = nullptr;
     Array* next = nullptr;  // the following array of the owner's chain
     // Whether a cut at kMaxArrayInstances was logged for the chain starting
     // here: once, not every frame.
@@ -48,10 +43,6 @@ public:
 
     // The local matrix of instance i at the current frame: C x P x R.
     glm::mat4 InstanceMatrix(int i) const;
-
-    // The copies of the latest draw of the chain starting here; refilled by
-    // every draw and keeping its capacity, so frames do not allocate.
-    std::vector<ArrayInstance> drawn;
 };
 
 // One copy drawn by a chain of arrays.
@@ -73,3 +64,6 @@ constexpr size_t kMaxArrayInstances = 1 << 16;
 std::vector<ArrayInstance> ArrayInstances(const Array& first);
 // The same into `out`, which is emptied first and keeps its capacity.
 void ArrayInstances(const Array& first, std::vector<ArrayInstance>& out);
+// The same for an owner standing at `ownerPosition` (a child under its
+// parent: scene/Object.h PositionUnder).
+void ArrayInstances(const Array& first, const glm::vec3& ownerPosition, std::vector<ArrayInstance>& out);

@@ -143,11 +143,11 @@ const Object* Object::CopySource(const Scene* scene) const {
     return nullptr;
 }
 
-glm::vec3 Object::DrawPosition(const Scene* scene, const glm::vec3& previous) const {
-    if (copyFromName.empty()) return position.Evaluate();
+glm::vec3 Object::DrawPosition(const Scene* scene, const glm::vec3& placed, const glm::vec3& previous) const {
+    if (copyFromName.empty()) return placed;
     const Object* source = CopySource(scene);
     if (!source) return previous;
-    return source->position.Evaluate() + position.Evaluate();
+    return source->position.Evaluate() + placed;
 }
 
 glm::mat4 ModelMatrix(const glm::vec3& position, const glm::vec3& rotationDegrees) {
@@ -157,8 +157,15 @@ glm::mat4 ModelMatrix(const glm::vec3& position, const glm::vec3& rotationDegree
     return glm::rotate(m, rotationDegrees.z * kRadiansPerDegree, glm::vec3(0, 0, 1));
 }
 
-ParentOffset::ParentOffset(const Object& parent, Object& child) : parent(parent), child(child) {
-    child.position.baseValue += parent.position.Evaluate();
+glm::mat4 DrawMatrix(const glm::vec3& position, const glm::vec3& rotationDegrees) {
+    const glm::mat4 identity(1.0f);
+    const glm::mat4 rx = glm::rotate(identity, rotationDegrees.x * kRadiansPerDegree, glm::vec3(1, 0, 0));
+    const glm::mat4 ry = glm::rotate(identity, rotationDegrees.y * kRadiansPerDegree, glm::vec3(0, 1, 0));
+    const glm::mat4 rz = glm::rotate(identity, rotationDegrees.z * kRadiansPerDegree, glm::vec3(0, 0, 1));
+    const glm::mat4 t = glm::translate(identity, position);
+    return t * rx * ry * rz;
 }
 
-ParentOffset::~ParentOffset() { child.position.baseValue -= parent.position.Evaluate(); }
+glm::vec3 PositionUnder(const Object& child, const glm::vec3& parentPosition) {
+    return child.position.EvaluateAt(CurrentFrame(), child.position.baseValue + parentPosition);
+}

@@ -103,27 +103,18 @@ public:
     // The first top-level object of `scene` named copyFromName; null when
     // the name is empty or matches none.
     const Object* CopySource(const Scene* scene) const;
-    // Where the draw places the mesh: the copy source's position plus this
-    // object's, or this object's own without a source name. When the source
-    // is missing, `previous` (the last draw's position) is kept.
-    glm::vec3 DrawPosition(const Scene* scene, const glm::vec3& previous) const;
+    // Where the draw places the mesh, given the object's own `placed`
+    // position (PositionUnder for a child): the copy source's position plus
+    // that, or that alone without a source name. When the source is
+    // missing, `previous` (the last draw's position) is kept.
+    glm::vec3 DrawPosition(const Scene* scene, const glm::vec3& placed, const glm::vec3& previous) const;
 };
 
 // T(position) x Rx x Ry x Rz, angles in degrees.
 glm::mat4 ModelMatrix(const glm::vec3& position, const glm::vec3& rotationDegrees);
 
-// A child drawn under its parent follows the parent's position through its
-// base value, for the length of the child's draw: the offset is added when
-// this is made and the parent's position, evaluated again, is subtracted
-// when it ends.
-class ParentOffset {
-public:
-    ParentOffset(const Object& parent, Object& child);
-    ~ParentOffset();
-    ParentOffset(const ParentOffset&) = delete;
-    ParentOffset& operator=(const ParentOffset&) = delete;
-
-private:
-    const Object& parent;
-    Object& child;
-};
+// Where `child` stands when drawn under a parent standing at
+// `parentPosition` (the parent's own placed position): the parent's position
+// moves the child's base, so a keyed child follows it only while the frame
+// lies strictly between two of the child's keys.
+glm::vec3 PositionUnder(const Object& child, const glm::vec3& parentPosition);

@@ -112,8 +112,8 @@ template class KeyedProperty<int32_t>;
 
 // --- PropertyVec3 ---
 
-glm::vec3 PropertyVec3::EvaluateAt(float c) const {
-    if (const glm::vec3* value = Prelude()) return *value;
+glm::vec3 PropertyVec3::EvaluateAt(float c, const glm::vec3& base) const {
+    if (const glm::vec3* value = Prelude()) return value == &baseValue ? base : *value;
     for (const auto& [frame, value] : keys)
         if (static_cast<float>(frame) == c) return value;
 
@@ -145,7 +145,7 @@ glm::vec3 PropertyVec3::EvaluateAt(float c) const {
     const glm::vec3 P0 = p0->second, P1 = p1->second, P2 = p2->second, P3 = p3->second;
     glm::vec3 spline = 0.5f * (2.0f * P1 + (P2 - P0) * t + (2.0f * P0 - 5.0f * P1 + 4.0f * P2 - P3) * (t * t) +
                                (-P0 + 3.0f * P1 - 3.0f * P2 + P3) * (t * t * t));
-    return baseValue + spline;
+    return base + spline;
 }
 
 void PropertyVec3::RemoveKey(int frame) {

@@ -112,8 +112,11 @@ public:
     // Only changes the attribute letters: "r", "g", "b" instead of "x", "y", "z".
     bool isColor = false;
 
-    glm::vec3 Evaluate() const { return EvaluateAt(CurrentFrame()); }
-    glm::vec3 EvaluateAt(float c) const;
+    glm::vec3 Evaluate() const { return EvaluateAt(CurrentFrame(), baseValue); }
+    glm::vec3 EvaluateAt(float c) const { return EvaluateAt(c, baseValue); }
+    // The same with `base` in place of the base value: a child placed under
+    // its parent evaluates with its base moved by the parent's position.
+    glm::vec3 EvaluateAt(float c, const glm::vec3& base) const;
     // Removing the only key folds its value into the base, the counterpart
     // of AddKey clearing the base for the first key.
     void RemoveKey(int frame) override;

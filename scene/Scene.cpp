@@ -127,18 +127,3 @@ Camera* Scene::FindCamera(uint32_t hash) const {
     auto it = camerasByName.find(hash);
     return it == camerasByName.end() ? nullptr : it->second;
 }
-
-void Scene::GatherLights() {
-    lightCount = 0;
-    for (int i = 0; i < kMaxLights; ++i) {
-        lightPositions[i] = glm::vec4(0.0f);
-        lightColors[i] = glm::vec4(0.0f, 0.0f, 0.0f, lightColors[i].w);
-    }
-    for (auto& object : objects) {
-        if (lightCount == kMaxLights) break;
-        if (!object->lightSource.Evaluate()) continue;
-        lightPositions[lightCount] = glm::vec4(object->position.Evaluate(), 1.0f);
-        lightColors[lightCount] = glm::vec4(object->color.Evaluate(), 1.0f);
-        ++lightCount;
-    }
-}

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -8,9 +7,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <glm/mat4x4.hpp>
-#include <glm/vec4.hpp>
 
 #include "platform/FileTime.h"
 #include "scene/Camera.h"
@@ -23,7 +19,7 @@
 //
 // Constructed and first loaded on the watcher thread before it is
 // registered; from then on everything (reloads, updates, reads, and the
-// draws of render/SceneDraw.h) happens on the render thread.
+// frame's preparation, playback/FrameDriver.h) happens on the render thread.
 class Scene {
 public:
     // `fileName` is the lower-case name inside the scenes folder, with ".xml".
@@ -31,8 +27,6 @@ public:
     ~Scene();
     Scene(const Scene&) = delete;
     Scene& operator=(const Scene&) = delete;
-
-    static constexpr int kMaxLights = 16;
 
     std::vector<Property*> properties;  // editing order
     PropertyVec3 shadowSourcePos;
@@ -44,21 +38,10 @@ public:
     PropertyBool renderCubemap;
     std::string path;  // "data/scenes/" + file name
     std::vector<std::unique_ptr<Object>> objects;  // top level, document order
-    int lightCount = 0;
-    std::array<glm::vec4, kMaxLights> lightPositions{};
-    std::array<glm::vec4, kMaxLights> lightColors{};
     FileTime fileStamp = 0;  // time of `path` at the last successful load
     bool shadowMaskEnabled = false;
     uint32_t shadowMaskHash = 0;
     std::string shadowMaskName;  // lower case
-    glm::mat4 depthProjection{1.0f};
-    glm::mat4 depthView{1.0f};
-    glm::mat4 depthBiasMvp{1.0f};
-    // The matrices of the latest DrawObjects, for draws that need them.
-    glm::mat4 projection{1.0f};
-    glm::mat4 view{1.0f};
-    // Clip space -1..1 to texture space 0..1.
-    glm::mat4 biasMatrix{0.5f, 0, 0, 0, 0, 0.5f, 0, 0, 0, 0, 0.5f, 0, 0.5f, 0.5f, 0.5f, 1.0f};
     std::string name;  // the file name without its extension: how the timeline names it
     std::vector<std::unique_ptr<Camera>> cameras;  // document order
     std::map<uint32_t, Camera*> camerasByName;     // a later camera of one name wins
@@ -74,8 +57,8 @@ public:
     bool CheckReload();
     // CheckReload at most once every kPollInterval, counted from the scene's
     // construction and then from its previous poll; true when it reloaded.
-    // Render thread: the geometry pass for the scene it draws, the frame
-    // driver for the scene the running order asks for when it cannot be drawn.
+    // Render thread: the frame driver, for the scene it draws and for the
+    // scene the running order asks for when it cannot be drawn.
     bool PollFile();
     static constexpr std::chrono::milliseconds kPollInterval{500};
     // Takes all objects and cameras out of the scene. They are freed by the
@@ -84,9 +67,6 @@ public:
     // Frees what Clear took out. The frame driver calls it once a frame has
     // ended, for the scene that frame showed. Render thread.
     void ReleaseRetired();
-    // Fills lightCount, lightPositions and lightColors from the first
-    // kMaxLights light objects that are on at the current frame.
-    void GatherLights();
 
     // Adds a camera and makes it the one found under its name.
     Camera* AddCamera(std::unique_ptr<Camera> camera);

@@ -10,7 +10,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
-LAYERS=(platform resources scene particles render playback lint app tools)
+LAYERS=(platform resources scene particles playback render lint app tools)
 GL_FREE=(resources scene particles playback lint)
 
 rank() {

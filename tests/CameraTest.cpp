@@ -5,7 +5,8 @@
 
 #include <cmath>
 
-#include "render/Renderer.h"
+#include "playback/FrameDriver.h"
+#include "scene/FrameState.h"
 #include "resources/NameHash.h"
 
 namespace {
@@ -85,20 +86,17 @@ TEST(Camera, SetUpViewUsesTheCurrentCameraAtTheCurrentFrame) {
     Camera camera;
     camera.position.keys = {{0, {0, 0, 0}}, {10, {0, 0, 10}}};
     camera.fov.baseValue = 90;
-    Renderer& r = Renderer::Instance();
-    r.frame.currentCamera = &camera;
-    r.frame.frameStart = 0;
-    r.frame.frameEnd = 10;
-    r.frame.progress = 100;
-    r.screenWidth = 200;
-    r.screenHeight = 100;
-    glm::mat4 view, model;
-    Renderer::Instance().SetUpView(view, model);
-    EXPECT_EQ(r.cameraPosition, glm::vec3(0, 0, 10));
-    EXPECT_NEAR(r.projection[1][1], 1.0f, 1e-5f);  // tan(45 degrees) = 1
-    EXPECT_NEAR(r.projection[0][0], 0.5f, 1e-5f);
-    ExpectNear(view * glm::vec4(0, 0, 0, 1), {0, 0, -10, 1});
-    r.frame.currentCamera = nullptr;
-    r.frame.frameEnd = 0;
-    r.frame.progress = 0;
+    FrameState& state = FrameState::Current();
+    state.frameStart = 0;
+    state.frameEnd = 10;
+    state.progress = 100;
+    PreparedFrame frame;
+    frame.currentCamera = &camera;
+    SetUpView(frame, ScreenAspect(200, 100));
+    EXPECT_EQ(frame.cameraPosition, glm::vec3(0, 0, 10));
+    EXPECT_NEAR(frame.projection[1][1], 1.0f, 1e-5f);  // tan(45 degrees) = 1
+    EXPECT_NEAR(frame.projection[0][0], 0.5f, 1e-5f);
+    ExpectNear(frame.view * glm::vec4(0, 0, 0, 1), {0, 0, -10, 1});
+    state.frameEnd = 0;
+    state.progress = 0;
 }

@@ -19,6 +19,7 @@
 #include "render/Renderer.h"
 #include "render/SceneDraw.h"
 #include "resources/NameHash.h"
+#include "scene/Camera.h"
 #include "resources/ResourceManager.h"
 #include "scene/Scene.h"
 #include "tests/ContentFolder.h"
@@ -88,12 +89,16 @@ protected:
         return scene;
     }
 
-    // Draws one frame of `scene` through its camera "cam".
+    // Prepares and draws one frame of `scene` through its camera "cam".
     static void Draw(Scene& scene) {
         Renderer& renderer = Renderer::Instance();
         renderer.frame.currentScene = &scene;
         renderer.frame.currentCamera = scene.FindCamera(NameHash("cam"));
-        renderer.DrawFrame();
+        PrepareFrame(Prepared(), ScreenAspect(kWidth, kHeight));
+        renderer.DrawFrame(Prepared());
         EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     }
+
+    // The frame value of the latest Draw.
+    static PreparedFrame& Prepared() { return FrameDriver::Instance().prepared; }
 };

@@ -27,6 +27,15 @@ std::vector<float> BufferFloats(GLuint buffer, size_t count) {
     return data;
 }
 
+// The frame's quads of the object's system, as the front end prepares them.
+PreparedFrame::ParticleQuads Quads(Object& object) {
+    PreparedFrame::ParticleQuads quads;
+    quads.system = object.particles.get();
+    quads.quads = quads.system->BuildQuads(glm::vec3(0.0f), glm::vec3(0.0f));
+    quads.objectId = object.id;
+    return quads;
+}
+
 }  // namespace
 
 TEST(ParticleGl, BuffersFollowThePoolSizeAndReceiveOnlyTheWrittenQuads) {
@@ -38,9 +47,9 @@ TEST(ParticleGl, BuffersFollowThePoolSizeAndReceiveOnlyTheWrittenQuads) {
     object.LoadXml(doc.child("Object"));
     ObjectParticles& p = *object.particles;
     StdoutCapture capture;
-    UpdateSystem(p, 1.0f / 60);  // three particles; the buffers are made for ten
+    p.Update(1.0f / 60);  // three particles; the draw makes buffers for ten
+    DrawQuads(Quads(object), nullptr, glm::mat4(1.0f), glm::mat4(1.0f), glm::mat4(1.0f));
     std::string log = capture.Text();
-    DrawQuads(p, nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
     size_t deleted = log.find("ObjectParticles::deleteGLBuffers()");
     ASSERT_NE(deleted, std::string::npos) << log;
     EXPECT_NE(log.find("ObjectParticles::initGLBuffers()", deleted), std::string::npos) << log;
@@ -54,17 +63,17 @@ TEST(ParticleGl, BuffersFollowThePoolSizeAndReceiveOnlyTheWrittenQuads) {
         EXPECT_EQ(positions[i], i < 3 * 12 ? p.quadPositions[i] : 0.0f) << i;
     EXPECT_EQ(BufferFloats(p.glBuffers->quadUvBuffer, 8), (std::vector<float>{0, 0, 1, 0, 1, 1, 0, 1}));
 
-    // A new count replaces the buffers in its update; the same count keeps them.
+    // A new count replaces the buffers at the next draw; the same count keeps them.
     const GLuint before = p.glBuffers->quadPositionBuffer;
     StdoutCapture quiet;
-    UpdateSystem(p, 1.0f / 60);
-    DrawQuads(p, nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
+    p.Update(1.0f / 60);
+    DrawQuads(Quads(object), nullptr, glm::mat4(1.0f), glm::mat4(1.0f), glm::mat4(1.0f));
     EXPECT_EQ(quiet.Text().find("initGLBuffers"), std::string::npos);
     EXPECT_EQ(p.glBuffers->quadPositionBuffer, before);
     p.countProperty.baseValue = 4;
-    UpdateSystem(p, 1.0f / 60);
+    p.Update(1.0f / 60);
+    DrawQuads(Quads(object), nullptr, glm::mat4(1.0f), glm::mat4(1.0f), glm::mat4(1.0f));
     EXPECT_EQ(BufferSize(p.glBuffers->quadPositionBuffer), 4 * 48);
-    DrawQuads(p, nullptr, glm::mat4(1.0f), glm::mat4(1.0f));
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 
     // A retired system gives its buffers back.

@@ -15,6 +15,7 @@
 
 #include "platform/Music.h"
 #include "playback/Timeline.h"
+#include "render/RenderFrame.h"
 #include "render/Renderer.h"
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
@@ -53,8 +54,7 @@ protected:
 
     // Where the current frame's matrices put a world position, in pixels.
     static glm::ivec2 Project(const glm::vec3& world) {
-        const Renderer& r = Renderer::Instance();
-        glm::vec4 clip = r.projection * r.view * glm::vec4(world, 1.0f);
+        glm::vec4 clip = Prepared().projection * Prepared().view * glm::vec4(world, 1.0f);
         glm::vec2 ndc = glm::vec2(clip) / clip.w;
         return glm::ivec2((ndc * 0.5f + 0.5f) * glm::vec2(kWidth, kHeight));
     }
@@ -102,22 +102,21 @@ TEST_F(PipelineTest, ChildrenFollowTheirParentAndHiddenModelsStayHidden) {
     const glm::ivec2 hidden = Project({1.5f, 0, 0});
     EXPECT_GT(Brightness(Pixel(r.targets.combined2Target, child.x, child.y)), 0.3f);
     EXPECT_LT(Brightness(Pixel(r.targets.combined2Target, hidden.x, hidden.y)), 0.02f);
-    // The offset holds for the child's draw only.
+    // Following the parent leaves the child's own values alone.
     EXPECT_EQ(scene->objects[0]->children[0]->position.baseValue, glm::vec3(1.5f, 0, 0));
 }
 
-TEST_F(PipelineTest, TheSceneFileIsPolledOutsideTheCubeRenderAtMostEvery500Ms) {
+TEST_F(PipelineTest, TheSceneFileIsPolledOncePerFrameAtMostEvery500Ms) {
     const std::string camera = R"(<Camera name="cam"><Position x="0" y="0" z="8"/></Camera>)";
     WriteFile("data/scenes/poll.xml", "<Scene>" + Box("0") + camera + "</Scene>");
     Scene scene("poll.xml");
     ASSERT_EQ(scene.objects.size(), 1u);
     Renderer::Instance().frame.currentScene = &scene;
-    const glm::mat4 identity(1.0f);
-    ShaderProgram* program = Renderer::Instance().programs.geometryProgram.get();
+    PreparedFrame frame;
     // Whatever the poll clock says now, one poll catches up with the file.
     std::this_thread::sleep_for(std::chrono::milliseconds(550));
     const auto polled = std::chrono::steady_clock::now();
-    DrawObjects(scene, program, identity, identity, false, false, false, false);
+    PrepareFrame(frame, 1.0f);
 
     WriteFile("data/scenes/poll.xml", "<Scene>" + Box("0") + Box("1") + camera + "</Scene>");
     fs::last_write_time(fs::path(ContentRoot()) / "data/scenes/poll.xml",
@@ -125,7 +124,7 @@ TEST_F(PipelineTest, TheSceneFileIsPolledOutsideTheCubeRenderAtMostEvery500Ms) {
     // On a machine too loaded to draw within the interval the next poll is
     // due already, and there is nothing left to tell apart.
     const bool withinInterval = std::chrono::steady_clock::now() - polled < std::chrono::milliseconds(400);
-    DrawObjects(scene, program, identity, identity, false, false, false, false);
+    PrepareFrame(frame, 1.0f);
     if (!withinInterval) {
         scene.ReleaseRetired();
         Renderer::Instance().frame.currentScene = nullptr;
@@ -133,13 +132,12 @@ TEST_F(PipelineTest, TheSceneFileIsPolledOutsideTheCubeRenderAtMostEvery500Ms) {
     }
     EXPECT_EQ(scene.objects.size(), 1u);  // polled less than 500 ms ago
     std::this_thread::sleep_for(std::chrono::milliseconds(550));
-    DrawObjects(scene, program, identity, identity, true, false, false, false);
-    EXPECT_EQ(scene.objects.size(), 1u);  // the cube render never reloads
-    DrawObjects(scene, program, identity, identity, false, false, false, false);
+    PrepareFrame(frame, 1.0f);
     EXPECT_EQ(scene.objects.size(), 2u);
+    // The reload came before the evaluation: the frame holds the new content only.
+    EXPECT_EQ(frame.drawables.size(), 2u);
     scene.ReleaseRetired();
     Renderer::Instance().frame.currentScene = nullptr;
-    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 TEST_F(PipelineTest, RedLightTintsAWhiteObjectAndNoLightLeavesItUnlit) {
@@ -169,17 +167,21 @@ TEST_F(PipelineTest, LightsAreTheFirstSixteenThatAreOnAtTheCurrentFrame) {
         objects += "<Object><Position x=\"" + std::to_string(i) +
                    R"(" y="0" z="0"/><Color r="1" g="0" b="0"/><LightSource value="1"/></Object>)";
     auto scene = MakeScene(objects);
-    UploadLights(*scene, nullptr);
-    ASSERT_EQ(scene->lightCount, 16);
-    EXPECT_EQ(scene->lightPositions[0], glm::vec4(0, 0, 0, 1));  // the switched-off light takes no slot
-    EXPECT_EQ(scene->lightPositions[15], glm::vec4(15, 0, 0, 1));
-    EXPECT_EQ(scene->lightColors[15], glm::vec4(1, 0, 0, 1));
+    Renderer::Instance().frame.currentScene = scene.get();
+    PreparedFrame frame;
+    PrepareFrame(frame, 1.0f);
+    const PreparedFrame::Lights& lights = frame.lights;
+    ASSERT_EQ(lights.count, 16);
+    EXPECT_EQ(lights.positions[0], glm::vec4(0, 0, 0, 1));  // the switched-off light takes no slot
+    EXPECT_EQ(lights.positions[15], glm::vec4(15, 0, 0, 1));
+    EXPECT_EQ(lights.colors[15], glm::vec4(1, 0, 0, 1));
 
     Renderer::Instance().frame.frameStart = Renderer::Instance().frame.frameEnd = 20;
-    UploadLights(*scene, nullptr);
-    EXPECT_EQ(scene->lightCount, 16);
-    EXPECT_EQ(scene->lightColors[0], glm::vec4(1, 1, 1, 1));  // now it is on, and first
-    EXPECT_EQ(scene->lightPositions[15], glm::vec4(14, 0, 0, 1));
+    PrepareFrame(frame, 1.0f);
+    EXPECT_EQ(lights.count, 16);
+    EXPECT_EQ(lights.colors[0], glm::vec4(1, 1, 1, 1));  // now it is on, and first
+    EXPECT_EQ(lights.positions[15], glm::vec4(14, 0, 0, 1));
+    Renderer::Instance().frame.currentScene = nullptr;
 }
 
 TEST_F(PipelineTest, GlassShowsTheLitPictureBehindItTintedAndStaysOutOfTheOpaqueLayer) {
@@ -232,7 +234,7 @@ TEST_F(PipelineTest, AGapInTheTimelineDrawsAClearedFrame) {
     Timeline::Instance().Load("data/timeline.xml");
 
     StepClock clock;
-    r.musicClock = &clock;
+    FrameDriver::Instance().musicClock = &clock;
     r.playing = true;
 
     // The window shows what the pipeline composed; at 64 x 64 only its lower left.
@@ -256,7 +258,7 @@ TEST_F(PipelineTest, AGapInTheTimelineDrawsAClearedFrame) {
     EXPECT_LT(Brightness(Pixel(0, 60, 60)), 0.01f);
 
     r.playing = false;
-    r.musicClock = nullptr;
+    FrameDriver::Instance().musicClock = nullptr;
 }
 
 }  // namespace

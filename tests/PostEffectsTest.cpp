@@ -161,7 +161,7 @@ TEST_F(PostEffectsTest, ScenesWithoutShadowSourceCameraOrOriginRenderWithDefault
         Draw(*scene);
         Draw(*scene);
         for (int i = 0; i < 4; ++i)
-            for (int j = 0; j < 4; ++j) EXPECT_TRUE(std::isfinite(scene->depthBiasMvp[i][j])) << shadow;
+            for (int j = 0; j < 4; ++j) EXPECT_TRUE(std::isfinite(Prepared().shadow.biasMvp[i][j])) << shadow;
         const glm::ivec2 centre = Project({0, 0, 0});
         EXPECT_GT(Brightness(Pixel(r.targets.combined2Target, centre.x, centre.y)), 0.3f) << shadow;
     }
@@ -171,8 +171,10 @@ TEST_F(PostEffectsTest, ScenesWithoutShadowSourceCameraOrOriginRenderWithDefault
     ASSERT_TRUE(bare->LoadDocument(xml.data(), xml.size()));
     r.frame.currentScene = bare.get();
     r.frame.currentCamera = nullptr;
-    r.DrawFrame();
-    r.DrawFrame();
+    for (int i = 0; i < 2; ++i) {
+        PrepareFrame(Prepared(), ScreenAspect(kWidth, kHeight));
+        r.DrawFrame(Prepared());
+    }
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     r.frame.currentScene = nullptr;
 }
@@ -217,7 +219,7 @@ TEST_F(PostEffectsTest, TheMixFadesAndFiltersOnlyWithADirtTextureAndNeverWritesW
 
     WriteFile("data/textures/lensdirt.jpg", WhiteBitmap());
     ResourceManager::Instance().AddTexture({NameHash("lensdirt.jpg"), "lensdirt.jpg", 0});
-    ASSERT_NE(r.LensDirtTexture(), nullptr);
+    ASSERT_NE(ResourceManager::Instance().FindTexture(NameHash("lensdirt.jpg")), nullptr);
 
     Draw(*fading);
     EXPECT_EQ(r.targets.shownTex, r.targets.mixTex);
@@ -362,7 +364,7 @@ TEST_F(PostEffectsTest, AnObjectsGlowAddsAHaloAndNoGlowAddsNothing) {
     Renderer& r = Renderer::Instance();
     WriteFile("data/textures/lensdirt.jpg", WhiteBitmap());
     ResourceManager::Instance().AddTexture({NameHash("lensdirt.jpg"), "lensdirt.jpg", 0});
-    ASSERT_NE(r.LensDirtTexture(), nullptr);
+    ASSERT_NE(ResourceManager::Instance().FindTexture(NameHash("lensdirt.jpg")), nullptr);
     // No streaks, flares or ghosts: only the objects' own glow can reach the chain.
     const std::string lens = R"(<Anamorphic value="0"/><LensFlare value="0"/><LensReflect value="0"/>)";
     const glm::ivec2 centre = Project({0, 0, 0.5f});

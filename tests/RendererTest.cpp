@@ -12,7 +12,7 @@
 
 #include <glm/gtc/matrix_transform.hpp>
 
-#include "render/ApplyMaterial.h"
+#include "playback/ApplyMaterial.h"
 #include "render/ApplyRenderState.h"
 #include "render/MeshDraw.h"
 #include "resources/Mesh.h"
@@ -175,10 +175,11 @@ TEST(RendererSetUp, MissingShadersLeaveProgramZeroAndTheTargetsStillComplete) {
     while (glGetError() != GL_NO_ERROR) {
     }
     glViewport(0, 0, 320, 240);
-    r.CopyTexture(r.gbuffer.colorTex, r.gbuffer.savedColorTex);
+    const PreparedFrame frame;
+    r.CopyTexture(frame, r.gbuffer.colorTex, r.gbuffer.savedColorTex);
     ObjectRenderState state;
-    Apply(state, r.programs.geometryProgram.get(), r.projection, r.view, 1);
-    Apply(state, nullptr, r.projection, r.view, 1);
+    Apply(state, r.programs.geometryProgram.get(), frame.projection, frame.view, 1, frame.shadow.biasMvp);
+    Apply(state, nullptr, frame.projection, frame.view, 1, frame.shadow.biasMvp);
     glUseProgram(0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
@@ -246,7 +247,7 @@ TEST(RendererCopies, CopyTextureAndCopyDepthReproduceTheirSourceExactly) {
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, GL_DEPTH_COMPONENT, GL_FLOAT, depth.data());
 
     glViewport(0, 0, w, h);
-    r.CopyTexture(r.gbuffer.normalTex, r.gbuffer.savedNormalTex);
+    r.CopyTexture(PreparedFrame(), r.gbuffer.normalTex, r.gbuffer.savedNormalTex);
     r.CopyDepth(r.gbuffer.depthTex, r.gbuffer.savedDepthTex);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     glUseProgram(0);
@@ -280,7 +281,8 @@ TEST(ObjectRenderState, ApplyUploadsTranslationThenRotationsAboutXYZ) {
     state.color = {0.25f, 0.5f, 1.0f};
     const glm::mat4 projection = glm::perspective(1.0f, 16.0f / 9.0f, 0.1f, 100.0f);
     const glm::mat4 view = glm::lookAt(glm::vec3(0, 2, 10), glm::vec3(0), glm::vec3(0, 1, 0));
-    Apply(state, program, projection, view, 7);
+    state.modelMatrix = DrawMatrix(state.position, state.rotation);
+    Apply(state, program, projection, view, 7, glm::mat4(1.0f));
 
     // Written out by hand: T x Rx x Ry x Rz, column vectors.
     const float d = 0.017453292f;
@@ -313,7 +315,7 @@ TEST(ObjectRenderState, ApplyUploadsTranslationThenRotationsAboutXYZ) {
 
     // An instance replaces the model matrix as given, untouched by position or rotation.
     const glm::mat4 instance = glm::translate(glm::mat4(1.0f), glm::vec3(5, 6, 7));
-    ApplyInstance(state, program, projection, view, instance);
+    ApplyInstance(program, projection, view, instance);
     ExpectNear(UniformMatrix(p, "M"), instance);
     ExpectNear(UniformMatrix(p, "MVP"), projection * view * instance);
     glUseProgram(0);
@@ -404,7 +406,7 @@ TEST(ProductionShaders, GeometryOcclusionAndLightingAgreeOnTheGBuffer) {
     ObjectRenderState state;
     state.mesh = &square;
     state.color = {0.25f, 0.5f, 1.0f};
-    Apply(state, &geometry, projection, view, 5);
+    Apply(state, &geometry, projection, view, 5, glm::mat4(1.0f));
     DrawMesh(square);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 
@@ -487,7 +489,8 @@ TEST(ProductionShaders, ScreenSpaceProgramsDrawFiniteColour) {
         glUseProgram(program->program);
         glUniform2f(program->UniformLocation("resolution"), float(r.screenWidth), float(r.screenHeight));
         glUniform1f(program->UniformLocation("blurStrength"), 2.0f);
-        glUniformMatrix4fv(program->UniformLocation("P"), 1, GL_FALSE, &r.projection[0][0]);
+        const glm::mat4 projection = glm::perspective(1.0f, 1.0f, 0.1f, 100.0f);
+        glUniformMatrix4fv(program->UniformLocation("P"), 1, GL_FALSE, &projection[0][0]);
         r.DrawFullScreenQuad();
         const glm::vec4 pixel = ReadPixel(r.targets.combinedTarget, 0, r.screenWidth / 2, r.screenHeight / 2);
         for (int c = 0; c < 4; ++c) EXPECT_TRUE(std::isfinite(pixel[c])) << program->fragmentPath;
@@ -510,11 +513,9 @@ TEST(ShadowMask, WithoutAMaskToReadTheUnitHoldsWhite) {
     BindShadowMask(program, nullptr, 6);
     EXPECT_EQ(BoundTexture(6), static_cast<GLint>(r.whiteTex));
 
-    Scene scene("masked.xml");
-    scene.shadowMaskEnabled = true;
-    scene.shadowMaskHash = 0xC0FFEE;  // not registered
+    Texture decoding;  // registered, not decoded yet
     glBindTexture(GL_TEXTURE_2D, r.gbuffer.propertiesTex);
-    BindShadowMask(program, &scene, 6);
+    BindShadowMask(program, &decoding, 6);
     EXPECT_EQ(BoundTexture(6), static_cast<GLint>(r.whiteTex));
     GLint unit = -1;
     glGetUniformiv(program.program, program.UniformLocation("ShadowMaskTexture"), &unit);

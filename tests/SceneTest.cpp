@@ -6,7 +6,8 @@
 #include <string>
 
 #include "particles/ObjectParticles.h"
-#include "render/Renderer.h"
+#include "playback/FrameDriver.h"
+#include "scene/FrameState.h"
 #include "resources/NameHash.h"
 #include "tests/ContentFolder.h"
 #include "tests/StdoutCapture.h"
@@ -110,16 +111,17 @@ TEST_F(SceneTest, CopyTransformAndChildOffset) {
         <Object name="lost"><Position y="1"/><CopyTransform from="nobody"/></Object>
         <Object name="parent"><Position x="10"/><Object><Position x="1"/></Object></Object></Scene>)");
     ASSERT_EQ(scene->objects.size(), 4u);
-    EXPECT_EQ(scene->objects[1]->DrawPosition(scene.get(), {7, 7, 7}), glm::vec3(5, 1, 0));
-    EXPECT_EQ(scene->objects[2]->DrawPosition(scene.get(), {7, 7, 7}), glm::vec3(7, 7, 7));
-    EXPECT_EQ(scene->objects[0]->DrawPosition(scene.get(), {7, 7, 7}), glm::vec3(5, 0, 0));
+    auto placed = [](const Object& object) { return object.position.Evaluate(); };
+    for (int i : {0, 1, 2}) {
+        const Object& object = *scene->objects[static_cast<size_t>(i)];
+        const glm::vec3 expected[] = {{5, 0, 0}, {5, 1, 0}, {7, 7, 7}};
+        EXPECT_EQ(object.DrawPosition(scene.get(), placed(object), {7, 7, 7}), expected[i]) << object.name;
+    }
 
+    // A child follows its parent without its own values changing.
     Object& parent = *scene->objects[3];
     Object& child = *parent.children[0];
-    {
-        ParentOffset offset(parent, child);
-        EXPECT_EQ(child.position.Evaluate(), glm::vec3(11, 0, 0));
-    }
+    EXPECT_EQ(PositionUnder(child, parent.position.Evaluate()), glm::vec3(11, 0, 0));
     EXPECT_EQ(child.position.baseValue, glm::vec3(1, 0, 0));
 }
 
@@ -159,32 +161,33 @@ TEST_F(SceneTest, ReloadFollowsTheFileAndMalformedFilesEmptyTheScene) {
 TEST_F(SceneTest, ReloadInTheMiddleOfAFrameKeepsTheFramesContentAlive) {
     auto scene = Make("midframe", R"(<Scene><Object name="o"><Position x="3"/><Object/></Object>
         <Camera name="main"><Position z="5"/></Camera></Scene>)");
-    Renderer& r = Renderer::Instance();
-    r.frame.currentScene = scene.get();
-    r.frame.currentCamera = scene->FindCamera(NameHash("main"));
+    FrameState& r = FrameState::Current();
+    r.currentScene = scene.get();
+    r.currentCamera = scene->FindCamera(NameHash("main"));
     Object* old = scene->objects[0].get();
     Object* oldChild = old->children[0].get();
 
     Write("data/scenes/midframe.xml", R"(<Scene><Camera name="main"/></Scene>)");
     Touch("data/scenes/midframe.xml");
-    scene->CheckReload();  // as the geometry pass does
+    scene->CheckReload();  // as the frame's poll does
     ASSERT_TRUE(scene->objects.empty());
     EXPECT_NE(scene->RetiredCount(), 0u);
 
-    // The later passes of the same frame still read what they were given.
-    glm::mat4 view, model;
-    Renderer::Instance().SetUpView(view, model);
-    EXPECT_EQ(r.cameraPosition, glm::vec3(0, 0, 5));
+    // What the frame was given stays readable until it ends.
+    PreparedFrame frame;
+    frame.currentCamera = r.currentCamera;
+    SetUpView(frame, 1.0f);
+    EXPECT_EQ(frame.cameraPosition, glm::vec3(0, 0, 5));
     EXPECT_EQ(old->position.Evaluate(), glm::vec3(3, 0, 0));
     EXPECT_EQ(oldChild->parent, old);
 
     scene->ReleaseRetired();  // the frame has ended
     EXPECT_EQ(scene->RetiredCount(), 0u);
-    r.frame.currentCamera = scene->FindCamera(NameHash("main"));
-    Renderer::Instance().SetUpView(view, model);
-    EXPECT_EQ(r.cameraPosition, glm::vec3(0, 0, 0));
-    r.frame.currentScene = nullptr;
-    r.frame.currentCamera = nullptr;
+    frame.currentCamera = scene->FindCamera(NameHash("main"));
+    SetUpView(frame, 1.0f);
+    EXPECT_EQ(frame.cameraPosition, glm::vec3(0, 0, 0));
+    r.currentScene = nullptr;
+    r.currentCamera = nullptr;
 }
 
 TEST_F(SceneTest, DeepNestingIsCutAtTheLimit) {

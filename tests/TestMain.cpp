@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "particles/ObjectParticles.h"
+#include "playback/Production.h"
+#include "resources/ResourceManager.h"
 
 // Every test program loads objects the way the player does: with their
 // particle systems.
 int main(int argc, char** argv) {
-    InstallParticleSystems();
+    ConnectProduction(ResourceManager::Instance());
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "platform/Music.h"
-#include "render/FrameClock.h"
+#include "playback/FrameClock.h"
 #include "playback/FrameDriver.h"
 #include "render/Renderer.h"
 #include "resources/NameHash.h"
@@ -233,9 +233,10 @@ TEST(FrameDriver, PublishesTheShotUnderTheMusicPosition) {
     } music;
     FixedStepClock clock;
     Renderer& r = Renderer::Instance();
-    r.musicClock = &music;
-    r.frameClock = &clock;
-    r.previousTicks = 0;  // a first frame, even when the test runs again
+    FrameDriver& driver = FrameDriver::Instance();
+    driver.musicClock = &music;
+    driver.frameClock = &clock;
+    driver.previousTicks = 0;  // a first frame, even when the test runs again
     r.frame.currentScene = nullptr;
 
     music.t = 1.0;  // before the first shot: nothing to draw
@@ -268,6 +269,6 @@ TEST(FrameDriver, PublishesTheShotUnderTheMusicPosition) {
     EXPECT_FALSE(BeginFrame());
     EXPECT_EQ(r.frame.currentScene, scenes.outro);
 
-    r.musicClock = nullptr;
-    r.frameClock = nullptr;
+    driver.musicClock = nullptr;
+    driver.frameClock = nullptr;
 }

@@ -33,9 +33,9 @@
 #include "platform/Window.h"
 #include "platform/Version.h"
 #include "playback/FrameDriver.h"
+#include "render/RenderFrame.h"
 #include "playback/Production.h"
-#include "render/FrameClock.h"
-#include "render/ParticleDraw.h"
+#include "playback/FrameClock.h"
 #include "render/PassProfiler.h"
 #include "render/Renderer.h"
 #include "resources/ResourceManager.h"
@@ -102,7 +102,7 @@ void Usage(FILE* to) {
                  "Renders the production in the current folder.\n"
                  "  --at SECONDS    a still at that music time, DIR/capture-SECONDS.png (repeatable)\n"
                  "  --out DIR       where stills go (default: the current folder)\n"
-                 "  --profile N     renders N more frames at each still and prints the GPU time of each pass\n"
+                 "  --profile N     renders N more frames at each still and prints the GPU and CPU time of each pass\n"
                  "  --video OUT     every frame from A to B, encoded by ffmpeg with the soundtrack\n"
                  "                  (H.264 + AAC in MP4); replaces OUT only with every frame in it\n"
                  "  --frames DIR    every frame from A to B as DIR/frame-NNNNNN.png, numbered from time 0\n"
@@ -341,17 +341,13 @@ public:
     Simulation(SteppedMusicClock& music, FixedStepClock& frames, double rate)
         : music(music), frames(frames), rate(rate) {}
 
-    // Steps every grid point up to and including `t`.
+    // Steps every grid point up to and including `t`: the front end's
+    // update step, without drawing.
     void AdvanceTo(double t) {
-        Renderer& renderer = Renderer::Instance();
         const long last = static_cast<long>(std::floor(t * rate + 1e-6));
         while (done <= last && !QuitSignalled()) {
             music.seconds = static_cast<double>(done) / rate;
-            if (BeginFrame()) {
-                renderer.frame.frameDelta = static_cast<float>(1.0 / rate);
-                UpdateScene(*renderer.frame.currentScene, renderer.frame.frameDelta);
-                sceneShown = true;
-            }
+            if (StepFrame(static_cast<float>(1.0 / rate))) sceneShown = true;
             ++done;
         }
     }
@@ -404,12 +400,15 @@ int Stills(const Options& options, Simulation& simulation, Window& window) {
             }
             renderer.profiler = nullptr;
             if (QuitSignalled()) return Quit();
-            std::printf("GPU time at %.3f s, mean of %d frames at %dx%d:\n", t, options.profileFrames,
+            std::printf("Time at %.3f s, mean of %d frames at %dx%d:\n", t, options.profileFrames,
                         renderer.screenWidth, renderer.screenHeight);
-            for (const PassProfiler::Pass& pass : profiler.passes)
-                std::printf("  %-24s %9.3f ms\n", pass.name.c_str(), pass.frames ? pass.totalMs / pass.frames : 0.0);
-            std::printf("  %-24s %9.3f ms\n", "whole frame",
-                        profiler.frame.frames ? profiler.frame.totalMs / profiler.frame.frames : 0.0);
+            std::printf("  %-24s %12s %12s\n", "pass", "GPU", "CPU");
+            auto row = [](const char* name, const PassProfiler::Pass& pass) {
+                const double frames = pass.frames ? pass.frames : 1;
+                std::printf("  %-24s %9.3f ms %9.3f ms\n", name, pass.totalMs / frames, pass.cpuTotalMs / frames);
+            };
+            for (const PassProfiler::Pass& pass : profiler.passes) row(pass.name.c_str(), pass);
+            row("whole frame", profiler.frame);
         }
     }
     std::fflush(stdout);

@@ -1,4 +1,4 @@
-#include "render/ApplyMaterial.h"
+#include "playback/ApplyMaterial.h"
 
 #include "scene/ObjectRenderState.h"
 #include "resources/Material.h"

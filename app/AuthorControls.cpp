@@ -6,6 +6,7 @@
 
 #include "platform/Log.h"
 #include "playback/FrameDriver.h"
+#include "playback/Show.h"
 #include "render/Renderer.h"
 #include "platform/Music.h"
 #include "playback/Timeline.h"
@@ -134,7 +135,7 @@ void AuthorControls::AfterFrame(Window& window) {
     std::shared_ptr<Timeline::EntryList> entries = Timeline::Instance().Current();
     // Before the music starts its position says nothing of the shot to come;
     // --shot hands over the one it started at.
-    const bool started = Renderer::Instance().playing.load();
+    const bool started = Show::Instance().playing.load();
     if (const int handed = startedShot.exchange(-1); handed >= 0) loopShot = handed;
 
     // --loop: back to the start of the shot the music has just left, or

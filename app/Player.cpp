@@ -17,6 +17,7 @@
 #include "platform/Music.h"
 #include "platform/QuitSignal.h"
 #include "playback/FrameDriver.h"
+#include "playback/Show.h"
 #include "render/RenderFrame.h"
 #include "playback/Production.h"
 #include "render/Renderer.h"
@@ -50,13 +51,13 @@ CursorAccess CursorOf(Window& window) {
 // Returns false when the event asks the loop to quit.
 bool HandleEvent(const WindowEvent& event, Window& window) {
     Renderer& renderer = Renderer::Instance();
-    InputState& input = *renderer.inputState;
+    InputState& input = *Show::Instance().inputState;
     switch (event.type) {
     case EventType::Quit:
         return false;
     case EventType::KeyDown:
         if (event.key == Key::Escape) return false;
-        if (event.key == Key::Enter) renderer.shaderWatch = true;
+        if (event.key == Key::Enter) Show::Instance().shaderWatch = true;
         if (authorControls) authorControls->OnKey(event.key);
         break;
     case EventType::ButtonDown:
@@ -135,13 +136,13 @@ int RenderThread(const WindowConfig& config) {
 }  // namespace
 
 void StartMusic() {
-    Renderer& renderer = Renderer::Instance();
-    if (renderer.playing.load()) return;
-    renderer.playing = true;
+    Show& show = Show::Instance();
+    if (show.playing.load()) return;
+    show.playing = true;
     if (authorControls) authorControls->BeforeMusicStarts();
-    if (renderer.music) {
-        renderer.music->SetEndCallback(OnMusicEnd);
-        renderer.music->Play();
+    if (show.music) {
+        show.music->SetEndCallback(OnMusicEnd);
+        show.music->Play();
     }
 }
 
@@ -154,10 +155,10 @@ int RunPlayer(const WindowConfig& config, const PlayerOptions& options) {
     // First, so that a signal at any later moment ends the player in order.
     CatchQuitSignals();
     if (options.verbose) SetLogThreshold(0);
-    Renderer& renderer = Renderer::Instance();
+    Show& show = Show::Instance();
     Music music;
     // A missing or broken file leaves a negative position: nothing plays.
-    music.Open("music.mp3", renderer.audioDevice, renderer.audioFrequency);
+    music.Open("music.mp3", show.audioDevice, show.audioFrequency);
     if (options.start > 0 && music.IsOpen()) {
         // Past the end the player would end before its first frame, silently.
         const double length = MusicLengthSeconds("music.mp3");
@@ -175,12 +176,12 @@ int RunPlayer(const WindowConfig& config, const PlayerOptions& options) {
         authorControls = author.get();
         checks.Start();
     }
-    renderer.playing = false;
-    renderer.music = &music;
+    show.playing = false;
+    show.music = &music;
 
     ResourceManager& resources = ResourceManager::Instance();
     resources.ready = false;
-    // The frame clock stays the renderer's own, or author mode's.
+    // The frame clock stays the frame driver's own, or author mode's.
     ConnectProduction(resources, {&music, nullptr});
     resources.hooks.startMusic = StartMusic;
 
@@ -193,7 +194,7 @@ int RunPlayer(const WindowConfig& config, const PlayerOptions& options) {
     checks.Stop();
     authorControls = nullptr;
     music.Close();
-    renderer.music = nullptr;
+    show.music = nullptr;
     FrameDriver::Instance().musicClock = nullptr;
     return status;
 }

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "render/Renderer.h"
+#include "playback/Show.h"
 #include "resources/ResourceManager.h"
 
 void Watcher::Start() {
@@ -34,7 +34,7 @@ void Watcher::Run() {
         if (!Sleep(25)) return;
         ResourceManager::Instance().Update(stopping);
         if (!Sleep(1000)) return;
-        Renderer::Instance().shaderWatch = true;
+        Show::Instance().shaderWatch = true;
         if (!Sleep(500)) return;
     }
 }

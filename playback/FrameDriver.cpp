@@ -10,6 +10,7 @@
 #include "particles/ObjectParticles.h"
 #include "platform/Music.h"
 #include "playback/ApplyMaterial.h"
+#include "playback/Show.h"
 #include "playback/Timeline.h"
 #include "resources/Material.h"
 #include "resources/Mesh.h"
@@ -242,6 +243,7 @@ void PrepareFrame(PreparedFrame& frame, float aspect) {
     frame.Clear();
     frame.currentScene = state.currentScene;
     frame.currentCamera = state.currentCamera;
+    frame.time = Show::Instance().inputState->time;
     if (!state.currentScene) return;
     Scene& scene = *state.currentScene;
 

@@ -25,6 +25,7 @@ class Texture;
 struct PreparedFrame {
     Scene* currentScene = nullptr;    // the scene drawn; null on a frame with no shot
     Camera* currentCamera = nullptr;  // the shot's camera
+    float time = 0;  // the show's clock in seconds, for animated shaders ("_time")
 
     // The current camera's view set-up; `model` is the identity and `mvp`
     // is projection x view x model.

@@ -41,9 +41,8 @@ void BindTextures(const ObjectRenderState& state, ShaderProgram& program) {
 }
 
 void Apply(const ObjectRenderState& state, ShaderProgram* program, const glm::mat4& projection,
-           const glm::mat4& view, int objectId, const glm::mat4& depthBias) {
+           const glm::mat4& view, int objectId, const glm::mat4& depthBias, float time) {
     if (!Usable(program)) return;
-    const Renderer& renderer = Renderer::Instance();
     const glm::mat4 mvp = projection * view * state.modelMatrix;
 
     glUseProgram(program->program);
@@ -53,7 +52,7 @@ void Apply(const ObjectRenderState& state, ShaderProgram* program, const glm::ma
     glUniform3fv(p.UniformLocation("modelScale"), 1, glm::value_ptr(state.scale));
     glUniform1f(p.UniformLocation("shadeless"), state.shadeless);
     glUniform1f(p.UniformLocation("reflectionAmount"), state.reflectionAmount);
-    glUniform1f(p.UniformLocation("_time"), renderer.inputState->time);
+    glUniform1f(p.UniformLocation("_time"), time);
     glUniform1i(p.UniformLocation("useSkyShader"), state.useSkyShader ? 1 : 0);
     glUniform1f(p.UniformLocation("blurriness"), state.blurriness);
     glUniform1f(p.UniformLocation("normalStrength"), state.normalStrength);

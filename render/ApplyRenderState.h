@@ -11,10 +11,11 @@ void BindTextures(const ObjectRenderState& state, ShaderProgram& program);
 
 // Binds the textures and uploads every per-object uniform to `program`,
 // which it puts in use: the state's model matrix, the MVP through
-// `projection` and `view`, and `depthBias` for the shadow lookup. Does
-// nothing for a null program or one that did not build.
+// `projection` and `view`, `depthBias` for the shadow lookup and the show's
+// `time` in seconds. Does nothing for a null program or one that did not
+// build.
 void Apply(const ObjectRenderState& state, ShaderProgram* program, const glm::mat4& projection,
-           const glm::mat4& view, int objectId, const glm::mat4& depthBias);
+           const glm::mat4& view, int objectId, const glm::mat4& depthBias, float time);
 
 // For one instance of an array or particle system drawn with `instanceModel`:
 // uploads "MVP", "M", "V" and "P" only.

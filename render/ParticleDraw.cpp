@@ -47,7 +47,7 @@ void DeleteGLBuffers(ObjectParticles& system) {
 }
 
 void DrawQuads(const PreparedFrame::ParticleQuads& quads, ShaderProgram* program, const glm::mat4& projection,
-               const glm::mat4& view, const glm::mat4& depthBias) {
+               const glm::mat4& view, const glm::mat4& depthBias, float time) {
     ObjectParticles& system = *quads.system;
     if (BufferCount(system) != system.count) DeleteGLBuffers(system);
     const int n = quads.quads;
@@ -68,7 +68,7 @@ void DrawQuads(const PreparedFrame::ParticleQuads& quads, ShaderProgram* program
     // A program that did not build draws nothing rather than fixed-function quads.
     if (n == 0 || !program || program->program == 0) return;
 
-    Apply(quads.state, program, projection, view, quads.objectId, depthBias);
+    Apply(quads.state, program, projection, view, quads.objectId, depthBias, time);
     // Quads are sized by the particles alone; the owner's scale sizes models.
     glUniform1i(program->UniformLocation("quadParticles"), 1);
 

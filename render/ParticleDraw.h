@@ -26,4 +26,4 @@ void DeleteGLBuffers(ObjectParticles& system);
 // them alpha-blended, depth-tested, over the lit picture. A null program or
 // one that did not build uploads but draws nothing.
 void DrawQuads(const PreparedFrame::ParticleQuads& quads, ShaderProgram* program, const glm::mat4& projection,
-               const glm::mat4& view, const glm::mat4& depthBias);
+               const glm::mat4& view, const glm::mat4& depthBias, float time);

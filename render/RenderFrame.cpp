@@ -1,14 +1,16 @@
 #include "render/RenderFrame.h"
 
 #include "playback/FrameDriver.h"
+#include "playback/Show.h"
 #include "render/PassProfiler.h"
 #include "render/Renderer.h"
 #include "scene/Camera.h"
 
 void RenderFrame(Window* window) {
     Renderer& renderer = Renderer::Instance();
-    if (!renderer.playing.load()) return;
-    renderer.hwnd = window;
+    Show& show = Show::Instance();
+    if (!show.playing.load()) return;
+    show.hwnd = window;
     PassProfiler* profiler = renderer.profiler;
     if (profiler) profiler->BeginFrame();
     if (BeginFrame()) {

@@ -9,6 +9,7 @@
 #include <glm/gtc/matrix_transform.hpp>
 
 #include "platform/Log.h"
+#include "playback/Show.h"
 #include "scene/Scene.h"
 #include "render/FullScreenQuad.h"
 #include "render/ParticleDraw.h"
@@ -273,7 +274,7 @@ void Renderer::Init() {
         Log(0, " Error: glCheckFramebufferStatus / _ShadowFramebufferDepth");
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
 
-    shaderWatch = true;
+    Show::Instance().shaderWatch = true;
 }
 
 void Renderer::DrawFullScreenQuad() { ::DrawFullScreenQuad(quadBuffer); }
@@ -322,7 +323,7 @@ void Renderer::ClearFrame() {
 }
 
 void Renderer::CheckShaders() {
-    if (!shaderWatch) return;
+    if (!Show::Instance().shaderWatch) return;
     ProfileScope scope(profiler, "shader check");
     RebuildPrograms();
 }
@@ -687,7 +688,8 @@ void Renderer::ParticlePass(const PreparedFrame& frame) {
     glDisable(GL_CULL_FACE);
     glUseProgram(programs.particleProgram->program);
     for (const PreparedFrame::ParticleQuads& quads : frame.particleQuads)
-        DrawQuads(quads, programs.particleProgram.get(), frame.projection, frame.view, frame.shadow.biasMvp);
+        DrawQuads(quads, programs.particleProgram.get(), frame.projection, frame.view, frame.shadow.biasMvp,
+                  frame.time);
     glDisable(GL_BLEND);
 }
 

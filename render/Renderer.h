@@ -9,39 +9,23 @@
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 
-#include "platform/Input.h"
 #include "render/CubeMap.h"
 #include "render/ShaderProgram.h"
 #include "playback/PreparedFrame.h"
 #include "scene/FrameState.h"
 
-class Music;
-class Window;
 class Scene;
 class Camera;
 class PassProfiler;
 class Texture;
 
-// The back end of a frame and the shell's settings: the pipeline's GL
-// objects in named groups (G-buffers, targets, programs, cubes) and the
+// The back end of a frame: the pipeline's GL objects in named groups (G-buffers, targets, programs, cubes) and the
 // passes in the order DrawFrame runs them. Every pass draws from the
 // PreparedFrame the front end (playback/FrameDriver.h) made, which it reads
 // as const; nothing here writes into a scene.
 class Renderer {
 public:
     static Renderer& Instance();
-
-    // Audio set-up used by the entry.
-    int audioDevice = -1;       // -1: the default device
-    int audioFrequency = 44100;
-    Music* music = nullptr;  // the soundtrack; owned by the entry
-
-    // Watcher -> render thread: the music has been started (or failed to start).
-    std::atomic<bool> playing{false};
-    // Watcher and the Enter key -> render thread: check shader files every frame.
-    std::atomic<bool> shaderWatch{false};
-
-    Window* hwnd = nullptr;  // render thread only
 
     // Written once after the window is created (SetScreenSize); render
     // thread only afterwards.
@@ -106,8 +90,6 @@ public:
     GLuint defaultNormalTex = 0;  // 1x1 (128, 128, 255): a flat tangent-space normal
     GLuint whiteTex = 0;          // 1x1 white
 
-    std::unique_ptr<InputState> inputState = std::make_unique<InputState>();
-
     // Where the production stands, published by the frame driver
     // (playback/FrameDriver.h); render thread only.
     FrameState& frame = FrameState::Current();
@@ -128,7 +110,8 @@ public:
     // framebuffer 0 bound for reading and drawing.
     void CopyDepth(GLuint source, GLuint destination);
     // Edited shaders take effect before anything is drawn with them: every
-    // program rebuilds itself when its files changed, while shaderWatch is set.
+    // program rebuilds itself when its files changed, while the show's
+    // shaderWatch is set.
     void CheckShaders();
     // The pipeline for a prepared frame with a scene.
     void DrawFrame(const PreparedFrame& frame);

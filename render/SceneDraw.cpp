@@ -22,7 +22,7 @@ bool Usable(const ShaderProgram* program) { return program && program->program !
 void DrawParticleModels(const PassInputs& pass, const PreparedFrame::Drawable& d) {
     if (!d.particleModels || !Usable(pass.program)) return;
     ShaderProgram& program = *pass.program;
-    Apply(d.particleState, pass.program, pass.projection, pass.view, d.objectId, pass.frame.shadow.biasMvp);
+    Apply(d.particleState, pass.program, pass.projection, pass.view, d.objectId, pass.frame.shadow.biasMvp, pass.frame.time);
     glUniform1i(program.UniformLocation("quadParticles"), 0);
     const GLint modelScale = program.UniformLocation("modelScale");
     for (uint32_t i = 0; i < d.particleCopies.count; ++i) {
@@ -36,7 +36,7 @@ void DrawParticleModels(const PassInputs& pass, const PreparedFrame::Drawable& d
 // Every copy of the object's array chain: the owner's render state once,
 // then each copy's matrices, "modelScale" and a draw of the owner's mesh.
 void DrawArrayCopies(const PassInputs& pass, const PreparedFrame::Drawable& d) {
-    Apply(d.state, pass.program, pass.projection, pass.view, d.objectId, pass.frame.shadow.biasMvp);
+    Apply(d.state, pass.program, pass.projection, pass.view, d.objectId, pass.frame.shadow.biasMvp, pass.frame.time);
     if (!Usable(pass.program)) return;
     const GLint scaleLocation = pass.program->UniformLocation("modelScale");
     for (uint32_t i = 0; i < d.arrayCopies.count; ++i) {
@@ -76,7 +76,7 @@ uint32_t DrawObject(const PassInputs& pass, uint32_t index) {
 
     if ((pass.cube || d.renderModel) && d.state.mesh && usable) {
         glUseProgram(pass.program->program);
-        Apply(d.state, pass.program, pass.projection, pass.view, d.objectId, pass.frame.shadow.biasMvp);
+        Apply(d.state, pass.program, pass.projection, pass.view, d.objectId, pass.frame.shadow.biasMvp, pass.frame.time);
         DrawMesh(*d.state.mesh);
     }
     glUseProgram(0);

@@ -48,7 +48,7 @@ TEST(ParticleGl, BuffersFollowThePoolSizeAndReceiveOnlyTheWrittenQuads) {
     ObjectParticles& p = *object.particles;
     StdoutCapture capture;
     p.Update(1.0f / 60);  // three particles; the draw makes buffers for ten
-    DrawQuads(Quads(object), nullptr, glm::mat4(1.0f), glm::mat4(1.0f), glm::mat4(1.0f));
+    DrawQuads(Quads(object), nullptr, glm::mat4(1.0f), glm::mat4(1.0f), glm::mat4(1.0f), 0);
     std::string log = capture.Text();
     size_t deleted = log.find("ObjectParticles::deleteGLBuffers()");
     ASSERT_NE(deleted, std::string::npos) << log;
@@ -67,12 +67,12 @@ TEST(ParticleGl, BuffersFollowThePoolSizeAndReceiveOnlyTheWrittenQuads) {
     const GLuint before = p.glBuffers->quadPositionBuffer;
     StdoutCapture quiet;
     p.Update(1.0f / 60);
-    DrawQuads(Quads(object), nullptr, glm::mat4(1.0f), glm::mat4(1.0f), glm::mat4(1.0f));
+    DrawQuads(Quads(object), nullptr, glm::mat4(1.0f), glm::mat4(1.0f), glm::mat4(1.0f), 0);
     EXPECT_EQ(quiet.Text().find("initGLBuffers"), std::string::npos);
     EXPECT_EQ(p.glBuffers->quadPositionBuffer, before);
     p.countProperty.baseValue = 4;
     p.Update(1.0f / 60);
-    DrawQuads(Quads(object), nullptr, glm::mat4(1.0f), glm::mat4(1.0f), glm::mat4(1.0f));
+    DrawQuads(Quads(object), nullptr, glm::mat4(1.0f), glm::mat4(1.0f), glm::mat4(1.0f), 0);
     EXPECT_EQ(BufferSize(p.glBuffers->quadPositionBuffer), 4 * 48);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 

@@ -14,6 +14,7 @@
 #include <glm/glm.hpp>
 
 #include "platform/Music.h"
+#include "playback/Show.h"
 #include "playback/Timeline.h"
 #include "render/RenderFrame.h"
 #include "render/Renderer.h"
@@ -235,7 +236,7 @@ TEST_F(PipelineTest, AGapInTheTimelineDrawsAClearedFrame) {
 
     StepClock clock;
     FrameDriver::Instance().musicClock = &clock;
-    r.playing = true;
+    Show::Instance().playing = true;
 
     // The window shows what the pipeline composed; at 64 x 64 only its lower left.
     clock.t = 15;
@@ -257,7 +258,7 @@ TEST_F(PipelineTest, AGapInTheTimelineDrawsAClearedFrame) {
     EXPECT_LT(Brightness(Pixel(0, corner.x, corner.y)), 0.01f);
     EXPECT_LT(Brightness(Pixel(0, 60, 60)), 0.01f);
 
-    r.playing = false;
+    Show::Instance().playing = false;
     FrameDriver::Instance().musicClock = nullptr;
 }
 

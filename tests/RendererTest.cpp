@@ -13,6 +13,7 @@
 #include <glm/gtc/matrix_transform.hpp>
 
 #include "playback/ApplyMaterial.h"
+#include "playback/Show.h"
 #include "render/ApplyRenderState.h"
 #include "render/MeshDraw.h"
 #include "resources/Mesh.h"
@@ -169,7 +170,7 @@ TEST(RendererSetUp, MissingShadersLeaveProgramZeroAndTheTargetsStillComplete) {
         EXPECT_EQ(program->program, 0u) << program->fragmentPath;
     }
     ExpectAllTargetsComplete(r);
-    EXPECT_TRUE(r.shaderWatch.load());
+    EXPECT_TRUE(Show::Instance().shaderWatch.load());
 
     // A copy and an object upload with no program must not raise GL errors.
     while (glGetError() != GL_NO_ERROR) {
@@ -178,8 +179,8 @@ TEST(RendererSetUp, MissingShadersLeaveProgramZeroAndTheTargetsStillComplete) {
     const PreparedFrame frame;
     r.CopyTexture(frame, r.gbuffer.colorTex, r.gbuffer.savedColorTex);
     ObjectRenderState state;
-    Apply(state, r.programs.geometryProgram.get(), frame.projection, frame.view, 1, frame.shadow.biasMvp);
-    Apply(state, nullptr, frame.projection, frame.view, 1, frame.shadow.biasMvp);
+    Apply(state, r.programs.geometryProgram.get(), frame.projection, frame.view, 1, frame.shadow.biasMvp, 0);
+    Apply(state, nullptr, frame.projection, frame.view, 1, frame.shadow.biasMvp, 0);
     glUseProgram(0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
@@ -282,7 +283,7 @@ TEST(ObjectRenderState, ApplyUploadsTranslationThenRotationsAboutXYZ) {
     const glm::mat4 projection = glm::perspective(1.0f, 16.0f / 9.0f, 0.1f, 100.0f);
     const glm::mat4 view = glm::lookAt(glm::vec3(0, 2, 10), glm::vec3(0), glm::vec3(0, 1, 0));
     state.modelMatrix = DrawMatrix(state.position, state.rotation);
-    Apply(state, program, projection, view, 7, glm::mat4(1.0f));
+    Apply(state, program, projection, view, 7, glm::mat4(1.0f), 0);
 
     // Written out by hand: T x Rx x Ry x Rz, column vectors.
     const float d = 0.017453292f;
@@ -406,7 +407,7 @@ TEST(ProductionShaders, GeometryOcclusionAndLightingAgreeOnTheGBuffer) {
     ObjectRenderState state;
     state.mesh = &square;
     state.color = {0.25f, 0.5f, 1.0f};
-    Apply(state, &geometry, projection, view, 5, glm::mat4(1.0f));
+    Apply(state, &geometry, projection, view, 5, glm::mat4(1.0f), 0);
     DrawMesh(square);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 

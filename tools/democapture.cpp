@@ -33,6 +33,7 @@
 #include "platform/Window.h"
 #include "platform/Version.h"
 #include "playback/FrameDriver.h"
+#include "playback/Show.h"
 #include "render/RenderFrame.h"
 #include "playback/Production.h"
 #include "playback/FrameClock.h"
@@ -579,7 +580,7 @@ int main(int argc, char** argv) {
     ConnectProduction(resources, {&music, &frames});
     resources.ready = true;
     resources.Update();
-    renderer.playing = true;
+    Show::Instance().playing = true;
     if (QuitSignalled()) return Quit();
 
 

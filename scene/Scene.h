@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "platform/FileTime.h"
 #include "scene/Camera.h"
 #include "scene/Object.h"
+#include "scene/ParameterTable.h"
 #include "scene/Property.h"
 
 // The content of one XML file of data/scenes/: its objects, its cameras with
@@ -35,6 +37,10 @@ public:
     static constexpr int kMaxLights = 16;
 
     std::vector<Property*> properties;  // editing order
+    // What the loader reads from "ShadowMap" and "PostEffects"
+    // (scene/ParameterTable.h).
+    static std::span<const Parameter<Scene>> ShadowMapParameters();
+    static std::span<const Parameter<Scene>> PostEffectsParameters();
     PropertyVec3 shadowSourcePos;
     PropertyVec3 shadowLookAt;
     PropertyFloat shadowSpotSize;  // radians, for the shadow pass

@@ -196,8 +196,9 @@ Rules RulesOf(std::span<const Parameter<Owner>> table) {
     Rules rules;
     for (const Parameter<Owner>& parameter : table) {
         const Prop kind = RuleKind(KindOf(parameter), parameter.isColor);
-        auto same = std::find_if(rules.begin(), rules.end(),
-                                 [&](const PropertyRule& rule) { return std::string_view(rule.element) == parameter.element; });
+        auto same = std::find_if(rules.begin(), rules.end(), [&](const PropertyRule& rule) {
+            return std::string_view(rule.element) == parameter.element;
+        });
         if (same == rules.end()) {
             rules.push_back({parameter.element, kind});
             continue;

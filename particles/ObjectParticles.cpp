@@ -131,7 +131,7 @@ constexpr Parameter<ObjectParticles> kParticleParameters[] = {
     {"RotationOveLife", "Rotation.Life.Intensity", &ObjectParticles::rotationLife, 1, 19},
     {"IsQuadBillboard", "Quad.Billboard", &ObjectParticles::billboard, true, 32},
 };
-static_assert(ValidTables<ObjectParticles>({kParticleParameters}));
+static_assert(ValidTables<ObjectParticles>({kParticleParameters}), "see ValidTables");
 
 std::span<const Parameter<ObjectParticles>> ObjectParticles::Parameters() { return kParticleParameters; }
 

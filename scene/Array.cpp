@@ -73,7 +73,7 @@ constexpr Parameter<Array> kArrayParameters[] = {
     {"ScaleMultiplier", "Scale.Multiplier", &Array::scaleMultiplier, 0, 4},
     {"ScaleOverIndex", "Scale.Over.Index", &Array::scaleOverIndex, 1.0f, 5},
 };
-static_assert(ValidTables<Array>({kArrayParameters}));
+static_assert(ValidTables<Array>({kArrayParameters}), "see ValidTables");
 
 std::span<const Parameter<Array>> Array::Parameters() { return kArrayParameters; }
 

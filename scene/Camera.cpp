@@ -24,7 +24,7 @@ constexpr Parameter<Camera> kCameraParameters[] = {
     {"ColorFilterIntensity", "C.Filter.Intensity", &Camera::colorFilterIntensity, 0.0f, 10},
     {"ColorFilterIntensity", "C.Filter.Color", &Camera::colorFilterColor, 0, 11},
 };
-static_assert(ValidTables<Camera>({kCameraParameters}));
+static_assert(ValidTables<Camera>({kCameraParameters}), "see ValidTables");
 
 std::span<const Parameter<Camera>> Camera::Parameters() { return kCameraParameters; }
 

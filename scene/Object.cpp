@@ -24,8 +24,8 @@ constexpr float kRadiansPerDegree = 0.017453292f;
 }  // namespace
 
 // Element, label, member, default, editing slot, colour. The model's
-// element also names a material in older files (see LoadXml); the shadow
-// strength is read but not edited.
+// element also names a material in older files (see LoadXml). The material
+// has no label; the shadow strength has none and is read but not edited.
 constexpr Parameter<Object> kObjectParameters[] = {
     {"Position", "Position", &Object::position, 0, 1},
     {"Rotation", "Rotation", &Object::rotation, 0, 2},
@@ -46,7 +46,7 @@ constexpr Parameter<Object> kObjectParameters[] = {
     {"RenderObj", "Model", &Object::model, 0, 0},
     {"LightSource", "Is Light Source?", &Object::lightSource, false, 4},
 };
-static_assert(ValidTables<Object>({kObjectParameters}));
+static_assert(ValidTables<Object>({kObjectParameters}), "see ValidTables");
 
 std::span<const Parameter<Object>> Object::Parameters() { return kObjectParameters; }
 

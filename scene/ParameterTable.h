@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <initializer_list>
 #include <span>
 #include <string_view>
 #include <type_traits>
@@ -35,40 +37,27 @@ struct Parameter {
     bool isColor = false;       // a vector read as "r", "g", "b"
 };
 
-namespace parameter_detail {
-
-template <class Member>
-struct PropertyOf;
-template <class P, class Owner>
-struct PropertyOf<P Owner::*> {
-    using type = P;
-};
-
-template <class P>
-constexpr PropertyType kTypeOf = TypeVec3;
-template <>
-inline constexpr PropertyType kTypeOf<PropertyFloat> = TypeFloat;
-template <>
-inline constexpr PropertyType kTypeOf<PropertyBool> = TypeBool;
-template <>
-inline constexpr PropertyType kTypeOf<PropertyMaterial> = TypeMaterial;
-template <>
-inline constexpr PropertyType kTypeOf<PropertyModel> = TypeModel;
-template <>
-inline constexpr PropertyType kTypeOf<PropertyLine> = TypeLine;
-template <>
-inline constexpr PropertyType kTypeOf<PropertyEmitterType> = TypeEmitterType;
-template <>
-inline constexpr PropertyType kTypeOf<PropertyDrawMode> = TypeDrawMode;
-
-}  // namespace parameter_detail
+template <class Owner>
+constexpr PropertyType TypeOf(PropertyVec3 Owner::*) { return TypeVec3; }
+template <class Owner>
+constexpr PropertyType TypeOf(PropertyFloat Owner::*) { return TypeFloat; }
+template <class Owner>
+constexpr PropertyType TypeOf(PropertyBool Owner::*) { return TypeBool; }
+template <class Owner>
+constexpr PropertyType TypeOf(PropertyMaterial Owner::*) { return TypeMaterial; }
+template <class Owner>
+constexpr PropertyType TypeOf(PropertyModel Owner::*) { return TypeModel; }
+template <class Owner>
+constexpr PropertyType TypeOf(PropertyLine Owner::*) { return TypeLine; }
+template <class Owner>
+constexpr PropertyType TypeOf(PropertyEmitterType Owner::*) { return TypeEmitterType; }
+template <class Owner>
+constexpr PropertyType TypeOf(PropertyDrawMode Owner::*) { return TypeDrawMode; }
 
 // The property class of a parameter.
 template <class Owner>
 constexpr PropertyType KindOf(const Parameter<Owner>& parameter) {
-    return std::visit(
-        [](auto member) { return parameter_detail::kTypeOf<typename parameter_detail::PropertyOf<decltype(member)>::type>; },
-        parameter.member);
+    return std::visit([](auto member) { return TypeOf(member); }, parameter.member);
 }
 
 // The element a property class reads whatever it is told, or null where the
@@ -82,9 +71,9 @@ constexpr const char* FixedElement(PropertyType kind) {
     }
 }
 
-// For a static_assert next to each table: the edit slots of all the owner's
-// tables number 0 to n-1 once each, and a class that reads a fixed element
-// is listed under that element.
+// For a static_assert next to each table: the editing slots of all the owner's
+// tables number 0 to n-1 once each, a class that reads a fixed element is
+// listed under that element, and only vectors are colours.
 template <class Owner>
 constexpr bool ValidTables(std::initializer_list<std::span<const Parameter<Owner>>> tables) {
     int edited = 0;

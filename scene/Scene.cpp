@@ -28,7 +28,7 @@ constexpr Parameter<Scene> kPostEffectsParameters[] = {
     {"LensFlare", "Lens Flare", &Scene::lensFlare, 0.8f, 4},
     {"LensReflect", "Lens Reflect", &Scene::lensReflect, 0.35f, 5},
 };
-static_assert(ValidTables<Scene>({kShadowMapParameters, kPostEffectsParameters}));
+static_assert(ValidTables<Scene>({kShadowMapParameters, kPostEffectsParameters}), "see ValidTables");
 
 std::span<const Parameter<Scene>> Scene::ShadowMapParameters() { return kShadowMapParameters; }
 std::span<const Parameter<Scene>> Scene::PostEffectsParameters() { return kPostEffectsParameters; }

@@ -115,11 +115,10 @@ std::string DefaultMismatch(const Expected& expected, const std::string& cell) {
         return std::string("the loader's default is ") + (expected.defaultValue != 0 ? "on" : "off");
     case TypeVec3: return says("0 0 0") ? std::string() : "the loader's default is 0 0 0";
     case TypeEmitterType:
-        return says(std::string("`") + EmitterTypeNames[0] + "`") ? std::string()
-                                                                  : std::string("the loader's default is ") + EmitterTypeNames[0];
-    case TypeDrawMode:
-        return says(std::string("`") + DrawModeNames[0] + "`") ? std::string()
-                                                               : std::string("the loader's default is ") + DrawModeNames[0];
+    case TypeDrawMode: {
+        const std::string first = expected.kind == TypeEmitterType ? EmitterTypeNames[0] : DrawModeNames[0];
+        return says("`" + first + "`") ? std::string() : "the loader's default is " + first;
+    }
     case TypeModel:
     case TypeMaterial: return cell.rfind("none", 0) == 0 ? std::string() : "the loader's default is none";
     }
@@ -163,17 +162,20 @@ TEST(SceneParameters, ManualTablesMatchTheLoaders) {
             ADD_FAILURE() << where << ": no table with an 'element' column";
             continue;
         }
-        for (auto row = manual.defaults.begin(); row != manual.defaults.end(); row = manual.defaults.upper_bound(row->first)) {
+        for (auto row = manual.defaults.begin(); row != manual.defaults.end();
+             row = manual.defaults.upper_bound(row->first)) {
             const std::string& name = row->first;
             const std::string& cell = row->second;
             if (manual.defaults.count(name) > 1) ADD_FAILURE() << where << ": '" << name << "' is listed twice";
             if (std::find(section.nested.begin(), section.nested.end(), name) != section.nested.end()) continue;
             auto [first, last] = section.expected.equal_range(name);
-            if (first == last) ADD_FAILURE() << where << ": the manual lists '" << name << "', which the loader does not read";
+            if (first == last)
+                ADD_FAILURE() << where << ": the manual lists '" << name << "', which the loader does not read";
             for (auto it = first; it != last; ++it) {
                 const std::string why = DefaultMismatch(it->second, cell);
                 if (!why.empty())
-                    ADD_FAILURE() << where << ": '" << name << "' default \"" << cell << "\" in the manual, but " << why;
+                    ADD_FAILURE() << where << ": '" << name << "' default \"" << cell << "\" in the manual, but "
+                                  << why;
             }
         }
         for (auto it = section.expected.begin(); it != section.expected.end();

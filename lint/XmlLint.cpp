@@ -8,21 +8,28 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "lint/LintContext.h"
-#include "scene/Property.h"
+#include "particles/ObjectParticles.h"
 #include "resources/AsciiCase.h"
 #include "resources/XmlValue.h"
+#include "scene/Array.h"
+#include "scene/Camera.h"
+#include "scene/Object.h"
+#include "scene/ParameterTable.h"
+#include "scene/Property.h"
+#include "scene/Scene.h"
 
 // Scene files and the material library, and the rules all XML content files
 // share (the running order's own checks are in RunningOrderLint.cpp). The
-// element and attribute names below are those the loaders read
-// (scene/Object.cpp, scene/Camera.cpp, scene/Scene.cpp, scene/Array.cpp,
-// particles/ObjectParticles.cpp, resources/Material.cpp); a name the player
-// does not read is a typo as far as the author is concerned.
+// parameter elements come from the loaders' own tables (scene/ParameterTable.h);
+// the other element and attribute names below are those the loaders read
+// (scene/Object.cpp, scene/Camera.cpp, scene/Scene.cpp, resources/Material.cpp).
+// A name the player does not read is a typo as far as the author is concerned.
 
 XmlText::XmlText(const FileBuffer& file) : text(file.data.data()), size(file.size) {
     result = document.load_buffer(file.data.data(), file.size);
@@ -167,76 +174,83 @@ struct PropertyRule {
     const char* element;
     Prop kind;
 };
+using Rules = std::vector<PropertyRule>;
+
+Prop RuleKind(PropertyType type, bool isColor) {
+    switch (type) {
+    case TypeVec3: return isColor ? Prop::Color : Prop::Vec3;
+    case TypeBool: return Prop::Bool;
+    case TypeFloat: return Prop::Float;
+    case TypeMaterial: return Prop::MaterialRef;
+    case TypeModel: return Prop::Model;
+    case TypeLine: return Prop::Line;
+    case TypeEmitterType: return Prop::EmitterType;
+    case TypeDrawMode: return Prop::DrawMode;
+    }
+    return Prop::Float;
+}
+
+// The elements a loader's table reads, in its order, one rule each.
+template <class Owner>
+Rules RulesOf(std::span<const Parameter<Owner>> table) {
+    Rules rules;
+    for (const Parameter<Owner>& parameter : table) {
+        const Prop kind = RuleKind(KindOf(parameter), parameter.isColor);
+        auto same = std::find_if(rules.begin(), rules.end(), [&](const PropertyRule& rule) {
+            return std::string_view(rule.element) == parameter.element;
+        });
+        if (same == rules.end()) {
+            rules.push_back({parameter.element, kind});
+            continue;
+        }
+        // A number and a vector from one element: the camera's colour
+        // filter, its strength in "value" and its colour in x, y, z.
+        if ((same->kind == Prop::Float && kind == Prop::Vec3) || (same->kind == Prop::Vec3 && kind == Prop::Float))
+            same->kind = Prop::ColorFilter;
+    }
+    return rules;
+}
 
 // Elements of an "Object", besides the nested "Object", "Particles", "Array"
 // and "CopyTransform".
-const PropertyRule kObjectProperties[] = {
-    {"Position", Prop::Vec3},       {"Rotation", Prop::Vec3},          {"Scale", Prop::Vec3},
-    {"RenderToCubeMap", Prop::Bool}, {"UVGenEnabled", Prop::Bool},      {"Glow", Prop::Float},
-    {"UVGenScale", Prop::Float},     {"UVAdd", Prop::Vec3},             {"UVGenUseWorldSpace", Prop::Bool},
-    {"AlphaThreshold", Prop::Float}, {"ShadowCast", Prop::Bool},        {"ShadowRecieve", Prop::Float},
-    {"Color", Prop::Color},          {"EnableRender", Prop::Bool},      {"Material", Prop::MaterialRef},
-    {"CullFace", Prop::Bool},        {"RenderObj", Prop::RenderObj},    {"LightSource", Prop::Bool},
-};
-const PropertyRule kCameraProperties[] = {
-    {"Position", Prop::Vec3},      {"Rotation", Prop::Vec3},      {"FOV", Prop::Float},
-    {"Anamorphic", Prop::Float},   {"LensFlare", Prop::Float},    {"LensReflect", Prop::Float},
-    {"LensDirt", Prop::Float},     {"LensDirtClean", Prop::Float}, {"FadeToWhite", Prop::Float},
-    {"FadeToBlack", Prop::Float},  {"ColorFilterIntensity", Prop::ColorFilter},
-};
-const PropertyRule kShadowMapProperties[] = {
-    {"SpotSize", Prop::Float}, {"Position", Prop::Vec3}, {"LookAt", Prop::Vec3}, {"RenderCubemap", Prop::Bool}};
-const PropertyRule kPostEffectsProperties[] = {
-    {"Anamorphic", Prop::Float}, {"LensFlare", Prop::Float}, {"LensReflect", Prop::Float}};
-const PropertyRule kArrayProperties[] = {
-    {"Count", Prop::Float},          {"Translate", Prop::Vec3},       {"Rotate", Prop::Vec3},
-    {"RotateInstance", Prop::Vec3},  {"ScaleMultiplier", Prop::Vec3}, {"ScaleOverIndex", Prop::Line},
-};
-const PropertyRule kParticleProperties[] = {
-    {"PCount", Prop::Float},
-    {"EmitRate", Prop::Float},
-    {"Size", Prop::Float},
-    {"EmitterPos", Prop::Vec3},
-    {"EmitterSize", Prop::Vec3},
-    {"Wind", Prop::Vec3},
-    {"LifeMin", Prop::Float},
-    {"LifeMax", Prop::Float},
-    {"RandomRot", Prop::Float},
-    {"SizeOverLife", Prop::Line},
-    {"GravityXOverLife", Prop::Line},
-    {"GravityYOverLife", Prop::Line},
-    {"GravityZOverLife", Prop::Line},
-    {"EmitterType", Prop::EmitterType},
-    {"EmitterModel", Prop::Model},
-    {"NoiseIntensity", Prop::Float},
-    {"NoiseFrequency", Prop::Float},
-    {"NoiseOffset", Prop::Vec3},
-    {"DrawMode", Prop::DrawMode},
-    {"NoiseIntensityXOveLife", Prop::Line},
-    {"NoiseIntensityYOveLife", Prop::Line},
-    {"NoiseIntensityZOveLife", Prop::Line},
-    {"ColorAOverLife", Prop::Line},
-    {"ColorROverLife", Prop::Line},
-    {"ColorGOverLife", Prop::Line},
-    {"ColorBOverLife", Prop::Line},
-    {"VelocityOverTime", Prop::Float},
-    {"VelocityOverLife", Prop::Line},
-    {"RandomVelocityOverTime", Prop::Float},
-    {"RandomVelocityOverLife", Prop::Line},
-    {"Rotation", Prop::Vec3},
-    {"RotationOveLife", Prop::Line},
-    {"IsQuadBillboard", Prop::Bool},
-};
+const Rules& ObjectRules() {
+    static const Rules rules = [] {
+        Rules r = RulesOf(Object::Parameters());
+        // The model element also names the material in older files.
+        for (PropertyRule& rule : r)
+            if (std::string_view(rule.element) == "RenderObj") rule.kind = Prop::RenderObj;
+        return r;
+    }();
+    return rules;
+}
+const Rules& CameraRules() {
+    static const Rules rules = RulesOf(Camera::Parameters());
+    return rules;
+}
+const Rules& ShadowMapRules() {
+    static const Rules rules = RulesOf(Scene::ShadowMapParameters());
+    return rules;
+}
+const Rules& PostEffectsRules() {
+    static const Rules rules = RulesOf(Scene::PostEffectsParameters());
+    return rules;
+}
+const Rules& ArrayRules() {
+    static const Rules rules = RulesOf(Array::Parameters());
+    return rules;
+}
+const Rules& ParticleRules() {
+    static const Rules rules = RulesOf(ObjectParticles::Parameters());
+    return rules;
+}
 
-template <size_t N>
-const PropertyRule* FindRule(const PropertyRule (&rules)[N], std::string_view name) {
+const PropertyRule* FindRule(const Rules& rules, std::string_view name) {
     for (const PropertyRule& rule : rules)
         if (name == rule.element) return &rule;
     return nullptr;
 }
 
-template <size_t N>
-Names RuleNames(const PropertyRule (&rules)[N], std::initializer_list<const char*> more = {}) {
+Names RuleNames(const Rules& rules, std::initializer_list<const char*> more = {}) {
     Names names;
     for (const PropertyRule& rule : rules) names.push_back(rule.element);
     for (const char* name : more) names.push_back(name);
@@ -411,8 +425,7 @@ public:
 
 
     // Children of an element that holds properties only.
-    template <size_t N>
-    void Properties(const pugi::xml_node& node, const PropertyRule (&rules)[N], const char* where) {
+    void Properties(const pugi::xml_node& node, const Rules& rules, const char* where) {
         std::set<std::string> seen;
         Names allowed = RuleNames(rules);
         for (pugi::xml_node child : node.children()) {
@@ -430,7 +443,7 @@ public:
     void Object(const pugi::xml_node& node, const std::string& sceneName, bool topLevel) {
         Attributes(node, {"name", "isCubeMap"}, "Object");
         Switch(node, "isCubeMap", "Object");
-        const Names allowed = RuleNames(kObjectProperties, {"Object", "Particles", "Array", "CopyTransform"});
+        const Names allowed = RuleNames(ObjectRules(), {"Object", "Particles", "Array", "CopyTransform"});
         std::set<std::string> seen;
         for (pugi::xml_node child : node.children()) {
             if (child.type() != pugi::node_element) continue;
@@ -439,19 +452,19 @@ public:
                 Object(child, sceneName, false);
             } else if (name == "Array") {
                 Attributes(child, {}, "Array");
-                Properties(child, kArrayProperties, "Array");
+                Properties(child, ArrayRules(), "Array");
                 if (!child.child("ScaleMultiplier"))
                     report.Warning(xml.LineOf(child), "Array without 'ScaleMultiplier': its copies have scale 0 0 0 "
                                                       "and are invisible");
             } else if (name == "Particles") {
                 Repeated(child, seen, "Object");
                 Attributes(child, {}, "Particles");
-                Properties(child, kParticleProperties, "Particles");
+                Properties(child, ParticleRules(), "Particles");
             } else if (name == "CopyTransform") {
                 Repeated(child, seen, "Object");
                 Attributes(child, {"from"}, "CopyTransform");
                 CopySource(child, sceneName);
-            } else if (const PropertyRule* rule = FindRule(kObjectProperties, name)) {
+            } else if (const PropertyRule* rule = FindRule(ObjectRules(), name)) {
                 Repeated(child, seen, "Object");
                 Property(child, rule->kind);
             } else {
@@ -502,7 +515,7 @@ public:
     void Camera(const pugi::xml_node& node) {
         Attributes(node, {"name", "lensDirt"}, "Camera");
         TextureName(node, "lensDirt");
-        Properties(node, kCameraProperties, "Camera");
+        Properties(node, CameraRules(), "Camera");
         const char* name = node.attribute("name").value();
         const std::string label = *name ? std::string("camera '") + name + "'" : std::string("an unnamed camera");
         if (!*name) report.Warning(xml.LineOf(node), "a camera without 'name' cannot be chosen by the running order");
@@ -654,11 +667,11 @@ void CheckSceneXml(const FileBuffer& file, const std::string& sceneName, const I
             if (texture && *texture.value())
                 CheckFileReference(report, xml.LineOf(child, "texture"), LowerCaseAscii(texture.value()),
                                    inventory.textures, "texture");
-            check.Properties(child, kShadowMapProperties, "ShadowMap");
+            check.Properties(child, ShadowMapRules(), "ShadowMap");
         } else if (name == "PostEffects") {
             check.Repeated(child, seen, "Scene");
             check.Attributes(child, {}, "PostEffects");
-            check.Properties(child, kPostEffectsProperties, "PostEffects");
+            check.Properties(child, PostEffectsRules(), "PostEffects");
         } else {
             check.UnknownElement(child, allowed, "Scene");
         }

@@ -95,63 +95,51 @@ void Refill(std::vector<T>& v, size_t n, const T& value) {
 
 }  // namespace
 
+// Element, label, member, default, editing slot.
+constexpr Parameter<ObjectParticles> kParticleParameters[] = {
+    {"PCount", "P.Count", &ObjectParticles::countProperty, 50, 0},
+    {"EmitRate", "P.Emit.Rate", &ObjectParticles::emitRate, 1, 1},
+    {"Size", "P.Size.Multiplier", &ObjectParticles::sizeMultiplier, 1, 14},
+    {"EmitterPos", "Emitter.Pos", &ObjectParticles::emitterPos, 0, 4},
+    {"EmitterSize", "Emitter.Size", &ObjectParticles::emitterSize, 0, 5},
+    {"Wind", "P.Wind", &ObjectParticles::wind, 0, 6},
+    {"LifeMin", "P.Life.Min", &ObjectParticles::lifeMin, 4, 16},
+    {"LifeMax", "P.Life.Max", &ObjectParticles::lifeMax, 8, 15},
+    {"RandomRot", "Rnd.Rotation", &ObjectParticles::randomRotation, 0, 17},
+    {"SizeOverLife", "P.Size.Life", &ObjectParticles::sizeLife, 1, 20},
+    {"GravityXOverLife", "P.GravX.Life", &ObjectParticles::gravityXLife, 0, 21},
+    {"GravityYOverLife", "P.GravY.Life", &ObjectParticles::gravityYLife, 0, 22},
+    {"GravityZOverLife", "P.GravZ.Life", &ObjectParticles::gravityZLife, 0, 23},
+    {"EmitterType", "Emitter.Type", &ObjectParticles::emitterTypeProperty, 0, 2},
+    {"EmitterModel", "Emitter.Model", &ObjectParticles::emitterModel, 0, 3},
+    {"NoiseIntensity", "Noise.Intensity", &ObjectParticles::noiseIntensity, 0, 7},
+    {"NoiseFrequency", "Noise.Frequency", &ObjectParticles::noiseFrequency, 1, 8},
+    {"NoiseOffset", "Noise.Offset", &ObjectParticles::noiseOffset, 0, 9},
+    {"DrawMode", "P.DrawMode", &ObjectParticles::drawModeProperty, 0, 13},
+    {"NoiseIntensityXOveLife", "Noise.Intensity.X.Life", &ObjectParticles::noiseXLife, 0, 10},
+    {"NoiseIntensityYOveLife", "Noise.Intensity.Y.Life", &ObjectParticles::noiseYLife, 0, 11},
+    {"NoiseIntensityZOveLife", "Noise.Intensity.Z.Life", &ObjectParticles::noiseZLife, 0, 12},
+    {"ColorAOverLife", "C.Alpha.Life", &ObjectParticles::alphaLife, 1, 24},
+    {"ColorROverLife", "C.Red.Life", &ObjectParticles::redLife, 1, 25},
+    {"ColorGOverLife", "C.Green.Life", &ObjectParticles::greenLife, 1, 26},
+    {"ColorBOverLife", "C.Blue.Life", &ObjectParticles::blueLife, 1, 27},
+    {"VelocityOverTime", "Vel.Nor.Time", &ObjectParticles::normalVelocity, 0, 29},
+    {"VelocityOverLife", "Vel.Nor.Life", &ObjectParticles::normalVelocityLife, 0, 28},
+    {"RandomVelocityOverTime", "Vel.Rnd.Time", &ObjectParticles::randomVelocity, 0, 31},
+    {"RandomVelocityOverLife", "Vel.Rnd.Life", &ObjectParticles::randomVelocityLife, 0, 30},
+    {"Rotation", "Rotation", &ObjectParticles::rotation, 0, 18},
+    {"RotationOveLife", "Rotation.Life.Intensity", &ObjectParticles::rotationLife, 1, 19},
+    {"IsQuadBillboard", "Quad.Billboard", &ObjectParticles::billboard, true, 32},
+};
+static_assert(ValidTables<ObjectParticles>({kParticleParameters}), "see ValidTables");
+
+std::span<const Parameter<ObjectParticles>> ObjectParticles::Parameters() { return kParticleParameters; }
+
 ObjectParticles::ObjectParticles(Object& owner) : owner(owner) {
-    countProperty.label = "P.Count";
-    emitRate.label = "P.Emit.Rate";
-    emitterTypeProperty.label = "Emitter.Type";
-    emitterModel.label = "Emitter.Model";
-    emitterPos.label = "Emitter.Pos";
-    emitterSize.label = "Emitter.Size";
-    wind.label = "P.Wind";
-    noiseIntensity.label = "Noise.Intensity";
-    noiseFrequency.label = "Noise.Frequency";
-    noiseOffset.label = "Noise.Offset";
-    noiseXLife.label = "Noise.Intensity.X.Life";
-    noiseYLife.label = "Noise.Intensity.Y.Life";
-    noiseZLife.label = "Noise.Intensity.Z.Life";
-    drawModeProperty.label = "P.DrawMode";
-    sizeMultiplier.label = "P.Size.Multiplier";
-    lifeMax.label = "P.Life.Max";
-    lifeMin.label = "P.Life.Min";
-    randomRotation.label = "Rnd.Rotation";
-    rotation.label = "Rotation";
-    rotationLife.label = "Rotation.Life.Intensity";
-    sizeLife.label = "P.Size.Life";
-    gravityXLife.label = "P.GravX.Life";
-    gravityYLife.label = "P.GravY.Life";
-    gravityZLife.label = "P.GravZ.Life";
-    alphaLife.label = "C.Alpha.Life";
-    redLife.label = "C.Red.Life";
-    greenLife.label = "C.Green.Life";
-    blueLife.label = "C.Blue.Life";
-    normalVelocityLife.label = "Vel.Nor.Life";
-    normalVelocity.label = "Vel.Nor.Time";
-    randomVelocityLife.label = "Vel.Rnd.Life";
-    randomVelocity.label = "Vel.Rnd.Time";
-    billboard.label = "Quad.Billboard";
-
-    // The values an element without children gives, so that a system that
-    // was never loaded behaves like one loaded from an empty element.
-    countProperty.baseValue = 50;
-    emitRate.baseValue = 1;
-    noiseFrequency.baseValue = 1;
-    sizeMultiplier.baseValue = 1;
-    lifeMax.baseValue = 8;
-    lifeMin.baseValue = 4;
-    billboard.baseValue = true;
-    for (PropertyLine* line : {&noiseXLife, &noiseYLife, &noiseZLife, &gravityXLife, &gravityYLife, &gravityZLife,
-                               &normalVelocityLife, &randomVelocityLife})
-        line->AddPoint(0, 0);
-    for (PropertyLine* line : {&rotationLife, &sizeLife, &alphaLife, &redLife, &greenLife, &blueLife})
-        line->AddPoint(0, 1);
-
-    properties = {&countProperty, &emitRate,     &emitterTypeProperty, &emitterModel,   &emitterPos,
-                  &emitterSize,   &wind,         &noiseIntensity,      &noiseFrequency, &noiseOffset,
-                  &noiseXLife,    &noiseYLife,   &noiseZLife,          &drawModeProperty, &sizeMultiplier,
-                  &lifeMax,       &lifeMin,      &randomRotation,      &rotation,       &rotationLife,
-                  &sizeLife,      &gravityXLife, &gravityYLife,        &gravityZLife,   &alphaLife,
-                  &redLife,       &greenLife,    &blueLife,            &normalVelocityLife, &normalVelocity,
-                  &randomVelocityLife, &randomVelocity, &billboard};
+    properties = SetUpParameters<ObjectParticles>(*this, {kParticleParameters});
+    // The defaults, so that a system that was never loaded behaves like one
+    // loaded from an element without children.
+    LoadParameters<ObjectParticles>(*this, kParticleParameters, pugi::xml_node());
 }
 
 // A scene reload retires its objects on the render thread: their GPU buffers
@@ -159,39 +147,7 @@ ObjectParticles::ObjectParticles(Object& owner) : owner(owner) {
 ObjectParticles::~ObjectParticles() = default;
 
 void ObjectParticles::LoadXml(const pugi::xml_node& element) {
-    countProperty.LoadXml("PCount", element, 50);
-    emitRate.LoadXml("EmitRate", element, 1);
-    sizeMultiplier.LoadXml("Size", element, 1);
-    emitterPos.LoadXml("EmitterPos", element);
-    emitterSize.LoadXml("EmitterSize", element);
-    wind.LoadXml("Wind", element);
-    lifeMin.LoadXml("LifeMin", element, 4);
-    lifeMax.LoadXml("LifeMax", element, 8);
-    randomRotation.LoadXml("RandomRot", element, 0);
-    sizeLife.LoadXml("SizeOverLife", element, 1);
-    gravityXLife.LoadXml("GravityXOverLife", element, 0);
-    gravityYLife.LoadXml("GravityYOverLife", element, 0);
-    gravityZLife.LoadXml("GravityZOverLife", element, 0);
-    emitterTypeProperty.LoadXml(element);
-    emitterModel.LoadXml("EmitterModel", element);
-    noiseIntensity.LoadXml("NoiseIntensity", element, 0);
-    noiseFrequency.LoadXml("NoiseFrequency", element, 1);
-    noiseOffset.LoadXml("NoiseOffset", element);
-    drawModeProperty.LoadXml(element);
-    noiseXLife.LoadXml("NoiseIntensityXOveLife", element, 0);
-    noiseYLife.LoadXml("NoiseIntensityYOveLife", element, 0);
-    noiseZLife.LoadXml("NoiseIntensityZOveLife", element, 0);
-    alphaLife.LoadXml("ColorAOverLife", element, 1);
-    redLife.LoadXml("ColorROverLife", element, 1);
-    greenLife.LoadXml("ColorGOverLife", element, 1);
-    blueLife.LoadXml("ColorBOverLife", element, 1);
-    normalVelocity.LoadXml("VelocityOverTime", element, 0);
-    normalVelocityLife.LoadXml("VelocityOverLife", element, 0);
-    randomVelocity.LoadXml("RandomVelocityOverTime", element, 0);
-    randomVelocityLife.LoadXml("RandomVelocityOverLife", element, 0);
-    rotation.LoadXml("Rotation", element);
-    rotationLife.LoadXml("RotationOveLife", element, 1);
-    billboard.LoadXml("IsQuadBillboard", element, true);
+    LoadParameters<ObjectParticles>(*this, kParticleParameters, element);
 }
 
 void ObjectParticles::ReleasePool() {

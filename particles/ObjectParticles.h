@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 
+#include "scene/ParameterTable.h"
 #include "scene/Property.h"
 
 namespace pugi {
@@ -89,6 +91,8 @@ public:
     PropertyFloat randomVelocity;        // "Vel.Rnd.Time"
     PropertyBool billboard;              // "Quad.Billboard"
     std::vector<Property*> properties;   // editing order
+    // What the loader reads into the properties (scene/ParameterTable.h).
+    static std::span<const Parameter<ObjectParticles>> Parameters();
 
     // Per particle, `count` long; lifetime -1 marks a slot never emitted.
     std::vector<float> posX, posY, posZ;  // owner-local

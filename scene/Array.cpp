@@ -64,24 +64,22 @@ struct ChainWalk {
 
 }  // namespace
 
-Array::Array(Object& owner) : owner(owner) {
-    count.label = "Count";
-    translate.label = "Translate";
-    rotateCenter.label = "Rotate.Center";
-    rotateInstance.label = "Rotate.Instance";
-    scaleMultiplier.label = "Scale.Multiplier";
-    scaleOverIndex.label = "Scale.Over.Index";
-    properties = {&count, &translate, &rotateCenter, &rotateInstance, &scaleMultiplier, &scaleOverIndex};
-}
+// Element, label, member, default, editing slot.
+constexpr Parameter<Array> kArrayParameters[] = {
+    {"Count", "Count", &Array::count, 5.0f, 0},
+    {"Translate", "Translate", &Array::translate, 0, 1},
+    {"Rotate", "Rotate.Center", &Array::rotateCenter, 0, 2},
+    {"RotateInstance", "Rotate.Instance", &Array::rotateInstance, 0, 3},
+    {"ScaleMultiplier", "Scale.Multiplier", &Array::scaleMultiplier, 0, 4},
+    {"ScaleOverIndex", "Scale.Over.Index", &Array::scaleOverIndex, 1.0f, 5},
+};
+static_assert(ValidTables<Array>({kArrayParameters}), "see ValidTables");
 
-void Array::LoadXml(const pugi::xml_node& element) {
-    count.LoadXml("Count", element, 5.0f);
-    translate.LoadXml("Translate", element);
-    rotateCenter.LoadXml("Rotate", element);
-    rotateInstance.LoadXml("RotateInstance", element);
-    scaleMultiplier.LoadXml("ScaleMultiplier", element);
-    scaleOverIndex.LoadXml("ScaleOverIndex", element, 1.0f);
-}
+std::span<const Parameter<Array>> Array::Parameters() { return kArrayParameters; }
+
+Array::Array(Object& owner) : owner(owner) { properties = SetUpParameters<Array>(*this, {kArrayParameters}); }
+
+void Array::LoadXml(const pugi::xml_node& element) { LoadParameters<Array>(*this, kArrayParameters, element); }
 
 glm::mat4 Array::InstanceMatrix(int i) const {
     float fi = static_cast<float>(i);

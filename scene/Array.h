@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <vector>
 
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 
+#include "scene/ParameterTable.h"
 #include "scene/Property.h"
 
 namespace pugi {
@@ -28,6 +30,8 @@ public:
 
     Object& owner;
     std::vector<Property*> properties;  // editing order
+    // What the loader reads into the properties (scene/ParameterTable.h).
+    static std::span<const Parameter<Array>> Parameters();
     PropertyFloat count;                // the fraction scales the last instance
     PropertyVec3 translate;
     PropertyVec3 rotateCenter;          // degrees per index about the array origin

@@ -7,46 +7,38 @@
 #include <glm/geometric.hpp>
 #include <glm/gtc/matrix_transform.hpp>
 
+// Element, label, member, default, editing slot. One element carries the
+// colour filter's strength in "value" and its colour in x, y, z: it feeds
+// two properties.
+constexpr Parameter<Camera> kCameraParameters[] = {
+    {"Position", "Position", &Camera::position, 0, 0},
+    {"Rotation", "Rotation", &Camera::rotation, 0, 1},
+    {"FOV", "FOV", &Camera::fov, 0.5f, 2},
+    {"Anamorphic", "Anamorphic Glow", &Camera::anamorphicGlow, 0.7f, 3},
+    {"LensFlare", "Lens Flare", &Camera::lensFlare, 0.8f, 4},
+    {"LensReflect", "Lens Reflect", &Camera::lensReflect, 0.35f, 5},
+    {"LensDirt", "Lens Dirt Intensity", &Camera::lensDirtIntensity, 1.0f, 6},
+    {"LensDirtClean", "Lens Dirt Clean Intensity", &Camera::lensDirtCleanIntensity, 1.0f, 7},
+    {"FadeToWhite", "Fade White", &Camera::fadeWhite, 0.0f, 9},
+    {"FadeToBlack", "Fade Black", &Camera::fadeBlack, 0.0f, 8},
+    {"ColorFilterIntensity", "C.Filter.Intensity", &Camera::colorFilterIntensity, 0.0f, 10},
+    {"ColorFilterIntensity", "C.Filter.Color", &Camera::colorFilterColor, 0, 11},
+};
+static_assert(ValidTables<Camera>({kCameraParameters}), "see ValidTables");
 
-Camera::Camera() {
-    position.label = "Position";
-    rotation.label = "Rotation";
-    fov.label = "FOV";
-    anamorphicGlow.label = "Anamorphic Glow";
-    lensFlare.label = "Lens Flare";
-    lensReflect.label = "Lens Reflect";
-    lensDirtIntensity.label = "Lens Dirt Intensity";
-    lensDirtCleanIntensity.label = "Lens Dirt Clean Intensity";
-    fadeWhite.label = "Fade White";
-    fadeBlack.label = "Fade Black";
-    colorFilterColor.label = "C.Filter.Color";
-    colorFilterIntensity.label = "C.Filter.Intensity";
-    properties = {&position,          &rotation,  &fov,       &anamorphicGlow,       &lensFlare,
-                  &lensReflect,       &lensDirtIntensity,     &lensDirtCleanIntensity, &fadeBlack,
-                  &fadeWhite,         &colorFilterIntensity,  &colorFilterColor};
-}
+std::span<const Parameter<Camera>> Camera::Parameters() { return kCameraParameters; }
+
+Camera::Camera() { properties = SetUpParameters<Camera>(*this, {kCameraParameters}); }
 
 void Camera::LoadXml(const pugi::xml_node& element) {
     name = element.attribute("name").value();
     nameHash = NameHash(name);
-    position.LoadXml("Position", element);
-    rotation.LoadXml("Rotation", element);
-    fov.LoadXml("FOV", element, 0.5f);
     // Hashed as written: a name in capitals finds no texture, and the frame
     // falls back to the default lens dirt.
     pugi::xml_attribute lensDirt = element.attribute("lensDirt");
     lensDirtHash = NameHash(lensDirt ? lensDirt.value() : "lensdirt.jpg");
     lensDirtTexture = nullptr;
-    anamorphicGlow.LoadXml("Anamorphic", element, 0.7f);
-    lensFlare.LoadXml("LensFlare", element, 0.8f);
-    lensReflect.LoadXml("LensReflect", element, 0.35f);
-    lensDirtIntensity.LoadXml("LensDirt", element, 1.0f);
-    lensDirtCleanIntensity.LoadXml("LensDirtClean", element, 1.0f);
-    fadeWhite.LoadXml("FadeToWhite", element, 0.0f);
-    fadeBlack.LoadXml("FadeToBlack", element, 0.0f);
-    // One element carries both: the strength in "value", the colour in x, y, z.
-    colorFilterIntensity.LoadXml("ColorFilterIntensity", element, 0.0f);
-    colorFilterColor.LoadXml("ColorFilterIntensity", element);
+    LoadParameters<Camera>(*this, kCameraParameters, element);
 }
 
 void BuildCameraMatrices(const glm::vec3& rotation, const glm::vec3& position, float fovDegrees, float aspect,

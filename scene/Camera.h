@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include <glm/vec3.hpp>
 
 #include "resources/NameHash.h"
+#include "scene/ParameterTable.h"
 #include "scene/Property.h"
 
 namespace pugi {
@@ -27,6 +29,8 @@ public:
     std::string name;       // how the timeline names it
     uint32_t nameHash = 0;  // NameHash(name)
     std::vector<Property*> properties;  // editing order
+    // What the loader reads into the properties (scene/ParameterTable.h).
+    static std::span<const Parameter<Camera>> Parameters();
     uint32_t lensDirtHash = NameHash("lensdirt.jpg");
     // Found under lensDirtHash by the frame driver and kept; not owned.
     Texture* lensDirtTexture = nullptr;

@@ -10,6 +10,7 @@
 #include "resources/NameHash.h"
 #include "resources/XmlValue.h"
 #include "scene/Array.h"
+#include "scene/ParameterTable.h"
 #include "scene/Scene.h"
 
 namespace {
@@ -22,28 +23,35 @@ constexpr float kRadiansPerDegree = 0.017453292f;
 
 }  // namespace
 
+// Element, label, member, default, editing slot, colour. The model's
+// element also names a material in older files (see LoadXml). The material
+// has no label; the shadow strength has none and is read but not edited.
+constexpr Parameter<Object> kObjectParameters[] = {
+    {"Position", "Position", &Object::position, 0, 1},
+    {"Rotation", "Rotation", &Object::rotation, 0, 2},
+    {"Scale", "Scale", &Object::scale, 0, 3},
+    {"RenderToCubeMap", "Render to Cubemap?", &Object::renderToCubemap, true, 6},
+    {"UVGenEnabled", "Generate UV?", &Object::generateUv, false, 7},
+    {"Glow", "Glow", &Object::glow, 0.0f, 16},
+    {"UVGenScale", "UVGen scale", &Object::uvGenScale, 0.5f, 9},
+    {"UVAdd", "UV Add", &Object::uvAdd, 0, 10},
+    {"UVGenUseWorldSpace", "UVGen is World-space?", &Object::uvGenWorldSpace, false, 8},
+    {"AlphaThreshold", "Alpha Threshold", &Object::alphaThreshold, 0.5f, 14},
+    {"ShadowCast", "Cast shadow?", &Object::castShadow, true, 5},
+    {"ShadowRecieve", "", &Object::shadowReceive, 1.0f, kNotEdited},
+    {"Color", "Color", &Object::color, 0, 12, true},
+    {"EnableRender", "Render model?", &Object::renderModel, true, 15},
+    {"Material", "", &Object::materialProperty, 0, 13},
+    {"CullFace", "Cull Face", &Object::cullFace, false, 11},
+    {"RenderObj", "Model", &Object::model, 0, 0},
+    {"LightSource", "Is Light Source?", &Object::lightSource, false, 4},
+};
+static_assert(ValidTables<Object>({kObjectParameters}), "see ValidTables");
+
+std::span<const Parameter<Object>> Object::Parameters() { return kObjectParameters; }
+
 Object::Object() : id(objectCounter.fetch_add(1) + 1) {
-    model.label = "Model";
-    position.label = "Position";
-    rotation.label = "Rotation";
-    scale.label = "Scale";
-    color.label = "Color";
-    color.isColor = true;
-    glow.label = "Glow";
-    lightSource.label = "Is Light Source?";
-    castShadow.label = "Cast shadow?";
-    renderToCubemap.label = "Render to Cubemap?";
-    generateUv.label = "Generate UV?";
-    uvGenWorldSpace.label = "UVGen is World-space?";
-    uvGenScale.label = "UVGen scale";
-    alphaThreshold.label = "Alpha Threshold";
-    cullFace.label = "Cull Face";
-    uvAdd.label = "UV Add";
-    renderModel.label = "Render model?";
-    properties = {&model,          &position,        &rotation,   &scale,          &lightSource,
-                  &castShadow,     &renderToCubemap, &generateUv, &uvGenWorldSpace, &uvGenScale,
-                  &uvAdd,          &cullFace,        &color,      &materialProperty, &alphaThreshold,
-                  &renderModel,    &glow};
+    properties = SetUpParameters<Object>(*this, {kObjectParameters});
 }
 
 Object::~Object() = default;
@@ -66,30 +74,13 @@ void Object::LoadXml(const pugi::xml_node& element, ObjectLoadLimits& limits, in
     cubeMapOrigin = ParseBool(element.attribute("isCubeMap").value());
     nameHash = NameHash(name);
 
-    position.LoadXml("Position", element);
-    rotation.LoadXml("Rotation", element);
-    scale.LoadXml("Scale", element);
-    renderToCubemap.LoadXml("RenderToCubeMap", element, true);
-    generateUv.LoadXml("UVGenEnabled", element, false);
-    glow.LoadXml("Glow", element, 0.0f);
-    uvGenScale.LoadXml("UVGenScale", element, 0.5f);
-    uvAdd.LoadXml("UVAdd", element);
-    uvGenWorldSpace.LoadXml("UVGenUseWorldSpace", element, false);
-    alphaThreshold.LoadXml("AlphaThreshold", element, 0.5f);
-    castShadow.LoadXml("ShadowCast", element, true);
-    shadowReceive.LoadXml("ShadowRecieve", element, 1.0f);
-    color.LoadXml("Color", element);
-    renderModel.LoadXml("EnableRender", element, true);
-    materialProperty.LoadXml(element);
-    cullFace.LoadXml("CullFace", element, false);
-    model.LoadXml("RenderObj", element);
+    LoadParameters<Object>(*this, kObjectParameters, element);
 
-    // Older files name the material on the model element.
+    // Older files name the material on the model element; the table has
+    // read both by now.
     pugi::xml_node renderObj = element.child("RenderObj");
     if (renderObj && materialProperty.baseValue == 0)
         materialProperty.baseValue = NameHash(renderObj.attribute("material").value());
-
-    lightSource.LoadXml("LightSource", element, false);
 
     for (pugi::xml_node childElement : element.children("Object")) {
         if (depth >= ObjectLoadLimits::kMaxDepth) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include <glm/vec3.hpp>
 
 #include "scene/ObjectRenderState.h"
+#include "scene/ParameterTable.h"
 #include "scene/Property.h"
 
 namespace pugi {
@@ -90,6 +92,8 @@ public:
     PropertyVec3 uvAdd;
     PropertyBool renderModel;
     std::vector<Property*> properties;  // editing order
+    // What the loader reads into the properties (scene/ParameterTable.h).
+    static std::span<const Parameter<Object>> Parameters();
     std::unique_ptr<ObjectParticles, ParticleSystemDeleter> particles;
     std::vector<std::unique_ptr<Array>> arrays;  // chained in this order
     std::string copyFromName;  // the top-level object whose position this one follows

@@ -15,18 +15,28 @@ namespace {
 constexpr size_t kExtensionLength = 4;  // ".xml"
 }  // namespace
 
+// Element, label, member, default, editing slot; the editing order runs
+// across both tables.
+constexpr Parameter<Scene> kShadowMapParameters[] = {
+    {"SpotSize", "Shadow Spot Size", &Scene::shadowSpotSize, 45.0f, 2},
+    {"Position", "Shadow Source Pos.", &Scene::shadowSourcePos, 0, 0},
+    {"LookAt", "Shadow Look-at", &Scene::shadowLookAt, 0, 1},
+    {"RenderCubemap", "Render Cubemap", &Scene::renderCubemap, true, 6},
+};
+constexpr Parameter<Scene> kPostEffectsParameters[] = {
+    {"Anamorphic", "Anamorphic Glow", &Scene::anamorphicGlow, 0.7f, 3},
+    {"LensFlare", "Lens Flare", &Scene::lensFlare, 0.8f, 4},
+    {"LensReflect", "Lens Reflect", &Scene::lensReflect, 0.35f, 5},
+};
+static_assert(ValidTables<Scene>({kShadowMapParameters, kPostEffectsParameters}), "see ValidTables");
+
+std::span<const Parameter<Scene>> Scene::ShadowMapParameters() { return kShadowMapParameters; }
+std::span<const Parameter<Scene>> Scene::PostEffectsParameters() { return kPostEffectsParameters; }
+
 Scene::Scene(const std::string& fileName)
     : path(ResourceManager::scenesFolder + fileName),
       name(fileName.substr(0, fileName.size() >= kExtensionLength ? fileName.size() - kExtensionLength : 0)) {
-    shadowSourcePos.label = "Shadow Source Pos.";
-    shadowLookAt.label = "Shadow Look-at";
-    shadowSpotSize.label = "Shadow Spot Size";
-    anamorphicGlow.label = "Anamorphic Glow";
-    lensFlare.label = "Lens Flare";
-    lensReflect.label = "Lens Reflect";
-    renderCubemap.label = "Render Cubemap";
-    properties = {&shadowSourcePos, &shadowLookAt, &shadowSpotSize, &anamorphicGlow,
-                  &lensFlare,       &lensReflect,  &renderCubemap};
+    properties = SetUpParameters<Scene>(*this, {kShadowMapParameters, kPostEffectsParameters});
     LoadXml();
 }
 
@@ -72,15 +82,10 @@ bool Scene::LoadDocument(const char* text, size_t size) {
     shadowMaskEnabled = ParseBool(shadowMap.attribute("enabled").value());
     shadowMaskName = LowerCaseAscii(shadowMap.attribute("texture").value());
     shadowMaskHash = NameHash(shadowMaskName);
-    shadowSpotSize.LoadXml("SpotSize", shadowMap, 45.0f);
-    shadowSourcePos.LoadXml("Position", shadowMap);
-    shadowLookAt.LoadXml("LookAt", shadowMap);
-    renderCubemap.LoadXml("RenderCubemap", shadowMap, true);
+    LoadParameters<Scene>(*this, kShadowMapParameters, shadowMap);
 
     pugi::xml_node postEffects = root.child("PostEffects");
-    anamorphicGlow.LoadXml("Anamorphic", postEffects, 0.7f);
-    lensFlare.LoadXml("LensFlare", postEffects, 0.8f);
-    lensReflect.LoadXml("LensReflect", postEffects, 0.35f);
+    LoadParameters<Scene>(*this, kPostEffectsParameters, postEffects);
     return true;
 }
 

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "platform/FileTime.h"
 #include "scene/Camera.h"
 #include "scene/Object.h"
+#include "scene/ParameterTable.h"
 #include "scene/Property.h"
 
 // The content of one XML file of data/scenes/: its objects, its cameras with
@@ -29,6 +31,10 @@ public:
     Scene& operator=(const Scene&) = delete;
 
     std::vector<Property*> properties;  // editing order
+    // What the loader reads from "ShadowMap" and "PostEffects"
+    // (scene/ParameterTable.h).
+    static std::span<const Parameter<Scene>> ShadowMapParameters();
+    static std::span<const Parameter<Scene>> PostEffectsParameters();
     PropertyVec3 shadowSourcePos;
     PropertyVec3 shadowLookAt;
     PropertyFloat shadowSpotSize;  // radians, for the shadow pass

@@ -7,6 +7,8 @@
 #include "platform/File.h"
 #include "platform/Log.h"
 
+namespace caldera {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -103,3 +105,5 @@ void AuthorChecks::Run() {
         if (!Sleep(1500)) return;
     }
 }
+
+}  // namespace caldera

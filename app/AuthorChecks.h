@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+namespace caldera {
+
 // Author mode: the content checker (lint/) runs on a thread of its own over
 // the production in the working folder, once at start and again for every
 // file whose time changes, and prints each problem once, as it appears, in
@@ -35,3 +37,5 @@ private:
     // Checker thread only: the last problems printed, per file.
     std::map<std::string, std::set<std::string>> shown;
 };
+
+}  // namespace caldera

@@ -14,6 +14,8 @@
 #include "resources/ResourceManager.h"
 #include "scene/Scene.h"
 
+namespace caldera {
+
 namespace {
 
 constexpr double kSeekStep = 5.0;
@@ -179,3 +181,5 @@ void AuthorControls::AfterFrame(Window& window) {
         shownTitle = text;
     }
 }
+
+}  // namespace caldera

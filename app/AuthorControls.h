@@ -9,6 +9,8 @@
 #include "platform/Window.h"
 #include "playback/FrameClock.h"
 
+namespace caldera {
+
 class Music;
 
 // The player's author mode (PlayerOptions::author): start position, shot
@@ -74,3 +76,5 @@ private:
     double fps = 0;
     std::string shownTitle;
 };
+
+}  // namespace caldera

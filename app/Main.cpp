@@ -7,6 +7,8 @@
 #include "platform/Console.h"
 #include "platform/File.h"
 
+using namespace caldera;
+
 // The three players differ only in these constants.
 #ifndef DEMO_WINDOW_WIDTH
 #define DEMO_WINDOW_WIDTH 1280

@@ -23,6 +23,8 @@
 #include "render/Renderer.h"
 #include "resources/ResourceManager.h"
 
+namespace caldera {
+
 namespace {
 
 // Set by the end of the music on an audio thread; the loop also gets a quit
@@ -198,3 +200,5 @@ int RunPlayer(const WindowConfig& config, const PlayerOptions& options) {
     FrameDriver::Instance().musicClock = nullptr;
     return status;
 }
+
+}  // namespace caldera

@@ -3,6 +3,8 @@
 #include "app/PlayerOptions.h"
 #include "platform/Window.h"
 
+namespace caldera {
+
 // The whole player: singletons, music, watcher thread, then the window and its
 // message-and-frame loop on the calling thread. Returns the process exit status:
 // 0 for every ordinary end (Escape, window closed, end of the music), non-zero
@@ -16,3 +18,5 @@ void StartMusic();
 
 // The end of the music: asks the render loop to quit. Any thread.
 void OnMusicEnd();
+
+}  // namespace caldera

@@ -7,6 +7,8 @@
 
 #include "platform/Version.h"
 
+namespace caldera {
+
 namespace {
 
 void Usage(std::FILE* to, const std::string& program) {
@@ -80,3 +82,5 @@ int ParsePlayerArguments(const std::string& program, const std::vector<std::stri
     if (options.start >= 0 && options.shot > 0) return Fail(program, "--start and --shot cannot go together");
     return -1;
 }
+
+}  // namespace caldera

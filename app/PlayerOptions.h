@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace caldera {
+
 // The player's command line. Without options every player plays the production
 // from start to end and nothing else; the options are opt-in help for authors.
 struct PlayerOptions {
@@ -18,3 +20,5 @@ struct PlayerOptions {
 // output) or --version, 2 for an unknown option or a bad value (message and usage on
 // standard error).
 int ParsePlayerArguments(const std::string& program, const std::vector<std::string>& args, PlayerOptions& options);
+
+}  // namespace caldera

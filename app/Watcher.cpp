@@ -5,6 +5,8 @@
 #include "playback/Show.h"
 #include "resources/ResourceManager.h"
 
+namespace caldera {
+
 void Watcher::Start() {
     {
         std::lock_guard<std::mutex> lock(stopMutex);
@@ -38,3 +40,5 @@ void Watcher::Run() {
         if (!Sleep(500)) return;
     }
 }
+
+}  // namespace caldera

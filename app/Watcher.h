@@ -5,6 +5,8 @@
 #include <mutex>
 #include <thread>
 
+namespace caldera {
+
 // The watcher thread: polls the content on disk every cycle (25 ms, Update,
 // 1000 ms, shaderWatch, 500 ms). Stoppable so that the process can tear down
 // in order: Stop wakes it from its sleeps, and an Update in progress returns
@@ -32,3 +34,5 @@ private:
     // the lock: written by the thread that calls Stop, read by the watcher.
     std::atomic<bool> stopping{false};
 };
+
+}  // namespace caldera

@@ -29,6 +29,8 @@
 #include "resources/SModelLoader.h"
 #include "tests/LegacyObjParser.h"
 
+using namespace caldera;
+
 // Live heap bytes and their high-water mark, to measure what a parse holds.
 namespace {
 std::atomic<int64_t> liveBytes{0};

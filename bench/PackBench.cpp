@@ -24,6 +24,8 @@
 #include "resources/PackReader.h"
 #include "resources/PackWriter.h"
 
+using namespace caldera;
+
 namespace {
 
 struct Content {

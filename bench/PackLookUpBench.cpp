@@ -18,6 +18,8 @@
 #include "resources/PackReader.h"
 #include "resources/PackWriter.h"
 
+using namespace caldera;
+
 namespace {
 
 std::string EntryName(int i) {

@@ -12,6 +12,8 @@
 #include "resources/ResourceManager.h"
 #include "scene/Object.h"
 
+using namespace caldera;
+
 namespace {
 
 constexpr float kFrame = 1.0f / 60.0f;

@@ -9,6 +9,8 @@
 
 #include "lint/LintContext.h"
 
+using namespace caldera;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;
     FileBuffer file;

@@ -7,6 +7,8 @@
 
 #include "resources/SModelLoader.h"
 
+using namespace caldera;
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The loader's progress lines would drown libFuzzer's own (on stderr).
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();

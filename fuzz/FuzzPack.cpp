@@ -11,6 +11,8 @@
 #include "resources/PackFormat.h"
 #include "resources/PackReader.h"
 
+using namespace caldera;
+
 namespace {
 
 void Check(bool condition) {

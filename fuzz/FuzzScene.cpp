@@ -16,6 +16,8 @@
 #include "scene/FrameState.h"
 #include "scene/Scene.h"
 
+using namespace caldera;
+
 namespace {
 
 void EvaluateAll(const std::vector<Property*>& properties) {

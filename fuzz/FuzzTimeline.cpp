@@ -6,6 +6,8 @@
 
 #include "playback/Timeline.h"
 
+using namespace caldera;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Timeline::EntryList entries(1);
     bool parsed = Timeline::Parse(reinterpret_cast<const char*>(data), size, entries);

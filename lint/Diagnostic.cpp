@@ -6,6 +6,8 @@
 #include "platform/Printable.h"
 #include "resources/AsciiCase.h"
 
+namespace caldera {
+
 std::string Diagnostic::Format(const std::string& prefix) const {
     // Names in findings come from files anyone can write.
     return Printable(prefix + file + ":" + std::to_string(line) + ": " +
@@ -60,3 +62,5 @@ std::string DidYouMean(std::string_view name, const std::vector<std::string>& ca
     std::string nearest = NearestName(name, candidates);
     return nearest.empty() ? std::string() : " (did you mean '" + nearest + "'?)";
 }
+
+}  // namespace caldera

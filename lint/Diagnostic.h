@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+namespace caldera {
+
 // One finding of the content checker, reported as compilers do:
 // "FILE:LINE: error: message" or "FILE:LINE: warning: message".
 enum class Severity { warning, error };
@@ -29,3 +31,5 @@ std::string NearestName(std::string_view name, const std::vector<std::string>& c
 
 // " (did you mean 'x'?)" for NearestName, or empty.
 std::string DidYouMean(std::string_view name, const std::vector<std::string>& candidates);
+
+}  // namespace caldera

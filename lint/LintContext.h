@@ -14,6 +14,8 @@
 #include "lint/Diagnostic.h"
 #include "resources/FileBuffer.h"
 
+namespace caldera {
+
 // Collects findings for one file.
 class Reporter {
 public:
@@ -108,3 +110,5 @@ void CollectMaterialNames(const FileBuffer& file, Inventory& inventory);
 
 void CheckObjModel(const FileBuffer& file, Reporter& report);
 void CheckTextureImage(const FileBuffer& file, Reporter& report);
+
+}  // namespace caldera

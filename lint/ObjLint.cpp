@@ -10,6 +10,8 @@
 #include "platform/Log.h"
 #include "resources/SModelLoader.h"
 
+namespace caldera {
+
 // The model is loaded with the player's loader (what it keeps is what the
 // player draws); a line scan beside it finds the lines behind what the loader
 // drops or fans wrongly, with the loader's own rules for lines and indices.
@@ -202,3 +204,5 @@ void CheckObjModel(const FileBuffer& file, Reporter& report) {
         report.Error(1, std::to_string(dropped) + " faces dropped in all (the first 20 are listed)");
     if (concave > 20) report.Warning(1, std::to_string(concave) + " concave faces in all (the first 20 are listed)");
 }
+
+}  // namespace caldera

@@ -22,6 +22,8 @@
 #include "resources/SModelLoader.h"
 #include "resources/Texture.h"
 
+namespace caldera {
+
 namespace fs = std::filesystem;
 
 int LintReport::Count(Severity severity) const {
@@ -336,3 +338,5 @@ LintReport LintProduction(const std::string& folder, const LintOptions& options)
     });
     return report;
 }
+
+}  // namespace caldera

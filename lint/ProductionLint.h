@@ -5,6 +5,8 @@
 
 #include "lint/Diagnostic.h"
 
+namespace caldera {
+
 // The content checker: reads a production folder the way the player does
 // (loose files first, else data.pack), with the player's own loaders and
 // bounds, and reports what the player would silently get wrong: names that
@@ -36,3 +38,5 @@ struct LintReport {
 };
 
 LintReport LintProduction(const std::string& folder, const LintOptions& options = {});
+
+}  // namespace caldera

@@ -10,6 +10,8 @@
 #include "lint/LintContext.h"
 #include "playback/Timeline.h"
 
+namespace caldera {
+
 // The running order: its names, and what it shows when. The entries are read
 // by the player's own parser, beside their elements for the line numbers.
 
@@ -159,3 +161,5 @@ void CheckTimelineXml(const FileBuffer& file, const Inventory& inventory, Report
                                              FormatNumber(static_cast<float>(inventory.musicSeconds)) + " s)");
     if (entries.empty()) report.Warning(xml.LineOf(root), "the running order is empty: nothing is shown");
 }
+
+}  // namespace caldera

@@ -24,6 +24,8 @@
 #include "scene/Property.h"
 #include "scene/Scene.h"
 
+namespace caldera {
+
 // Scene files and the material library, and the rules all XML content files
 // share (the running order's own checks are in RunningOrderLint.cpp). The
 // parameter elements come from the loaders' own tables (scene/ParameterTable.h);
@@ -679,3 +681,5 @@ void CheckSceneXml(const FileBuffer& file, const std::string& sceneName, const I
     if (!root.child("Camera"))
         report.Warning(xml.LineOf(root), "scene '" + sceneName + "' has no camera: the running order cannot show it");
 }
+
+}  // namespace caldera

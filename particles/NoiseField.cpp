@@ -4,6 +4,8 @@
 #include <random>
 #include <utility>
 
+namespace caldera {
+
 namespace {
 
 constexpr float kGradX[12] = {1, -1, 1, -1, 1, -1, 1, -1, 0, 0, 0, 0};
@@ -60,3 +62,5 @@ float NoiseField::Sample(float x, float y) const {
     const float b = Lerp(grad(x0, y1, xd0, yd1), grad(x1, y1, xd1, yd1), xs);
     return Lerp(a, b, ys);
 }
+
+}  // namespace caldera

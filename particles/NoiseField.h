@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace caldera {
+
 // The process-wide 2D gradient noise that drifts particles. It keeps the
 // full configuration (type, seed, frequency, interpolation) so that a later
 // noise type can join, but the particle update always configures Perlin
@@ -33,3 +35,5 @@ public:
     // the lattice (beyond +-2^30 after scaling), infinities and NaN give 0.
     float Sample(float x, float y) const;
 };
+
+}  // namespace caldera

@@ -19,6 +19,8 @@
 #include "scene/Object.h"
 #include "scene/Scene.h"
 
+namespace caldera {
+
 namespace {
 
 // One uniform draw in [0, 1] from the 15-bit generator.
@@ -473,3 +475,5 @@ void InstallParticleSystems() { particleSystemFactory = {&CreateSystem, &Destroy
 void UpdateParticles(Scene& scene, float seconds, void (*remade)(ObjectParticles& system)) {
     for (auto& object : scene.objects) UpdateObject(*object, seconds, remade);
 }
+
+}  // namespace caldera

@@ -16,6 +16,9 @@
 namespace pugi {
 class xml_node;
 }
+
+namespace caldera {
+
 class Object;
 class Scene;
 // The GPU buffers of a system's quads: made, used and freed by the renderer
@@ -193,3 +196,5 @@ void ObjectParticles::ForEachModelInstance(const glm::vec3& ownerPosition, const
         visit(static_cast<const ParticleModelInstance&>(instance));
     }
 }
+
+}  // namespace caldera

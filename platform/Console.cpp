@@ -4,7 +4,11 @@
 #include <windows.h>
 
 #include <cstdio>
+#endif
 
+namespace caldera {
+
+#ifdef _WIN32
 void UseParentConsole() {
     // Redirected handles (a pipe, a file) are already where the output belongs.
     auto unset = [](DWORD which) {
@@ -21,3 +25,5 @@ void UseParentConsole() {
 #else
 void UseParentConsole() {}
 #endif
+
+}  // namespace caldera

@@ -8,6 +8,8 @@
 #include <windows.h>
 #endif
 
+namespace caldera {
+
 namespace {
 
 std::vector<std::string_view> Components(std::string_view name) {
@@ -79,3 +81,5 @@ std::filesystem::path LinkOnTheWay(const std::filesystem::path& folder, const st
     }
     return {};
 }
+
+}  // namespace caldera

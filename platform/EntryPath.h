@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace caldera {
+
 // Why `name` cannot be written under a folder, or empty when it can. Refused:
 // an empty name or component; a zero byte or another control byte; a name
 // that starts at a root ("/x", "\x"); any ':' (a drive, "C:x" or "C:\x", or
@@ -28,3 +30,5 @@ std::filesystem::path EntryRelativePath(std::string_view name);
 // a junction leads elsewhere as well), or empty when none is. `folder` itself
 // is the user's choice and is not looked at.
 std::filesystem::path LinkOnTheWay(const std::filesystem::path& folder, const std::filesystem::path& relative);
+
+}  // namespace caldera

@@ -17,6 +17,8 @@
 #include <unistd.h>
 #endif
 
+namespace caldera {
+
 std::filesystem::path PathFromUtf8(const std::string& utf8) {
     // A char8_t string is UTF-8 by definition on every system; a char one is not.
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
@@ -198,3 +200,5 @@ void SetEnvironmentDefault(const char* name, const char* value) { setenv(name, v
 std::vector<std::string> Utf8Arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 #endif
+
+}  // namespace caldera

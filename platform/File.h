@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace caldera {
+
 std::filesystem::path PathFromUtf8(const std::string& utf8);
 std::string PathToUtf8(const std::filesystem::path& path);
 // With '/' separators on every system, as stored in packs.
@@ -41,3 +43,5 @@ void SetEnvironmentDefault(const char* name, const char* value);
 
 // The program's arguments as UTF-8 (Windows hands main() code-page text).
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
+}  // namespace caldera

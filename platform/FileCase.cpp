@@ -5,6 +5,8 @@
 
 #include "platform/File.h"
 
+namespace caldera {
+
 namespace {
 
 bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
@@ -39,3 +41,5 @@ std::string MatchFileCase(const std::string& path) {
     }
     return path;
 }
+
+}  // namespace caldera

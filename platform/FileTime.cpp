@@ -4,6 +4,8 @@
 
 #include "platform/File.h"
 
+namespace caldera {
+
 FileTime ToFileTime(std::filesystem::file_time_type time) {
     return static_cast<FileTime>(time.time_since_epoch().count());
 }
@@ -19,3 +21,5 @@ std::optional<FileTime> LastWriteTime(const std::string& path, int* error) {
     if (error) *error = status ? status.value() : EISDIR;
     return std::nullopt;
 }
+
+}  // namespace caldera

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+namespace caldera {
+
 // A file's last-write time as one 64-bit count; only ever compared for
 // equality, never turned into a date.
 using FileTime = uint64_t;
@@ -15,3 +17,5 @@ FileTime ToFileTime(std::filesystem::file_time_type time);
 // regular file there (missing, a folder, no access). `error` then receives the
 // system's error code.
 std::optional<FileTime> LastWriteTime(const std::string& path, int* error = nullptr);
+
+}  // namespace caldera

@@ -4,6 +4,8 @@
 
 #include "platform/OutputFile.h"
 
+namespace caldera {
+
 namespace {
 
 // A failed write is kept by the file itself, and Commit reports it with its
@@ -44,3 +46,5 @@ bool WriteJpegFile(const std::string& path, int width, int height, int channels,
         },
         error);
 }
+
+}  // namespace caldera

@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace caldera {
+
 // `pixels` rows top-down, `channels` (1 to 4) bytes a pixel, `stride` bytes
 // a row. False with `error` when the file could not be written.
 bool WritePngFile(const std::string& path, int width, int height, int channels, const void* pixels, int stride,
@@ -14,3 +16,5 @@ bool WritePngFile(const std::string& path, int width, int height, int channels, 
 // `quality` 1 to 100.
 bool WriteJpegFile(const std::string& path, int width, int height, int channels, const void* pixels, int quality,
                    std::string& error);
+
+}  // namespace caldera

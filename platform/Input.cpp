@@ -1,5 +1,7 @@
 #include "platform/Input.h"
 
+namespace caldera {
+
 void BeginDrag(CursorTracker& tracker, InputState& input, const CursorAccess& cursor) {
     tracker.cursorPos = cursor.read();
     tracker.lastPos = tracker.cursorPos;
@@ -35,3 +37,5 @@ void DragUpdate(CursorTracker& tracker, InputState& input, const CursorAccess& c
     input.dragDelta[0] = static_cast<float>(tracker.cursorPos.x - tracker.lastPos.x);
     input.dragDelta[1] = static_cast<float>(tracker.cursorPos.y - tracker.lastPos.y);
 }
+
+}  // namespace caldera

@@ -2,6 +2,8 @@
 
 #include <functional>
 
+namespace caldera {
+
 // Mouse state of the window; kept by the Renderer. Render thread only.
 struct InputState {
     float dragPosition[2] = {0, 0};  // accumulated cursor position of the current drag
@@ -37,3 +39,5 @@ void BeginDrag(CursorTracker& tracker, InputState& input, const CursorAccess& cu
 // by moving the cursor to the opposite edge; the jump never counts as movement.
 void DragUpdate(CursorTracker& tracker, InputState& input, const CursorAccess& cursor,
                 int screenWidth, int screenHeight);
+
+}  // namespace caldera

@@ -9,6 +9,8 @@
 
 #include "platform/Printable.h"
 
+namespace caldera {
+
 namespace {
 #ifdef _WIN32
 void LockStdout() { _lock_file(stdout); }
@@ -74,3 +76,5 @@ void Log(int level, const char* format, ...) {
     std::fflush(stdout);
     UnlockStdout();
 }
+
+}  // namespace caldera

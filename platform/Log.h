@@ -1,5 +1,7 @@
 #pragma once
 
+namespace caldera {
+
 // The one diagnostic channel: printf-style, written to standard output as whole lines.
 // Level 0 is for errors (dropped by the threshold), level 3 for progress.
 // Safe to call from any thread; each call yields exactly one line (plus any
@@ -33,3 +35,5 @@ public:
 private:
     bool previous;
 };
+
+}  // namespace caldera

@@ -17,6 +17,8 @@
 #include "platform/File.h"
 #include "platform/Log.h"
 
+namespace caldera {
+
 // How it works
 // ------------
 // One decode path feeds everything: mpg123 decodes the file a little at a time
@@ -677,3 +679,5 @@ double MusicLengthSeconds(const std::string& path) {
     mpg123_delete(decoder);
     return seconds;
 }
+
+}  // namespace caldera

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+namespace caldera {
+
 // The music clock the frame driver reads. The capture tool drives its own.
 class MusicClock {
 public:
@@ -69,3 +71,5 @@ private:
 // The length of the MP3 file at `path` in seconds, found by scanning its
 // frames; negative when it cannot be opened or decoded. Any thread.
 double MusicLengthSeconds(const std::string& path);
+
+}  // namespace caldera

@@ -19,6 +19,8 @@
 #include <unistd.h>
 #endif
 
+namespace caldera {
+
 std::string PartialPath(const std::string& path) {
     const std::filesystem::path p = PathFromUtf8(path);
     return PathToUtf8(p.parent_path() / ("." + PathToUtf8(p.filename()) + ".part" + PathToUtf8(p.extension())));
@@ -177,3 +179,5 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size, std:
     }
     return out.Commit(error);
 }
+
+}  // namespace caldera

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <string>
 
+namespace caldera {
+
 // Where `path` is written until it is complete.
 std::string PartialPath(const std::string& path);
 
@@ -51,3 +53,5 @@ private:
 
 // The whole of `size` bytes as the file `path`, through an OutputFile.
 bool WriteWholeFile(const std::string& path, const void* data, size_t size, std::string& error);
+
+}  // namespace caldera

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace caldera {
+
 namespace {
 
 void Escape(std::string& out, unsigned char c) {
@@ -55,3 +57,5 @@ std::string Printable(std::string_view text) {
     }
     return out;
 }
+
+}  // namespace caldera

@@ -8,7 +8,11 @@
 #include <string>
 #include <string_view>
 
+namespace caldera {
+
 // `text` with every control byte (0x00-0x1F, 0x7F), every C1 control
 // (U+0080-U+009F) and every byte that is not part of valid UTF-8 shown as
 // \xNN; other text, non-ASCII letters included, is kept as it is.
 std::string Printable(std::string_view text);
+
+}  // namespace caldera

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <csignal>
 
+namespace caldera {
+
 namespace {
 
 // Written by the signal handler, on whichever thread the signal lands; read
@@ -46,3 +48,5 @@ const char* QuitSignalName(int signal) {
     default: return "a signal";
     }
 }
+
+}  // namespace caldera

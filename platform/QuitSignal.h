@@ -1,5 +1,7 @@
 #pragma once
 
+namespace caldera {
+
 // SIGINT, SIGTERM and SIGHUP (Ctrl+C, a service manager, a closed terminal or
 // ssh session, a test's kill) as a quit request: the player's render loop
 // sees it at its next pass and ends the way Escape does; a tool stops its
@@ -17,3 +19,5 @@ int QuitSignalNumber();
 
 // "SIGTERM" for SIGTERM; "signal N" for others.
 const char* QuitSignalName(int signal);
+
+}  // namespace caldera

@@ -1,5 +1,7 @@
 #include "platform/Rand.h"
 
+namespace caldera {
+
 namespace {
 uint32_t randState = 1;
 }
@@ -10,3 +12,5 @@ int Rand() {
     randState = randState * 214013u + 2531011u;
     return static_cast<int>((randState >> 16) & 0x7FFF);
 }
+
+}  // namespace caldera

@@ -26,6 +26,8 @@
 #include <vector>
 #endif
 
+namespace caldera {
+
 namespace {
 // The renderer needs framebuffer objects, float targets and GLSL 3.30.
 constexpr int kMinGlMajor = 3;
@@ -245,3 +247,5 @@ void PostQuit() {
     e.type = SDL_QUIT;
     SDL_PushEvent(&e);
 }
+
+}  // namespace caldera

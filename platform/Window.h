@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace caldera {
+
 // The player's one window with its OpenGL context, and its events. Only this
 // layer talks to the windowing system. Render thread only, except PostQuit.
 
@@ -64,3 +66,5 @@ private:
 // Asks the render loop to quit. Safe from any thread (the music's end arrives
 // on an audio thread).
 void PostQuit();
+
+}  // namespace caldera

@@ -4,6 +4,8 @@
 #include "resources/Material.h"
 #include "resources/ResourceManager.h"
 
+namespace caldera {
+
 namespace {
 
 Texture* FindTexture(uint32_t hash) { return hash ? ResourceManager::Instance().FindTexture(hash) : nullptr; }
@@ -23,3 +25,5 @@ void ApplyMaterial(ObjectRenderState& state, const Material& material, glm::vec3
     state.normalStrength = material.normalStrength;
     state.refraction = material.refraction;
 }
+
+}  // namespace caldera

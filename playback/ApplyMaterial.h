@@ -2,6 +2,8 @@
 
 #include <glm/vec3.hpp>
 
+namespace caldera {
+
 struct Material;
 class ObjectRenderState;
 
@@ -11,3 +13,5 @@ class ObjectRenderState;
 // the material colour multiplied by the object's colour. Whether the object
 // is glass is the material's `glass` flag, which the caller keeps.
 void ApplyMaterial(ObjectRenderState& state, const Material& material, glm::vec3 objectColor);
+
+}  // namespace caldera

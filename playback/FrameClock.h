@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdint>
 
+namespace caldera {
+
 // The tick clock frame times are measured with. The player uses the steady
 // clock; the capture tool steps a fixed clock so that a run is repeatable.
 class FrameClock {
@@ -26,3 +28,5 @@ public:
     int64_t NowMicroseconds() override { return now; }
     void Advance(int64_t microseconds) { now += microseconds; }
 };
+
+}  // namespace caldera

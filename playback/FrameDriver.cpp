@@ -20,6 +20,8 @@
 #include "scene/FrameState.h"
 #include "scene/Scene.h"
 
+namespace caldera {
+
 namespace {
 
 // Truncation toward zero; an authored "nan" or "1e400" must not turn into
@@ -316,3 +318,5 @@ void EndFrame() {
     if (Scene* scene = frame.currentScene) scene->ReleaseRetired();
     if (Scene* scene = frame.scheduledScene; scene && scene != frame.currentScene) scene->ReleaseRetired();
 }
+
+}  // namespace caldera

@@ -7,6 +7,8 @@
 #include "playback/PreparedFrame.h"
 #include "scene/Array.h"
 
+namespace caldera {
+
 class MusicClock;
 class Texture;
 
@@ -64,3 +66,5 @@ void EndFrame();
 // view, an identity model, mvp, cameraRotation and cameraPosition. Leaves
 // them as they were without a current camera.
 void SetUpView(PreparedFrame& frame, float aspect);
+
+}  // namespace caldera

@@ -11,6 +11,8 @@
 
 #include "scene/ObjectRenderState.h"
 
+namespace caldera {
+
 class Camera;
 class Mesh;
 class ObjectParticles;
@@ -133,3 +135,5 @@ struct PreparedFrame {
         particleQuads.clear();
     }
 };
+
+}  // namespace caldera

@@ -9,6 +9,8 @@
 #include "resources/ResourceManager.h"
 #include "scene/Scene.h"
 
+namespace caldera {
+
 void ConnectProduction(ResourceManager& resources, ProductionClocks clocks) {
     // Before any scene loads: an object made without them has no particles.
     InstallParticleSystems();
@@ -18,3 +20,5 @@ void ConnectProduction(ResourceManager& resources, ProductionClocks clocks) {
     if (clocks.music) driver.musicClock = clocks.music;
     if (clocks.frames) driver.frameClock = clocks.frames;
 }
+
+}  // namespace caldera

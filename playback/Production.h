@@ -1,5 +1,7 @@
 #pragma once
 
+namespace caldera {
+
 class FrameClock;
 class MusicClock;
 class ResourceManager;
@@ -17,3 +19,5 @@ struct ProductionClocks {
 // frames read `clocks`. Starting the music is left to the caller's hook
 // (resources.hooks.startMusic). Call before the watcher starts.
 void ConnectProduction(ResourceManager& resources, ProductionClocks clocks = {});
+
+}  // namespace caldera

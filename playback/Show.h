@@ -5,6 +5,8 @@
 
 #include "platform/Input.h"
 
+namespace caldera {
+
 class Music;
 class Window;
 
@@ -35,3 +37,5 @@ public:
 private:
     Show() = default;
 };
+
+}  // namespace caldera

@@ -11,6 +11,8 @@
 #include "resources/XmlValue.h"
 #include "scene/Scene.h"
 
+namespace caldera {
+
 namespace {
 
 // A child's "value" as the C library reads numbers (text after the number is
@@ -89,3 +91,5 @@ TimelineEntry* Timeline::FindEntry(double t, Scene** scheduled) {
     }
     return nullptr;
 }
+
+}  // namespace caldera

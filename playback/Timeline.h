@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace caldera {
+
 class Scene;
 class Camera;
 
@@ -64,3 +66,5 @@ private:
     // Render thread only.
     std::shared_ptr<EntryList> inUse;
 };
+
+}  // namespace caldera

@@ -9,6 +9,8 @@
 #include "resources/Texture.h"
 #include "scene/ObjectRenderState.h"
 
+namespace caldera {
+
 namespace {
 
 // A texture that is decoding, or whose file did not decode, binds as none;
@@ -76,3 +78,5 @@ void ApplyInstance(ShaderProgram* program, const glm::mat4& projection, const gl
     UploadMatrix(*program, "V", view);
     UploadMatrix(*program, "P", projection);
 }
+
+}  // namespace caldera

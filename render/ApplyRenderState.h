@@ -2,6 +2,8 @@
 
 #include <glm/mat4x4.hpp>
 
+namespace caldera {
+
 class ObjectRenderState;
 class ShaderProgram;
 
@@ -21,3 +23,5 @@ void Apply(const ObjectRenderState& state, ShaderProgram* program, const glm::ma
 // uploads "MVP", "M", "V" and "P" only.
 void ApplyInstance(ShaderProgram* program, const glm::mat4& projection, const glm::mat4& view,
                    const glm::mat4& instanceModel);
+
+}  // namespace caldera

@@ -1,5 +1,7 @@
 #include "render/CubeMap.h"
 
+namespace caldera {
+
 CubeMap CreateCubeMap(int edge) {
     CubeMap cube;
     cube.edge = edge;
@@ -32,3 +34,5 @@ CubeMap CreateCubeMap(int edge) {
     glBindTexture(GL_TEXTURE_CUBE_MAP, 0);
     return cube;
 }
+
+}  // namespace caldera

@@ -2,6 +2,8 @@
 
 #include <GL/glew.h>
 
+namespace caldera {
+
 // An environment cube of RGB faces with the framebuffer that renders into it
 // (colour attachment 0 is re-pointed face by face) and its own depth buffer.
 struct CubeMap {
@@ -16,3 +18,5 @@ struct CubeMap {
 // framebuffer starts on the positive-X face. Leaves framebuffer 0 and cube
 // texture 0 bound.
 CubeMap CreateCubeMap(int edge);
+
+}  // namespace caldera

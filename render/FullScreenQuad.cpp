@@ -1,5 +1,7 @@
 #include "render/FullScreenQuad.h"
 
+namespace caldera {
+
 GLuint CreateFullScreenQuad() {
     static const GLfloat vertices[] = {
         -1.0f, -1.0f, 0.0f, 1.0f, -1.0f, 0.0f, -1.0f, 1.0f, 0.0f,
@@ -20,3 +22,5 @@ void DrawFullScreenQuad(GLuint quadBuffer) {
     glDrawArrays(GL_TRIANGLES, 0, 6);
     glDisableVertexAttribArray(0);
 }
+
+}  // namespace caldera

@@ -4,6 +4,8 @@
 
 #include "resources/Mesh.h"
 
+namespace caldera {
+
 void CreateBuffers(Mesh& mesh) {
     auto upload = [](unsigned int& buffer, const std::vector<float>& data, GLenum usage) {
         glGenBuffers(1, &buffer);
@@ -48,3 +50,5 @@ void DrawMesh(Mesh& mesh, GLenum primitiveMode) {
     for (GLuint i = 0; i < 4; ++i) glDisableVertexAttribArray(i);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
 }
+
+}  // namespace caldera

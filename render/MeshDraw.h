@@ -2,6 +2,8 @@
 
 #include <GL/glew.h>
 
+namespace caldera {
+
 class Mesh;
 
 // The GPU side of a mesh: its four vertex buffers. Render thread, context
@@ -12,3 +14,5 @@ void DeleteBuffers(Mesh& mesh);
 // re-reading the file first when a reload was requested and making the
 // buffers at the first draw.
 void DrawMesh(Mesh& mesh, GLenum primitiveMode = GL_TRIANGLES);
+
+}  // namespace caldera

@@ -9,6 +9,8 @@
 #include "render/ApplyRenderState.h"
 #include "render/ShaderProgram.h"
 
+namespace caldera {
+
 namespace {
 
 // Gives the buffers back with the system, which a scene reload retires on
@@ -88,3 +90,5 @@ void DrawQuads(const PreparedFrame::ParticleQuads& quads, ShaderProgram* program
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     glDisable(GL_BLEND);
 }
+
+}  // namespace caldera

@@ -6,6 +6,8 @@
 
 #include "playback/PreparedFrame.h"
 
+namespace caldera {
+
 class ObjectParticles;
 class ShaderProgram;
 
@@ -27,3 +29,5 @@ void DeleteGLBuffers(ObjectParticles& system);
 // one that did not build uploads but draws nothing.
 void DrawQuads(const PreparedFrame::ParticleQuads& quads, ShaderProgram* program, const glm::mat4& projection,
                const glm::mat4& view, const glm::mat4& depthBias, float time);
+
+}  // namespace caldera

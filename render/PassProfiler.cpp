@@ -1,5 +1,7 @@
 #include "render/PassProfiler.h"
 
+namespace caldera {
+
 PassProfiler::~PassProfiler() {
     // The context may be gone at exit; queries die with it.
 }
@@ -71,3 +73,5 @@ void PassProfiler::EndFrame() {
     freeQueries.push_back(frameEnd);
     marks.clear();
 }
+
+}  // namespace caldera

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace caldera {
+
 // GPU time of each pass of a frame, from timestamp queries around the pass,
 // and the CPU time the render thread spent in it (the front end's
 // preparation shows there alone: it issues no GL work). The pipeline brackets
@@ -65,3 +67,5 @@ public:
 private:
     PassProfiler* profiler;
 };
+
+}  // namespace caldera

@@ -6,6 +6,8 @@
 #include "render/Renderer.h"
 #include "scene/Camera.h"
 
+namespace caldera {
+
 void RenderFrame(Window* window) {
     Renderer& renderer = Renderer::Instance();
     Show& show = Show::Instance();
@@ -27,3 +29,5 @@ void RenderFrame(Window* window) {
     if (profiler) profiler->EndFrame();
     EndFrame();
 }
+
+}  // namespace caldera

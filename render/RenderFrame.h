@@ -1,5 +1,7 @@
 #pragma once
 
+namespace caldera {
+
 class Window;
 
 // One frame of the production, on the render thread: the front end
@@ -7,3 +9,5 @@ class Window;
 // renderer draws it. Does nothing until the music plays; a moment no shot
 // covers shows black.
 void RenderFrame(Window* window);
+
+}  // namespace caldera

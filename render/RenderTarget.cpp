@@ -2,6 +2,8 @@
 
 #include "platform/Log.h"
 
+namespace caldera {
+
 namespace {
 
 struct FormatTriple {
@@ -60,3 +62,5 @@ bool CheckTarget(int count, const GLenum* buffers, const char* message) {
     Log(0, " Error: glCheckFramebufferStatus / %s", message);
     return false;
 }
+
+}  // namespace caldera

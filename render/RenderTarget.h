@@ -2,6 +2,8 @@
 
 #include <GL/glew.h>
 
+namespace caldera {
+
 // The texture kinds of the pipeline's render targets.
 enum class TargetFormat {
     RGB16F,   // GL_RGB16F, half floats: lit colour and G-buffer vectors without banding
@@ -21,3 +23,5 @@ GLuint CreateShadowDepthTexture(int edge);
 // Sets the draw buffers of the bound framebuffer and logs `message` at level
 // 0 unless the framebuffer is complete. Returns whether it is complete.
 bool CheckTarget(int count, const GLenum* buffers, const char* message);
+
+}  // namespace caldera

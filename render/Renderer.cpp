@@ -23,6 +23,8 @@
 #include "resources/Texture.h"
 #include "scene/Camera.h"
 
+namespace caldera {
+
 namespace {
 
 const GLenum kFiveBuffers[5] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1, GL_COLOR_ATTACHMENT2,
@@ -277,7 +279,7 @@ void Renderer::Init() {
     Show::Instance().shaderWatch = true;
 }
 
-void Renderer::DrawFullScreenQuad() { ::DrawFullScreenQuad(quadBuffer); }
+void Renderer::DrawFullScreenQuad() { caldera::DrawFullScreenQuad(quadBuffer); }
 
 void Renderer::CopyTexture(const PreparedFrame& frame, GLuint source, GLuint destination) {
     if (!programs.copyProgram) return;  // before Init
@@ -752,3 +754,4 @@ void Renderer::FinalBlit() {
     DrawFullScreenQuad();
 }
 
+}  // namespace caldera

@@ -14,6 +14,8 @@
 #include "playback/PreparedFrame.h"
 #include "scene/FrameState.h"
 
+namespace caldera {
+
 class Scene;
 class Camera;
 class PassProfiler;
@@ -160,3 +162,5 @@ private:
     GLuint copyFramebuffers[2] = {0, 0};
     GLuint depthCopyFramebuffers[2] = {0, 0};
 };
+
+}  // namespace caldera

@@ -6,6 +6,8 @@
 #include "render/MeshDraw.h"
 #include "render/ShaderProgram.h"
 
+namespace caldera {
+
 namespace {
 
 struct PassInputs {
@@ -114,3 +116,5 @@ void UploadLights(const PreparedFrame::Lights& lights, ShaderProgram* program) {
     glUniform4fv(program->UniformLocation("lightsPos"), PreparedFrame::kMaxLights, &lights.positions[0][0]);
     glUniform4fv(program->UniformLocation("lightsCol"), PreparedFrame::kMaxLights, &lights.colors[0][0]);
 }
+
+}  // namespace caldera

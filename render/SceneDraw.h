@@ -4,6 +4,8 @@
 
 #include "playback/PreparedFrame.h"
 
+namespace caldera {
+
 class ShaderProgram;
 
 // How a prepared frame's drawables reach the GL: the one loop every pass
@@ -30,3 +32,5 @@ void DrawObjects(const PreparedFrame& frame, ShaderProgram* program, const glm::
 
 // The frame's lights, uploaded as "usedLights", "lightsPos" and "lightsCol".
 void UploadLights(const PreparedFrame::Lights& lights, ShaderProgram* program);
+
+}  // namespace caldera

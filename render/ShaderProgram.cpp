@@ -13,6 +13,8 @@
 #include "render/TextureBind.h"
 #include "resources/Texture.h"
 
+namespace caldera {
+
 namespace {
 
 // The source as lines, each ended by '\n' (a '\r' before it stays), so that a
@@ -132,3 +134,5 @@ void ShaderProgram::SetTextureName(const char* name, unsigned int glTexture, int
     glUniform1i(UniformLocation(name), unit);
     glBindTexture(GL_TEXTURE_2D, glTexture);
 }
+
+}  // namespace caldera

@@ -6,6 +6,8 @@
 
 #include "platform/FileTime.h"
 
+namespace caldera {
+
 class Texture;
 
 // One GL program linked from a vertex-shader file and a fragment-shader file
@@ -56,3 +58,5 @@ public:
     // The same for a raw GL texture name.
     void SetTextureName(const char* name, unsigned int glTexture, int unit);
 };
+
+}  // namespace caldera

@@ -6,6 +6,8 @@
 #include "render/ShaderProgram.h"
 #include "resources/Texture.h"
 
+namespace caldera {
+
 void BindShadowMask(ShaderProgram& program, Texture* mask, int unit) {
     if (mask) {
         program.SetTexture("ShadowMaskTexture", mask, unit);
@@ -13,3 +15,5 @@ void BindShadowMask(ShaderProgram& program, Texture* mask, int unit) {
     }
     program.SetTextureName("ShadowMaskTexture", Renderer::Instance().whiteTex, unit);
 }
+
+}  // namespace caldera

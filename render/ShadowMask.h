@@ -1,5 +1,7 @@
 #pragma once
 
+namespace caldera {
+
 class ShaderProgram;
 class Texture;
 
@@ -10,3 +12,5 @@ class Texture;
 // mask, and a unit left as an earlier pass bound it would mask with
 // unrelated content.
 void BindShadowMask(ShaderProgram& program, Texture* mask, int unit);
+
+}  // namespace caldera

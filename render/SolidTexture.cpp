@@ -1,5 +1,7 @@
 #include "render/SolidTexture.h"
 
+namespace caldera {
+
 GLuint CreateSolidTexture(uint8_t red, uint8_t green, uint8_t blue) {
     const uint8_t pixel[3] = {red, green, blue};
     GLuint texture = 0;
@@ -17,3 +19,5 @@ GLuint CreateSolidTexture(uint8_t red, uint8_t green, uint8_t blue) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     return texture;
 }
+
+}  // namespace caldera

@@ -6,6 +6,8 @@
 
 #include "resources/Texture.h"
 
+namespace caldera {
+
 void BindTexture(Texture& texture) {
     if (texture.loading.load(std::memory_order_acquire)) {
         glBindTexture(GL_TEXTURE_2D, 0);
@@ -38,3 +40,5 @@ void BindTexture(Texture& texture) {
     }
     glBindTexture(GL_TEXTURE_2D, texture.glName);
 }
+
+}  // namespace caldera

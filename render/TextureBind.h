@@ -1,5 +1,7 @@
 #pragma once
 
+namespace caldera {
+
 class Texture;
 
 // Binds `texture` to GL_TEXTURE_2D of the active unit, uploading its pixels
@@ -7,3 +9,5 @@ class Texture;
 // empty. The texture's pixels stay with it (resources/ decodes them without
 // GL); its GL name lives in Texture::glName. Render thread.
 void BindTexture(Texture& texture);
+
+}  // namespace caldera

@@ -5,6 +5,8 @@
 
 #include "platform/File.h"
 
+namespace caldera {
+
 size_t MemoryByteSource::Read(void* out, size_t count) {
     size_t n = std::min<uint64_t>(count, Remaining());
     if (n > 0) std::memcpy(out, bytes.data() + position, n);
@@ -48,3 +50,5 @@ bool FileByteSource::Skip(uint64_t count) {
     position += count;
     return true;
 }
+
+}  // namespace caldera

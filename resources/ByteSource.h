@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+namespace caldera {
+
 // Sequential, bounded reading of a pack: the reader never trusts a size it
 // has not checked against Remaining(), so a hostile file cannot make it read
 // out of bounds or allocate more than the file could hold.
@@ -55,3 +57,5 @@ private:
     uint64_t size;  // taken at open; lowered if the file turns out shorter
     uint64_t position = 0;
 };
+
+}  // namespace caldera

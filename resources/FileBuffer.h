@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace caldera {
+
 // The bytes of one content file, loose or from the pack. `data` always holds
 // `size` bytes plus one zero byte, so text can be parsed as a C string.
 // Releasing the buffer is dropping the unique_ptr.
@@ -44,3 +46,5 @@ struct LoadCheck {
 };
 std::unique_ptr<FileBuffer> LoadFile(const std::string& path, LoadCheck& check);
 std::unique_ptr<FileBuffer> LoadFileIn(const std::string& folder, const std::string& path, LoadCheck& check);
+
+}  // namespace caldera

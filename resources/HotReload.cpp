@@ -15,6 +15,8 @@
 #include "platform/FileCase.h"
 #include "resources/ResourceManager.h"
 
+namespace caldera {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -132,3 +134,5 @@ std::optional<FileTime> ResourceManager::GetFileStamp(const std::string& path) c
     if (IsInPack(path)) return ReadFileTime(PackPath());
     return std::nullopt;
 }
+
+}  // namespace caldera

@@ -10,6 +10,8 @@
 #include "resources/PackReader.h"
 #include "resources/ResourceManager.h"
 
+namespace caldera {
+
 namespace {
 
 std::unique_ptr<FileBuffer> ReadWhole(ByteSource& file) {
@@ -72,3 +74,5 @@ std::unique_ptr<FileBuffer> LoadFile(const std::string& path, LoadCheck& check) 
 std::unique_ptr<FileBuffer> LoadFileIn(const std::string& folder, const std::string& path, LoadCheck& check) {
     return Load(folder + "/" + path, folder + "/" + ResourceManager::packName, path, check);
 }
+
+}  // namespace caldera

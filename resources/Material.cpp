@@ -6,6 +6,8 @@
 #include "resources/NameHash.h"
 #include "resources/XmlValue.h"
 
+namespace caldera {
+
 namespace {
 
 uint32_t TextureHash(const pugi::xml_node& element, const char* name) {
@@ -45,3 +47,5 @@ void Material::Load(const pugi::xml_node& element) {
     glass = Flag(glassElement.attribute("value"));
     refraction = Number(glassElement.attribute("refraction"), 0.0f);
 }
+
+}  // namespace caldera

@@ -9,6 +9,8 @@ namespace pugi {
 class xml_node;
 }
 
+namespace caldera {
+
 // One surface material of the library data/materials.xml, keyed by
 // NameHash(name). A default Material is what a "Material" element with only
 // a name gives. The textures are named by the NameHash of their lower-case
@@ -38,3 +40,5 @@ struct Material {
     // Logs "Loading material : %s".
     void Load(const pugi::xml_node& element);
 };
+
+}  // namespace caldera

@@ -4,6 +4,8 @@
 
 #include "platform/Log.h"
 
+namespace caldera {
+
 const Material* MaterialSet::Find(uint32_t hash) const {
     auto it = byHash.find(hash);
     return it == byHash.end() ? nullptr : &it->second;
@@ -45,3 +47,5 @@ void MaterialLibrary::Publish(std::shared_ptr<const MaterialSet> set) {
     std::lock_guard lock(currentLock);
     current.swap(set);
 }
+
+}  // namespace caldera

@@ -8,6 +8,8 @@
 
 #include "resources/Material.h"
 
+namespace caldera {
+
 // One whole reading of the material library. Never changed once published,
 // so any thread may read it for as long as it holds it.
 struct MaterialSet {
@@ -40,3 +42,5 @@ private:
     mutable std::mutex currentLock;  // guards `current`: watcher publishes, render thread reads
     std::shared_ptr<const MaterialSet> current = std::make_shared<const MaterialSet>();
 };
+
+}  // namespace caldera

@@ -3,6 +3,8 @@
 #include "platform/Rand.h"
 #include "resources/SModelLoader.h"
 
+namespace caldera {
+
 void Mesh::Load(uint32_t modelHash, const std::string& modelPath, const std::string& modelName) {
     hash = modelHash;
     path = modelPath;
@@ -51,3 +53,5 @@ std::optional<Mesh::SurfacePoint> Mesh::RandomSurfacePoint() const {
     point.normal = (corner(normals, 0) + corner(normals, 1) + corner(normals, 2)) / 3.0f;
     return point;
 }
+
+}  // namespace caldera

@@ -8,6 +8,8 @@
 
 #include <glm/glm.hpp>
 
+namespace caldera {
+
 // One model from data/models/, in the form the GPU draws: every triangle with
 // its own three vertices, nothing indexed. Parsed on the watcher thread when
 // first added; a changed file is re-read by the render thread at the mesh's
@@ -51,3 +53,5 @@ public:
     // Rand(); none for a mesh without triangles (no draws are made then).
     std::optional<SurfacePoint> RandomSurfacePoint() const;
 };
+
+}  // namespace caldera

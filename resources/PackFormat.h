@@ -7,6 +7,8 @@
 
 #include "resources/AsciiCase.h"
 
+namespace caldera {
+
 // data.pack: a 16-byte header, then entries back to back up to the end of the
 // file. All integers are 32-bit unsigned little-endian.
 //
@@ -42,3 +44,5 @@ inline std::string NormalizePackName(std::string_view name) {
         if (c == '\\') c = '/';
     return normal;
 }
+
+}  // namespace caldera

@@ -14,6 +14,8 @@
 #include "platform/Log.h"
 #include "resources/PackFormat.h"
 
+namespace caldera {
+
 namespace {
 
 // A field cut off by the end of the source reads as 0, which ends the walk.
@@ -246,3 +248,5 @@ std::unique_ptr<FileBuffer> LoadPackEntry(ByteSource& pack, const std::string& p
     }
     return nullptr;
 }
+
+}  // namespace caldera

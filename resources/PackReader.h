@@ -10,6 +10,8 @@
 #include "resources/ByteSource.h"
 #include "resources/FileBuffer.h"
 
+namespace caldera {
+
 // One entry's header; its data follows in the source.
 struct PackEntry {
     // Unscrambled, whole as stored: a zero byte inside it is kept, so that a
@@ -85,3 +87,5 @@ std::unique_ptr<FileBuffer> LoadPackEntry(const std::string& packPath, const std
                                           uint64_t maxSize = UINT32_MAX);
 // The same by a walk from the first entry.
 std::unique_ptr<FileBuffer> LoadPackEntry(ByteSource& pack, const std::string& packPath, const std::string& path);
+
+}  // namespace caldera

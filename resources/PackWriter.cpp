@@ -13,6 +13,8 @@
 #include "platform/QuitSignal.h"
 #include "resources/PackFormat.h"
 
+namespace caldera {
+
 namespace {
 
 void PutU32(uint8_t* out, uint32_t value) {
@@ -193,3 +195,5 @@ bool PackWriter::Finish(std::string& error) {
     file = nullptr;
     return output.Commit(error);
 }
+
+}  // namespace caldera

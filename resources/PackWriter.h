@@ -7,6 +7,8 @@
 
 #include "platform/OutputFile.h"
 
+namespace caldera {
+
 // Writes a data.pack that the player reads: entries in the order they are
 // added, names scrambled, data as one zlib stream each. Data that deflate
 // barely shrinks (PNG and JPEG images, or a gain under 5%) is stored in the
@@ -58,3 +60,5 @@ private:
     uint64_t compressedTotal = 0;
     uint32_t storedEntries = 0;
 };
+
+}  // namespace caldera

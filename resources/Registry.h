@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace caldera {
+
 // A map from NameHash to objects, extended by the watcher thread while the
 // render thread looks objects up.
 //
@@ -50,3 +52,5 @@ private:
     std::unordered_map<uint32_t, T*> byHash;
     std::vector<std::unique_ptr<T>> owned;  // every object ever inserted
 };
+
+}  // namespace caldera

@@ -9,6 +9,8 @@
 #include "resources/NameHash.h"
 #include "resources/PackReader.h"
 
+namespace caldera {
+
 namespace {
 
 std::string CurrentFolder() {
@@ -102,3 +104,5 @@ void ResourceManager::ReloadMaterials() {
 void ResourceManager::ReloadTimeline() {
     if (hooks.loadTimeline) hooks.loadTimeline(timelineFile);
 }
+
+}  // namespace caldera

@@ -16,6 +16,8 @@
 #include "resources/SceneList.h"
 #include "resources/Texture.h"
 
+namespace caldera {
+
 class Scene;
 
 // What a content poll sets off in the layers above the store: those layers
@@ -144,3 +146,5 @@ public:
     // exists only there; none when it is in neither. Any thread.
     std::optional<FileTime> GetFileStamp(const std::string& path) const;
 };
+
+}  // namespace caldera

@@ -26,6 +26,8 @@
 #include "platform/Log.h"
 #include "resources/FileBuffer.h"
 
+namespace caldera {
+
 namespace {
 
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -919,3 +921,5 @@ ModelVertexArrays VertexArrays(const SModelLoader& loader) {
     loader.FillVertexArrays(arrays.positions.data(), arrays.normals.data(), arrays.uvs.data(), arrays.tangents.data());
     return arrays;
 }
+
+}  // namespace caldera

@@ -7,6 +7,8 @@
 
 #include <glm/glm.hpp>
 
+namespace caldera {
+
 // Reads one Wavefront OBJ model and turns it into flat, de-indexed triangle
 // arrays (positions, normals, uvs, tangents) for glDrawArrays. Supported: "v ",
 // "vt ", "vn " and "f " lines; faces of any number of corners, fanned from their
@@ -81,3 +83,5 @@ struct ModelVertexArrays {
 
 // Allocates the four arrays for the loader's triangles and fills them.
 ModelVertexArrays VertexArrays(const SModelLoader& loader);
+
+}  // namespace caldera

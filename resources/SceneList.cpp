@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+namespace caldera {
+
 Scene* SceneList::Append(uint32_t nameHash, std::shared_ptr<Scene> scene) {
     Scene* raw = scene.get();
     if (!raw) return nullptr;
@@ -29,3 +31,5 @@ size_t SceneList::Size() const {
     std::shared_lock lock(mutex);
     return entries.size();
 }
+
+}  // namespace caldera

@@ -5,6 +5,8 @@
 #include <shared_mutex>
 #include <vector>
 
+namespace caldera {
+
 class Scene;
 
 // The scenes in the order they were added, each under the hash of the name
@@ -32,3 +34,5 @@ private:
     mutable std::shared_mutex mutex;  // guards entries
     std::vector<Entry> entries;
 };
+
+}  // namespace caldera

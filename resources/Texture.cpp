@@ -10,6 +10,8 @@
 #include "resources/FileBuffer.h"
 #include "resources/ResourceManager.h"
 
+namespace caldera {
+
 namespace {
 
 // Header sizes beyond these would make the decoder allocate whatever a file
@@ -99,3 +101,5 @@ void Texture::Reload() {
     BeginReload();
     Load(path);
 }
+
+}  // namespace caldera

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+namespace caldera {
+
 // One image from data/textures/, decoded to 8-bit RGBA on the watcher thread
 // and turned into a GL texture by the render thread the first time it binds
 // it after each decode (BindTexture, render/TextureBind.h; nothing here
@@ -58,3 +60,5 @@ public:
     void Reload();
 
 };
+
+}  // namespace caldera

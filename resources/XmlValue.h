@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <limits>
 
+namespace caldera {
+
 // How the content files (scenes, materials, running order) spell numbers
 // and switches.
 
@@ -23,3 +25,5 @@ inline bool ParseBool(const char* text) {
         default: return false;
     }
 }
+
+}  // namespace caldera

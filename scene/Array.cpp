@@ -9,6 +9,8 @@
 #include "platform/Log.h"
 #include "scene/Object.h"
 
+namespace caldera {
+
 namespace {
 
 constexpr float kRadiansPerDegree = 0.017453292f;
@@ -114,3 +116,5 @@ void ArrayInstances(const Array& first, const glm::vec3& ownerPosition, std::vec
         first.cutLogged = true;
     }
 }
+
+}  // namespace caldera

@@ -13,6 +13,9 @@
 namespace pugi {
 class xml_node;
 }
+
+namespace caldera {
+
 class Object;
 struct ArrayInstance;
 
@@ -71,3 +74,5 @@ void ArrayInstances(const Array& first, std::vector<ArrayInstance>& out);
 // The same for an owner standing at `ownerPosition` (a child under its
 // parent: scene/Object.h PositionUnder).
 void ArrayInstances(const Array& first, const glm::vec3& ownerPosition, std::vector<ArrayInstance>& out);
+
+}  // namespace caldera

@@ -7,6 +7,8 @@
 #include <glm/geometric.hpp>
 #include <glm/gtc/matrix_transform.hpp>
 
+namespace caldera {
+
 // Element, label, member, default, editing slot. One element carries the
 // colour filter's strength in "value" and its colour in x, y, z: it feeds
 // two properties.
@@ -79,3 +81,5 @@ float ScreenAspect(int width, int height) {
     if (width <= 0 || height <= 0) return 1.0f;
     return static_cast<float>(width) / static_cast<float>(height);
 }
+
+}  // namespace caldera

@@ -15,6 +15,9 @@
 namespace pugi {
 class xml_node;
 }
+
+namespace caldera {
+
 class Texture;
 
 // A named, animated viewpoint of a scene with the post-effect levels that
@@ -63,3 +66,5 @@ void BuildCameraMatrices(const glm::vec3& rotation, const glm::vec3& position, f
 
 // width / height; 1 while the window has no size yet.
 float ScreenAspect(int width, int height);
+
+}  // namespace caldera

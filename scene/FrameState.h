@@ -1,5 +1,7 @@
 #pragma once
 
+namespace caldera {
+
 class Scene;
 class Camera;
 
@@ -22,3 +24,5 @@ struct FrameState {
     // The one frame of the process.
     static FrameState& Current();
 };
+
+}  // namespace caldera

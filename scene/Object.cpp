@@ -13,6 +13,8 @@
 #include "scene/ParameterTable.h"
 #include "scene/Scene.h"
 
+namespace caldera {
+
 namespace {
 
 // Objects are built on the watcher thread (first load of a scene) and on the
@@ -160,3 +162,5 @@ glm::mat4 DrawMatrix(const glm::vec3& position, const glm::vec3& rotationDegrees
 glm::vec3 PositionUnder(const Object& child, const glm::vec3& parentPosition) {
     return child.position.EvaluateAt(CurrentFrame(), child.position.baseValue + parentPosition);
 }
+
+}  // namespace caldera

@@ -17,6 +17,9 @@
 namespace pugi {
 class xml_node;
 }
+
+namespace caldera {
+
 struct Material;
 class Array;
 class Object;
@@ -122,3 +125,5 @@ glm::mat4 ModelMatrix(const glm::vec3& position, const glm::vec3& rotationDegree
 // moves the child's base, so a keyed child follows it only while the frame
 // lies strictly between two of the child's keys.
 glm::vec3 PositionUnder(const Object& child, const glm::vec3& parentPosition);
+
+}  // namespace caldera

@@ -3,6 +3,8 @@
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 
+namespace caldera {
+
 class Mesh;
 class Texture;
 
@@ -35,3 +37,5 @@ public:
 // T x Rx x Ry x Rz of a drawn mesh (angles in degrees), each rotation made
 // on its own: the model matrix of a render state.
 glm::mat4 DrawMatrix(const glm::vec3& position, const glm::vec3& rotationDegrees);
+
+}  // namespace caldera

@@ -10,6 +10,8 @@
 
 #include "scene/Property.h"
 
+namespace caldera {
+
 // A class's scene parameters, each described once: the element its file
 // names it by, the label editing tools show, the property member, the
 // default, and its place in the editing order. Loading, the labels, the
@@ -135,3 +137,5 @@ void LoadParameters(Owner& owner, std::span<const Parameter<Owner>> table, const
             },
             p.member);
 }
+
+}  // namespace caldera

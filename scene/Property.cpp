@@ -14,6 +14,8 @@
 #include "resources/XmlValue.h"
 #include "scene/FrameState.h"
 
+namespace caldera {
+
 namespace {
 
 // Distance between a key frame and c, truncated toward zero; saturates so
@@ -348,3 +350,5 @@ void PropertyLine::LoadXml(const char* elementName, const pugi::xml_node& parent
     if (skipped) Log(3, "Curve %s: %zu points beyond %zu ignored", elementName, skipped, kMaxPoints);
     if (points.empty()) AddPoint(0.0f, defaultValue);
 }
+
+}  // namespace caldera

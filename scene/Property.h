@@ -12,6 +12,9 @@
 namespace pugi {
 class xml_node;
 }
+
+namespace caldera {
+
 struct Material;
 class Mesh;
 
@@ -199,3 +202,5 @@ public:
     // Always leaves at least one point: (0, defaultValue) when none is given.
     void LoadXml(const char* elementName, const pugi::xml_node& parent, float defaultValue);
 };
+
+}  // namespace caldera

@@ -11,6 +11,8 @@
 #include "resources/ResourceManager.h"
 #include "resources/XmlValue.h"
 
+namespace caldera {
+
 namespace {
 constexpr size_t kExtensionLength = 4;  // ".xml"
 }  // namespace
@@ -132,3 +134,5 @@ Camera* Scene::FindCamera(uint32_t hash) const {
     auto it = camerasByName.find(hash);
     return it == camerasByName.end() ? nullptr : it->second;
 }
+
+}  // namespace caldera

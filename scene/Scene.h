@@ -15,6 +15,8 @@
 #include "scene/ParameterTable.h"
 #include "scene/Property.h"
 
+namespace caldera {
+
 // The content of one XML file of data/scenes/: its objects, its cameras with
 // an index by name, the spot light of the shadow map and the scene's own
 // post-effect levels.
@@ -89,3 +91,5 @@ private:
     std::vector<std::unique_ptr<Object>> retiredObjects;
     std::vector<std::unique_ptr<Camera>> retiredCameras;
 };
+
+}  // namespace caldera

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Fails when a file includes a header from a folder above its own, or when the
+# Fails when a file includes a header from a folder above its own, when the
 # GL-free layers (resources/, scene/, particles/, playback/, lint/) include a
-# GL header or call a GL function. Prints every
-# offending include as FILE:LINE: include.
+# GL header or call a GL function, or when a file of a layer declares outside
+# the project namespace. Prints every offending line as FILE:LINE: what.
 #
 # The layers, lowest first: a folder may include its own headers and those of
 # the folders before it.
@@ -49,8 +49,17 @@ for folder in "${LAYERS[@]}"; do
     done < <(find "$folder" -type f \( -name '*.h' -o -name '*.cpp' \) -print0 | sort -z)
 done
 
+# Every declaration of the layers lives in the project namespace; a file
+# with a `main` only uses it.
+while IFS= read -r -d '' file; do
+    grep -qE '^(namespace caldera \{|using namespace caldera;)' "$file" && continue
+    grep -qE '^[[:space:]]*(#|//|$)' "$file" && ! grep -qvE '^[[:space:]]*(#|//|$)' "$file" && continue
+    echo "$file: declares nothing in namespace caldera"
+    failed=1
+done < <(for folder in "${LAYERS[@]}"; do find "$folder" -type f \( -name '*.h' -o -name '*.cpp' \) -print0; done | sort -z)
+
 if [ "$failed" -ne 0 ]; then
-    echo "Layer check failed: dependencies must point down ${LAYERS[*]}" >&2
+    echo "Layer check failed: dependencies must point down ${LAYERS[*]}; resources/, scene/, particles/, playback/ and lint/ use no GL; every declaration lives in namespace caldera" >&2
     exit 1
 fi
 echo "Layer check passed: ${LAYERS[*]}"

@@ -8,6 +8,8 @@
 #include "scene/Object.h"
 #include "tests/StdoutCapture.h"
 
+using namespace caldera;
+
 namespace {
 
 // An object loaded from `xml` (an "Object" element).

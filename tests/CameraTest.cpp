@@ -9,6 +9,8 @@
 #include "scene/FrameState.h"
 #include "resources/NameHash.h"
 
+using namespace caldera;
+
 namespace {
 
 void ExpectNear(const glm::vec4& actual, const glm::vec4& expected) {

@@ -8,6 +8,8 @@
 #include "resources/ResourceManager.h"
 #include "tests/Portable.h"
 
+using namespace caldera;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -12,6 +12,8 @@
 
 #include "platform/FileTime.h"
 
+using namespace caldera;
+
 // The process-wide temporary working folder (absolute).
 const std::string& ContentRoot();
 

@@ -19,6 +19,8 @@
 #include "tests/ProcessHarness.h"
 #include "tests/StdoutCapture.h"
 
+using namespace caldera;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 

@@ -12,6 +12,8 @@
 #include "scene/Scene.h"
 #include "tests/ContentFolder.h"
 
+using namespace caldera;
+
 namespace {
 
 void ExpectNear(const glm::vec4& actual, const glm::vec4& expected) {

@@ -25,6 +25,8 @@
 #include "tests/ContentFolder.h"
 #include "tests/GlContext.h"
 
+using namespace caldera;
+
 class FrameFixture : public ::testing::Test {
 protected:
     static constexpr int kWidth = 160;

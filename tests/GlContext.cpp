@@ -8,6 +8,8 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
+using namespace caldera;
+
 namespace {
 
 struct Context {

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+using namespace caldera;
+
 namespace {
 
 // A cursor that the test moves; a warp moves it like the real one.

@@ -11,6 +11,8 @@
 #include <limits>
 #include <string>
 
+using namespace caldera;
+
 namespace {
 
 

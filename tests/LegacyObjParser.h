@@ -4,6 +4,8 @@
 
 #include "resources/SModelLoader.h"
 
+using namespace caldera;
+
 // The previous OBJ parser (two passes, hand-written float path): fills the
 // loader's arrays and counts exactly as SModelLoader::LoadObjText did, without
 // logging. False, with every count 0, for empty text or counts past int32.

@@ -16,6 +16,8 @@
 #include "resources/PackWriter.h"
 #include "tests/ProcessHarness.h"
 
+using namespace caldera;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 

@@ -8,6 +8,8 @@
 
 #include "tests/StdoutCapture.h"
 
+using namespace caldera;
+
 TEST(Log, LevelsBelowThreeAreDropped) {
     StdoutCapture capture;
     Log(0, "error %d", 1);

@@ -12,6 +12,8 @@
 #include "tests/ContentFolder.h"
 #include "tests/StdoutCapture.h"
 
+using namespace caldera;
+
 namespace {
 
 TEST(MaterialFile, MissingElementsAndAttributesTakeTheirDefaults) {

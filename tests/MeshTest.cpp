@@ -10,6 +10,8 @@
 #include "render/MeshDraw.h"
 #include "tests/GlContext.h"
 
+using namespace caldera;
+
 namespace {
 
 // A model file in a private temporary folder, loaded into a mesh.

@@ -19,6 +19,8 @@
 #include "tests/Portable.h"
 #include "tests/StdoutCapture.h"
 
+using namespace caldera;
+
 // The test MP3s are committed sine tones (tests/fixtures/make-music.sh).
 // SDL_AUDIODRIVER=dummy (set by demo_test) gives a device that consumes audio
 // in real time without any sound hardware.

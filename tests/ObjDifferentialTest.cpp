@@ -15,6 +15,8 @@
 #include "tests/LegacyObjParser.h"
 #include "tests/StdoutCapture.h"
 
+using namespace caldera;
+
 namespace {
 
 class Random {

@@ -16,6 +16,8 @@
 
 #include "tests/StdoutCapture.h"
 
+using namespace caldera;
+
 namespace {
 
 SModelLoader Load(const std::string& text) {

@@ -16,6 +16,8 @@
 #include "platform/OutputFile.h"
 #include "tests/ProcessHarness.h"
 
+using namespace caldera;
+
 namespace {
 
 std::string Read(const std::string& path) {

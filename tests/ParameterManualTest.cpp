@@ -17,6 +17,8 @@
 #include "scene/ParameterTable.h"
 #include "scene/Scene.h"
 
+using namespace caldera;
+
 // The manual's element tables (docs/authoring.md) against the loaders'
 // parameter tables: every element the player reads is documented, every
 // documented element is read, and the stated defaults are the loader's.

@@ -11,6 +11,8 @@
 #include "tests/GlContext.h"
 #include "tests/StdoutCapture.h"
 
+using namespace caldera;
+
 namespace {
 
 GLint BufferSize(GLuint buffer) {

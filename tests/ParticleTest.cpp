@@ -18,6 +18,8 @@
 #include "scene/Object.h"
 #include "tests/StdoutCapture.h"
 
+using namespace caldera;
+
 namespace {
 
 constexpr float kFrame = 1.0f / 60.0f;

@@ -23,6 +23,8 @@
 #include "scene/Scene.h"
 #include "tests/FrameFixture.h"
 
+using namespace caldera;
+
 namespace fs = std::filesystem;
 
 namespace {

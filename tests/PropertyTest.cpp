@@ -11,6 +11,8 @@
 #include "resources/NameHash.h"
 #include "resources/ResourceManager.h"
 
+using namespace caldera;
+
 // Expected values are worked out by hand from the evaluation rules.
 
 namespace {

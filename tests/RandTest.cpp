@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace caldera;
+
 TEST(Rand, ClassicSequenceFromSeedOne) {
     SeedRand(1);
     EXPECT_EQ(Rand(), 41);

@@ -24,6 +24,8 @@
 #include "scene/Scene.h"
 #include "tests/GlContext.h"
 
+using namespace caldera;
+
 namespace {
 
 // Runs set-up with the working folder at `folder`, where the shader paths resolve.

@@ -20,6 +20,8 @@
 #include "tests/PackBytes.h"
 #include "tests/StdoutCapture.h"
 
+using namespace caldera;
+
 using namespace packbytes;
 
 namespace {

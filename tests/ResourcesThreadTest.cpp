@@ -15,6 +15,8 @@
 #include "tests/ContentFolder.h"
 #include "tests/StdoutCapture.h"
 
+using namespace caldera;
+
 namespace {
 
 using ResourceThreads = ContentTest;

@@ -12,6 +12,8 @@
 #include "tests/GlContext.h"
 #include "tests/StdoutCapture.h"
 
+using namespace caldera;
+
 namespace {
 
 const char* kVertex = "#version 120\nvoid main() { gl_Position = gl_Vertex; }\n";

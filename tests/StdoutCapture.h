@@ -17,6 +17,8 @@
 
 #include "tests/Portable.h"
 
+using namespace caldera;
+
 // Sends standard output to a temporary file for the life of the object.
 class StdoutCapture {
 public:

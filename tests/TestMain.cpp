@@ -3,6 +3,8 @@
 #include "playback/Production.h"
 #include "resources/ResourceManager.h"
 
+using namespace caldera;
+
 // Every test program loads objects the way the player does: with their
 // particle systems.
 int main(int argc, char** argv) {

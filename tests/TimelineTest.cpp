@@ -22,6 +22,8 @@
 #include "scene/Scene.h"
 #include "tests/StdoutCapture.h"
 
+using namespace caldera;
+
 namespace {
 
 Timeline::EntryList Parsed(const std::string& xml) {

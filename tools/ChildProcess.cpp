@@ -24,6 +24,8 @@
 #include <unistd.h>
 #endif
 
+namespace caldera {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -474,3 +476,5 @@ void ChildProcess::Kill() {
 }
 
 #endif
+
+}  // namespace caldera

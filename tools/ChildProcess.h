@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace caldera {
+
 class ChildProcess {
 public:
     using Duration = std::chrono::milliseconds;
@@ -69,3 +71,5 @@ private:
 // a quit signal came, or it exited other than with status 0.
 bool RunProgram(const std::vector<std::string>& args, ChildProcess::Duration limit, std::string& output,
                 std::string& error);
+
+}  // namespace caldera

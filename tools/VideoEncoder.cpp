@@ -10,6 +10,8 @@
 
 #include "platform/File.h"
 
+namespace caldera {
+
 namespace {
 
 using Duration = ChildProcess::Duration;
@@ -289,3 +291,5 @@ bool ConcatVideos(const std::string& path, const std::vector<std::string>& parts
     }
     return output.Commit(error);
 }
+
+}  // namespace caldera

@@ -14,6 +14,8 @@
 #include "platform/OutputFile.h"
 #include "tools/ChildProcess.h"
 
+namespace caldera {
+
 struct VideoSettings {
     std::string path;          // the final file, e.g. "out.mp4"
     int width = 0, height = 0; // even
@@ -60,3 +62,5 @@ private:
 // again, after checking that every part is a video of the same codec, size
 // and rate, with sound in all of them or in none.
 bool ConcatVideos(const std::string& path, const std::vector<std::string>& parts, std::string& error);
+
+}  // namespace caldera

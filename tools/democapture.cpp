@@ -51,6 +51,8 @@
 #include <unistd.h>
 #endif
 
+using namespace caldera;
+
 namespace {
 
 struct Options {

@@ -41,6 +41,8 @@
 #endif
 #include "platform/Version.h"
 
+using namespace caldera;
+
 namespace fs = std::filesystem;
 
 namespace {

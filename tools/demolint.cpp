@@ -18,6 +18,8 @@
 #include "platform/Printable.h"
 #include "platform/Version.h"
 
+using namespace caldera;
+
 namespace {
 
 const char* const kUsage =

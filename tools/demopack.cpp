@@ -31,6 +31,8 @@
 #include "resources/PackReader.h"
 #include "resources/PackWriter.h"
 
+using namespace caldera;
+
 namespace fs = std::filesystem;
 
 namespace {

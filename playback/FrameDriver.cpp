@@ -63,10 +63,7 @@ const glm::mat4 kBiasMatrix{0.5f, 0, 0, 0, 0, 0.5f, 0, 0, 0, 0, 0.5f, 0, 0.5f, 0
 // A mesh whose file changed is read again before the frame draws it; its
 // buffers follow at the draw.
 void Refresh(Mesh* mesh) {
-    if (mesh && mesh->reloadRequested.exchange(false, std::memory_order_acquire)) {
-        mesh->buffersReady = false;
-        mesh->Load();
-    }
+    if (mesh) mesh->ReloadIfRequested();
 }
 
 PreparedFrame::Range AddInstances(PreparedFrame& frame, const std::vector<ArrayInstance>& copies) {

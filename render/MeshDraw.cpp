@@ -28,12 +28,12 @@ void DeleteBuffers(Mesh& mesh) {
 }
 
 void DrawMesh(Mesh& mesh, GLenum primitiveMode) {
-    if (mesh.reloadRequested.exchange(false, std::memory_order_acquire)) {
-        mesh.buffersReady = false;
-        DeleteBuffers(mesh);
-        mesh.Load();
-    }
+    // The front end reads a changed file before the frame; a mesh drawn
+    // outside a frame reads it here.
+    mesh.ReloadIfRequested();
     if (!mesh.buffersReady) {
+        // The buffers of the previous content go first.
+        if (mesh.positionBuffer) DeleteBuffers(mesh);
         mesh.buffersReady = true;
         CreateBuffers(mesh);
     }

@@ -11,8 +11,8 @@ class Mesh;
 void CreateBuffers(Mesh& mesh);
 void DeleteBuffers(Mesh& mesh);
 // Draws the triangles with `primitiveMode` (GL_TRIANGLES for objects),
-// re-reading the file first when a reload was requested and making the
-// buffers at the first draw.
+// re-reading the file first when a reload was requested and still pending,
+// and (re)making the buffers when the content is new.
 void DrawMesh(Mesh& mesh, GLenum primitiveMode = GL_TRIANGLES);
 
 }  // namespace caldera

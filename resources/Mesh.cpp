@@ -12,6 +12,13 @@ void Mesh::Load(uint32_t modelHash, const std::string& modelPath, const std::str
     Load();
 }
 
+bool Mesh::ReloadIfRequested() {
+    if (!reloadRequested.exchange(false, std::memory_order_acquire)) return false;
+    buffersReady = false;
+    Load();
+    return true;
+}
+
 void Mesh::Load() {
     positions.clear();
     normals.clear();

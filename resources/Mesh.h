@@ -42,6 +42,9 @@ public:
     // Parses `path` again into the arrays; a file that cannot be read leaves
     // a mesh of no triangles.
     void Load();
+    // Render thread: parses the file again when the watcher asked for it,
+    // and marks the buffers for a rebuild at the next draw. True when it did.
+    bool ReloadIfRequested();
 
     int32_t TriangleCount() const { return vertexFloatCount / 9; }
 

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "platform/Rand.h"
 #include "render/MeshDraw.h"
@@ -96,5 +98,20 @@ TEST(Mesh, AReloadIsDoneByTheNextDraw) {
     glGetBufferParameteriv(GL_ARRAY_BUFFER, GL_BUFFER_SIZE, &size);
     EXPECT_EQ(size, 18 * 4);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
+
+    // Read before the frame, as the front end does: the draw replaces the
+    // buffers and gives the old ones back.
+    const GLuint before[4] = {mesh.positionBuffer, mesh.normalBuffer, mesh.tangentBuffer, mesh.uvBuffer};
+    file.Write(kTriangle);
+    mesh.reloadRequested = true;
+    EXPECT_TRUE(mesh.ReloadIfRequested());
+    EXPECT_EQ(mesh.TriangleCount(), 1);
+    DrawMesh(mesh);
+    const GLuint after[4] = {mesh.positionBuffer, mesh.normalBuffer, mesh.tangentBuffer, mesh.uvBuffer};
+    for (GLuint name : before) {
+        // A name still alive must be one of the new buffers: GL may hand a freed name out again.
+        const bool reused = std::find(std::begin(after), std::end(after), name) != std::end(after);
+        EXPECT_TRUE(reused || glIsBuffer(name) == GL_FALSE) << "buffer " << name << " was not given back";
+    }
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }

@@ -167,6 +167,10 @@ void AuthorControls::AfterFrame(Window& window) {
     if (shot >= 0) {
         const TimelineEntry& entry = (*entries)[static_cast<size_t>(shot)];
         text += " shot " + std::to_string(shot + 1) + " " + entry.sceneName + " " + entry.cameraName;
+        // The key frame at the title's time, in whole frames as keys are written.
+        const float frame = std::floor(KeyFrameAt(entry, t));
+        if (std::isfinite(frame) && std::fabs(frame) < 1e15f)
+            text += " frame " + std::to_string(static_cast<long long>(frame));
     } else {
         text += " no shot";
     }

@@ -35,7 +35,7 @@ public:
     // Render thread.
     bool OnKey(Key key);
     // Once per pass of the render loop: the --loop jump back and the title
-    // "<title> 1:05.3 shot 2 room front 60 fps". Render thread.
+    // "<title> 1:05.3 shot 2 room front frame 126 60 fps". Render thread.
     void AfterFrame(Window& window);
 
 private:

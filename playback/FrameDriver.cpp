@@ -210,11 +210,25 @@ bool BeginFrame() {
 
     frame.currentScene = entry->scene;
     frame.currentCamera = entry->camera;
-    frame.frameStart = TruncateToInt(entry->frameStart);
-    frame.frameEnd = TruncateToInt(entry->frameEnd);
-    frame.progress = static_cast<float>((t - static_cast<double>(entry->timeStart)) /
-                                        static_cast<double>(entry->duration)) * 100.0f;
+    const ShotPosition position = PositionIn(*entry, t);
+    frame.frameStart = position.frameStart;
+    frame.frameEnd = position.frameEnd;
+    frame.progress = position.progress;
     return frame.currentScene != nullptr;
+}
+
+ShotPosition PositionIn(const TimelineEntry& entry, double t) {
+    ShotPosition position;
+    position.frameStart = TruncateToInt(entry.frameStart);
+    position.frameEnd = TruncateToInt(entry.frameEnd);
+    position.progress = static_cast<float>((t - static_cast<double>(entry.timeStart)) /
+                                           static_cast<double>(entry.duration)) * 100.0f;
+    return position;
+}
+
+float KeyFrameAt(const TimelineEntry& entry, double t) {
+    const ShotPosition position = PositionIn(entry, t);
+    return KeyFrame(position.frameStart, position.frameEnd, position.progress);
 }
 
 bool StepFrame(float seconds) {

@@ -10,6 +10,7 @@
 namespace caldera {
 
 class MusicClock;
+struct TimelineEntry;
 class Texture;
 
 // The front end of a frame, free of GL: turns the music position into the
@@ -58,6 +59,18 @@ void PrepareFrame(PreparedFrame& frame, float aspect);
 // the capture tool steps the simulation on its own grid with it. False when
 // no shot covers the music position.
 bool StepFrame(float seconds);
+
+// Where `entry`'s window puts music time `t`: its frame range truncated
+// toward zero and the percent of the window elapsed, as BeginFrame publishes
+// them.
+struct ShotPosition {
+    int frameStart = 0;
+    int frameEnd = 0;
+    float progress = 0;
+};
+ShotPosition PositionIn(const TimelineEntry& entry, double t);
+// The key frame properties evaluate at for music time `t` in `entry`.
+float KeyFrameAt(const TimelineEntry& entry, double t);
 
 // Ends a frame: what a reload during it retired is freed.
 void EndFrame();

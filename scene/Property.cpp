@@ -73,11 +73,15 @@ glm::vec3 Vec3Attributes(const pugi::xml_node& node, bool isColor, float absent)
 
 }  // namespace
 
+float KeyFrame(int frameStart, int frameEnd, float progress) {
+    const float start = static_cast<float>(frameStart);
+    const float end = static_cast<float>(frameEnd);
+    return start + (end - start) * progress / 100.0f;
+}
+
 float CurrentFrame() {
     const FrameState& frame = FrameState::Current();
-    float start = static_cast<float>(frame.frameStart);
-    float end = static_cast<float>(frame.frameEnd);
-    return start + (end - start) * frame.progress / 100.0f;
+    return KeyFrame(frame.frameStart, frame.frameEnd, frame.progress);
 }
 
 // Before the first key that lies past zero the result is zero: `before`

@@ -40,8 +40,10 @@ inline constexpr const char* EmitterTypeNames[] = {
 };
 inline constexpr const char* DrawModeNames[] = {"draw.model", "draw.quads"};
 
-// The frame every property is evaluated at, from the frame state:
+// The key frame of a shot's range at `progress` percent of its window:
 // frameStart + (frameEnd - frameStart) * progress / 100, in single precision.
+float KeyFrame(int frameStart, int frameEnd, float progress);
+// The frame every property is evaluated at: KeyFrame of the frame state.
 // Render thread.
 float CurrentFrame();
 

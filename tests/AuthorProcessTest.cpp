@@ -81,27 +81,36 @@ protected:
         fs::copy_file(fs::path(DEMO_SOURCE_DIR) / "tests/fixtures/piece-8000-1-10.0.mp3", folder / "music.mp3");
     }
 
-    // Watches the title for `span`: every title names `shot`, and the music
-    // time goes back at least once (the loop) while the player runs on.
-    void ExpectLoops(Process& player, const std::string& shot, std::chrono::seconds span) {
+    // Watches the title for `span`: every title names `shot` and the key
+    // frame the shot's window maps the music time to (`frameAt`), and the
+    // music time goes back at least once (the loop) while the player runs on.
+    void ExpectLoops(Process& player, const std::string& shot, std::chrono::seconds span,
+                     double (*frameAt)(double t)) {
         unsigned long window = harness::FindWindowStartingWith(std::string(kPlayerTitle) + " ", 20s);
         ASSERT_NE(window, 0u) << Stderr();
         ASSERT_TRUE(harness::WaitFor([&] { return harness::WindowTitle(window).find(shot) != std::string::npos; }, 20s))
             << harness::WindowTitle(window);
         double last = TitleTime(harness::WindowTitle(window));
         bool wentBack = false;
+        bool framesShown = false;
         const auto until = std::chrono::steady_clock::now() + span;
         while (std::chrono::steady_clock::now() < until && player.Running()) {
             const std::string title = harness::WindowTitle(window);
             const double t = TitleTime(title);
             if (t < 0) continue;  // the window is going away
             EXPECT_NE(title.find(shot), std::string::npos) << title;
+            // The title's time is shown in tenths, its frame in whole frames.
+            if (const size_t at = title.find(" frame "); at != std::string::npos) {
+                EXPECT_NEAR(std::atof(title.c_str() + at + 7), frameAt(t), 3.0) << title;
+                framesShown = true;
+            }
             if (t < last - 0.5) wentBack = true;
             last = t;
             std::this_thread::sleep_for(50ms);
         }
         EXPECT_TRUE(player.Running()) << "the player ended instead of looping: " << Stderr();
         EXPECT_TRUE(wentBack) << "the music time never went back to the start of the shot";
+        EXPECT_TRUE(framesShown) << "the title never showed the key frame";
         harness::PressKey("Escape");
         ASSERT_TRUE(player.Wait(5s));
         EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
@@ -112,14 +121,16 @@ protected:
 // it started (shot 1 at time 0).
 TEST_F(LoopedShot, RepeatsTheShotAskedFor) {
     Process player(DEMOPLAYER_PATH, {"--shot", "2", "--loop"}, Options());
-    ExpectLoops(player, " shot 2 ", 7s);
+    // Frames 100 to 200 over 4 s to 8 s.
+    ExpectLoops(player, " shot 2 ", 7s, [](double t) { return 100 + 25 * (t - 4); });
 }
 
 // The last shot outlasts the music: the loop holds the music's end and
 // repeats the shot instead of ending the player.
 TEST_F(LoopedShot, RepeatsTheLastShotPastTheEndOfTheMusic) {
     Process player(DEMOPLAYER_PATH, {"--shot", "3", "--loop"}, Options());
-    ExpectLoops(player, " shot 3 ", 5s);
+    // Frames 200 to 300 over 9 s to 12 s; the loop holds the music at its end.
+    ExpectLoops(player, " shot 3 ", 5s, [](double t) { return 200 + 100 * (t - 9) / 3; });
 }
 
 TEST_F(AuthorMode, AStartPastTheEndOfTheMusicIsRefused) {

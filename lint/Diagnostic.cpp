@@ -55,6 +55,9 @@ std::string NearestName(std::string_view name, const std::vector<std::string>& c
             best = candidate;
         }
     }
+    if (best.empty() && name.size() >= 4)
+        for (const std::string& candidate : candidates)
+            if (candidate.size() > name.size() && candidate.compare(0, name.size(), name) == 0) return candidate;
     return best;
 }
 

@@ -26,7 +26,8 @@ struct Diagnostic {
 
 // The name in `candidates` that `name` most likely meant: one that differs
 // only in ASCII case, else the nearest within a small edit distance (about a
-// third of the name's length, at most 3). Empty when none is near.
+// third of the name's length, at most 3), else the one the name begins
+// (a shortened name of 4 characters or more). Empty when none is near.
 std::string NearestName(std::string_view name, const std::vector<std::string>& candidates);
 
 // " (did you mean 'x'?)" for NearestName, or empty.

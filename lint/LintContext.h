@@ -74,7 +74,9 @@ class XmlRules {
 public:
     XmlRules(const XmlText& xml, Reporter& report) : xml(xml), report(report) {}
 
-    void Attributes(const pugi::xml_node& node, const std::vector<std::string>& allowed, const char* where);
+    // `note` ends each finding, e.g. what the value stays at.
+    void Attributes(const pugi::xml_node& node, const std::vector<std::string>& allowed, const char* where,
+                    const std::string& note = {});
     void UnknownElement(const pugi::xml_node& node, const std::vector<std::string>& allowed, const char* where);
     // A second element of a name that only counts once.
     void Repeated(const pugi::xml_node& node, std::set<std::string>& seen, const char* where);
@@ -90,6 +92,11 @@ protected:
 // False, with the finding reported, when the file is not well-formed XML;
 // `keeps` says what the player does then.
 bool Parsed(const XmlText& xml, Reporter& report, const char* keeps);
+
+// The line of the file's first element (1 when it has none), and what its
+// name is when it is not the `expected` root: the nearest name or the name.
+int RootLine(const XmlText& xml);
+std::string RootDidYouMean(const XmlText& xml, const char* expected);
 
 // A number as a finding shows it ("%g").
 std::string FormatNumber(float value);

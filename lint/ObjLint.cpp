@@ -103,12 +103,10 @@ void CheckObjModel(const FileBuffer& file, Reporter& report) {
     }
 
     SModelLoader loader;
+    bool noFaces = false;
     {
         LogSilence quiet;
-        if (!loader.LoadObjText("", text, size) || loader.triangleCount == 0) {
-            report.Error(1, "no faces: the model draws nothing");
-            return;
-        }
+        noFaces = !loader.LoadObjText("", text, size) || loader.triangleCount == 0;
     }
 
     const char* end = zero ? zero : text + size;
@@ -199,6 +197,12 @@ void CheckObjModel(const FileBuffer& file, Reporter& report) {
                                                 " corners: it is fanned from its first corner into the wrong shape; "
                                                 "triangulate it when exporting");
         }
+    }
+    // Faces that were all dropped are named above, each on its line.
+    if (noFaces) {
+        report.Error(1, dropped > 0 ? "no faces left: every face is dropped, so the model draws nothing"
+                                    : "no faces: the model draws nothing");
+        return;
     }
     if (dropped > 20)
         report.Error(1, std::to_string(dropped) + " faces dropped in all (the first 20 are listed)");

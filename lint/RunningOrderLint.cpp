@@ -30,7 +30,8 @@ void CheckTimelineXml(const FileBuffer& file, const Inventory& inventory, Report
     if (!Parsed(xml, report, "the player keeps the running order it had, or shows nothing")) return;
     pugi::xml_node root = xml.document.child("TimeLine");
     if (!root) {
-        report.Error(1, "no 'TimeLine' element: the player keeps the running order it had, or shows nothing");
+        report.Error(RootLine(xml), "no 'TimeLine' element: the player keeps the running order it had, or shows "
+                                    "nothing" + RootDidYouMean(xml, "TimeLine"));
         return;
     }
     XmlRules check(xml, report);

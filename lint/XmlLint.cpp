@@ -7,10 +7,12 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <numbers>
 #include <set>
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "lint/LintContext.h"
@@ -120,12 +122,13 @@ std::string FormatNumber(float v) {
     return text;
 }
 
-void XmlRules::Attributes(const pugi::xml_node& node, const Names& allowed, const char* where) {
+void XmlRules::Attributes(const pugi::xml_node& node, const Names& allowed, const char* where,
+                          const std::string& note) {
     for (pugi::xml_attribute attribute : node.attributes()) {
         if (Contains(allowed, attribute.name())) continue;
         report.Warning(xml.LineOf(node, attribute.name()),
                        std::string("unknown attribute '") + attribute.name() + "' of " + where +
-                           " is ignored" + DidYouMean(attribute.name(), allowed));
+                           " is ignored" + DidYouMean(attribute.name(), allowed) + note);
     }
 }
 
@@ -175,6 +178,7 @@ enum class Prop { Float, Bool, Vec3, Color, Model, RenderObj, MaterialRef, Emitt
 struct PropertyRule {
     const char* element;
     Prop kind;
+    float defaultValue;  // the table's, for a number or a switch
 };
 using Rules = std::vector<PropertyRule>;
 
@@ -202,7 +206,7 @@ Rules RulesOf(std::span<const Parameter<Owner>> table) {
             return std::string_view(rule.element) == parameter.element;
         });
         if (same == rules.end()) {
-            rules.push_back({parameter.element, kind});
+            rules.push_back({parameter.element, kind, parameter.defaultValue});
             continue;
         }
         // A number and a vector from one element: the camera's colour
@@ -259,6 +263,18 @@ Names RuleNames(const Rules& rules, std::initializer_list<const char*> more = {}
     return names;
 }
 
+// What an element's value stays at when it names none of the attributes its
+// class reads; empty where that says nothing useful.
+std::string StaysAt(const PropertyRule& rule) {
+    switch (rule.kind) {
+    case Prop::Float: return FormatNumber(rule.defaultValue);
+    case Prop::Bool: return rule.defaultValue != 0.0f ? "1" : "0";
+    case Prop::Vec3: return "0 0 0";
+    case Prop::Color: return "1 1 1";
+    default: return {};
+    }
+}
+
 Names EnumNames(Prop kind) {
     Names names;
     if (kind == Prop::EmitterType)
@@ -308,7 +324,8 @@ public:
 
     // One property element: base value in its attributes, "Key" children (or
     // "Point" children for a curve).
-    void Property(const pugi::xml_node& node, Prop kind) {
+    void Property(const pugi::xml_node& node, const PropertyRule& rule) {
+        const Prop kind = rule.kind;
         const std::string name = node.name();
         Names attributes;
         Names keyAttributes{"frame"};
@@ -347,7 +364,14 @@ public:
             keyAttributes.insert(keyAttributes.end(), {"value", "x", "y", "z"});
             break;
         }
-        Attributes(node, attributes, ("'" + name + "'").c_str());
+        // An element that names none of what its class reads keeps the default.
+        std::string note;
+        const bool readsNothing = std::none_of(attributes.begin(), attributes.end(), [&](const std::string& a) {
+            return static_cast<bool>(node.attribute(a.c_str()));
+        });
+        if (readsNothing && !node.child("Key") && !StaysAt(rule).empty())
+            note = " (" + name + " stays " + StaysAt(rule) + ")";
+        Attributes(node, attributes, ("'" + name + "'").c_str(), note);
 
         // The base value.
         const char* what = name.c_str();
@@ -438,11 +462,14 @@ public:
                 continue;
             }
             Repeated(child, seen, where);
-            Property(child, rule->kind);
+            Property(child, *rule);
         }
     }
 
-    void Object(const pugi::xml_node& node, const std::string& sceneName, bool topLevel) {
+    // `parentMoves`: an object above this one has a keyed position or copies
+    // another's transform.
+    void Object(const pugi::xml_node& node, const std::string& sceneName, bool topLevel, bool parentMoves = false) {
+        const bool moves = parentMoves || node.child("Position").child("Key") || node.child("CopyTransform");
         Attributes(node, {"name", "isCubeMap"}, "Object");
         Switch(node, "isCubeMap", "Object");
         const Names allowed = RuleNames(ObjectRules(), {"Object", "Particles", "Array", "CopyTransform"});
@@ -451,7 +478,7 @@ public:
             if (child.type() != pugi::node_element) continue;
             std::string_view name = child.name();
             if (name == "Object") {
-                Object(child, sceneName, false);
+                Object(child, sceneName, false, moves);
             } else if (name == "Array") {
                 Attributes(child, {}, "Array");
                 Properties(child, ArrayRules(), "Array");
@@ -468,15 +495,14 @@ public:
                 CopySource(child, sceneName);
             } else if (const PropertyRule* rule = FindRule(ObjectRules(), name)) {
                 Repeated(child, seen, "Object");
-                Property(child, rule->kind);
+                Property(child, *rule);
             } else {
                 UnknownElement(child, allowed, "Object");
             }
         }
-        (void)topLevel;
-
         // What the defaults make of a missing element.
         const std::string label = ObjectLabel(node);
+        if (!topLevel || node.child("CopyTransform")) Detached(node, topLevel, parentMoves);
         pugi::xml_node renderObj = node.child("RenderObj");
         const bool hasModel = renderObj && (*renderObj.attribute("model").value() || renderObj.child("Key"));
         const bool hasArrays = static_cast<bool>(node.child("Array"));
@@ -492,6 +518,51 @@ public:
         if (hasModel && !node.child("Material") && !*renderObj.attribute("material").value())
             report.Warning(xml.LineOf(node), label + " has a model but no material: it draws with whatever "
                                                      "material the object before it left");
+    }
+
+    // What an object's own transform places, not its parent's nor its copy
+    // source's: sprite particles (model copies go with the parent), and
+    // lights, which only top-level objects are at all.
+    void Detached(const pugi::xml_node& node, bool topLevel, bool parentMoves) {
+        const char* name = node.attribute("name").value();
+        std::string owner = topLevel ? "object" : "child object";
+        if (*name) owner += std::string(" '") + name + "'";
+        const int line = xml.LineOf(node);
+        pugi::xml_node particles = node.child("Particles");
+        if (topLevel) {
+            const std::string source = node.child("CopyTransform").attribute("from").value();
+            if (particles)
+                report.Warning(line, "particles of " + owner + " stay at the object's own position: they do not "
+                                     "follow its CopyTransform source '" + source + "'");
+            if (pugi::xml_node light = node.child("LightSource"); light && On(light))
+                report.Warning(line, "the light of " + owner + " stays at the object's own position: it does not "
+                                     "follow its CopyTransform source '" + source + "'");
+            return;
+        }
+        if (particles && parentMoves && Sprites(particles))
+            report.Warning(line, "particles of " + owner + " stay at the child's own position: they do not follow "
+                                 "the parent (drawn as draw.model they would)");
+        if (pugi::xml_node light = node.child("LightSource"); light && On(light))
+            report.Warning(line, "the light of " + owner + " lights nothing: it does not follow the parent, and "
+                                 "only top-level objects are lights");
+    }
+
+    // Particles drawn as quads at some frame.
+    static bool Sprites(const pugi::xml_node& particles) {
+        pugi::xml_node mode = particles.child("DrawMode");
+        const std::string quads = DrawModeNames[1];
+        if (mode.attribute("type").value() == quads) return true;
+        for (pugi::xml_node key : mode.children("Key"))
+            if (key.attribute("value").value() == quads) return true;
+        return false;
+    }
+
+    // A switch that is on in its base value or in any key.
+    static bool On(const pugi::xml_node& node) {
+        if (ParseBool(node.attribute("value").value())) return true;
+        for (pugi::xml_node key : node.children("Key"))
+            if (ParseBool(key.attribute("value").value())) return true;
+        return false;
     }
 
     static std::string ObjectLabel(const pugi::xml_node& node) {
@@ -524,12 +595,102 @@ public:
         if (!node.child("FOV"))
             report.Warning(xml.LineOf(node), label + " has no 'FOV': the field of view is 0.5 degrees "
                                                      "(write <FOV value=\"60\"/>)");
+        CameraRotation(node.child("Rotation"), label);
+    }
+
+    // A value past `limit` that reads well as degrees: the first of
+    // `attributes` of `node` that is, reported; false when none.
+    bool Degrees(const pugi::xml_node& node, std::initializer_list<const char*> attributes, double limit,
+                 const std::string& what, const char* unit) {
+        for (const char* attribute : attributes) {
+            pugi::xml_attribute a = node.attribute(attribute);
+            if (!a) continue;
+            const float value = ParseFloat(a.value());
+            if (!(std::fabs(value) > limit)) continue;
+            report.Warning(xml.LineOf(node, attribute),
+                           what + " " + attribute + "=\"" + a.value() + "\" looks like degrees: " + unit +
+                               " (" + a.value() + " degrees is " +
+                               FormatNumber(static_cast<float>(value * std::numbers::pi / 180.0)) + ")");
+            return true;
+        }
+        return false;
+    }
+
+    // Camera angles are radians: more than a whole turn is degrees written
+    // by habit, and successive keys more than half a turn apart make the
+    // camera spin the long way round between them.
+    void CameraRotation(const pugi::xml_node& rotation, const std::string& label) {
+        if (!rotation) return;
+        const std::string what = label + " 'Rotation'";
+        const char* unit = "camera rotations are in radians";
+        Degrees(rotation, {"x", "y", "z"}, 2 * std::numbers::pi, what, unit);
+        struct Turn {
+            int frame;
+            float pitch, yaw;
+            bool degrees;
+            pugi::xml_node key;
+        };
+        std::vector<Turn> turns;
+        for (pugi::xml_node key : rotation.children("Key")) {
+            const bool degrees = Degrees(key, {"x", "y", "z"}, 2 * std::numbers::pi, what + " key", unit);
+            turns.push_back({key.attribute("frame").as_int(0), ParseFloat(key.attribute("x").value()),
+                             ParseFloat(key.attribute("y").value()), degrees, key});
+        }
+        std::stable_sort(turns.begin(), turns.end(), [](const Turn& a, const Turn& b) { return a.frame < b.frame; });
+        for (size_t i = 1; i < turns.size(); ++i) {
+            const Turn& a = turns[i - 1];
+            const Turn& b = turns[i];
+            if (a.degrees || b.degrees) continue;  // already named
+            for (auto [axis, from, to] : {std::tuple{"pitch (x)", a.pitch, b.pitch}, std::tuple{"yaw (y)", a.yaw, b.yaw}})
+                if (std::fabs(to - from) > std::numbers::pi)
+                    report.Warning(xml.LineOf(b.key), what + ": the " + axis + " goes from " + FormatNumber(from) +
+                                                          " to " + FormatNumber(to) + " between frames " +
+                                                          std::to_string(a.frame) + " and " + std::to_string(b.frame) +
+                                                          ", more than half a turn: the camera turns the long way "
+                                                          "round (keep successive keys within pi of each other)");
+        }
+    }
+
+    // The shadow spot's angle is radians, and its default is no angle at all.
+    void SpotSize(const pugi::xml_node& shadowMap) {
+        pugi::xml_node spot = shadowMap.child("SpotSize");
+        if (!spot) {
+            // An element that only switches the cube map sets no spot.
+            const bool setsSpot = shadowMap.child("Position") || shadowMap.child("LookAt") ||
+                                  ParseBool(shadowMap.attribute("enabled").value()) ||
+                                  *shadowMap.attribute("texture").value();
+            const PropertyRule* rule = FindRule(ShadowMapRules(), "SpotSize");
+            if (setsSpot && rule)
+                report.Warning(xml.LineOf(shadowMap), "ShadowMap: 'SpotSize' missing: the spot is " +
+                                                          FormatNumber(rule->defaultValue) +
+                                                          " radians wide (write <SpotSize value=\"0.9\"/>)");
+            return;
+        }
+        const char* unit = "the spot's angle is in radians";
+        Degrees(spot, {"value"}, std::numbers::pi, "SpotSize", unit);
+        for (pugi::xml_node key : spot.children("Key")) Degrees(key, {"value"}, std::numbers::pi, "SpotSize key", unit);
     }
 
     const Inventory& inventory;
 };
 
 }  // namespace
+
+int RootLine(const XmlText& xml) {
+    pugi::xml_node root = xml.document.first_child();
+    while (root && root.type() != pugi::node_element) root = root.next_sibling();
+    return root ? xml.LineOf(root) : 1;
+}
+
+std::string RootDidYouMean(const XmlText& xml, const char* expected) {
+    for (pugi::xml_node node : xml.document.children())
+        if (node.type() == pugi::node_element) {
+            std::string nearest = NearestName(node.name(), {expected});
+            return nearest.empty() ? " (the file's root is '" + std::string(node.name()) + "')"
+                                   : std::string(" (did you mean '") + expected + "' for '" + node.name() + "'?)";
+        }
+    return {};
+}
 
 bool Parsed(const XmlText& xml, Reporter& report, const char* keeps) {
     if (xml.result) return true;
@@ -574,7 +735,8 @@ void CheckMaterialsXml(const FileBuffer& file, const Inventory& inventory, Repor
     if (!Parsed(xml, report, "the player keeps the materials it had, or has none")) return;
     pugi::xml_node root = xml.document.child("Materials");
     if (!root) {
-        report.Error(1, "no 'Materials' element: the player reads no material from this file");
+        report.Error(RootLine(xml), "no 'Materials' element: the player reads no material from this file" +
+                                        RootDidYouMean(xml, "Materials"));
         return;
     }
     XmlChecker check(xml, inventory, report);
@@ -620,7 +782,8 @@ void CheckMaterialsXml(const FileBuffer& file, const Inventory& inventory, Repor
                 check.Attributes(child, {"r", "g", "b"}, "Color");
                 for (const char* c : {"r", "g", "b"}) check.Number(child, c, "Color");
             } else if (element == "Glass") {
-                check.Attributes(child, {"value", "refraction"}, "Glass");
+                check.Attributes(child, {"value", "refraction"}, "Glass",
+                                 child.attribute("refraction") ? "" : " (refraction stays 0)");
                 check.Switch(child, "value", "Glass");
                 check.Number(child, "refraction", "Glass");
             }
@@ -643,7 +806,7 @@ void CheckSceneXml(const FileBuffer& file, const std::string& sceneName, const I
     if (!Parsed(xml, report, "the scene shows nothing until the file is mended")) return;
     pugi::xml_node root = xml.document.child("Scene");
     if (!root) {
-        report.Error(1, "no 'Scene' element: the scene is empty");
+        report.Error(RootLine(xml), "no 'Scene' element: the scene is empty" + RootDidYouMean(xml, "Scene"));
         return;
     }
     XmlChecker check(xml, inventory, report);
@@ -670,6 +833,7 @@ void CheckSceneXml(const FileBuffer& file, const std::string& sceneName, const I
                 CheckFileReference(report, xml.LineOf(child, "texture"), LowerCaseAscii(texture.value()),
                                    inventory.textures, "texture");
             check.Properties(child, ShadowMapRules(), "ShadowMap");
+            check.SpotSize(child);
         } else if (name == "PostEffects") {
             check.Repeated(child, seen, "Scene");
             check.Attributes(child, {}, "PostEffects");

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -110,6 +112,14 @@ Display* OpenDisplay() {
     return XOpenDisplay(nullptr);
 }
 
+// An X server whose last client has gone resets, and refuses connections for
+// a moment: a search opens the display again until it takes the client.
+Display* OpenDisplayWithin(std::chrono::milliseconds timeout) {
+    Display* d = nullptr;
+    WaitFor([&] { return (d = OpenDisplay()) != nullptr; }, std::max(timeout, std::chrono::milliseconds(2000)));
+    return d;
+}
+
 }  // namespace
 
 bool HaveDisplay() {
@@ -149,7 +159,7 @@ unsigned long FindIn(Display* d, Window w, const std::string& title, bool prefix
 }  // namespace
 
 unsigned long FindWindow(const std::string& title, std::chrono::milliseconds timeout) {
-    Display* d = OpenDisplay();
+    Display* d = OpenDisplayWithin(timeout);
     if (!d) return 0;
     unsigned long found = 0;
     WaitFor([&] {
@@ -161,7 +171,7 @@ unsigned long FindWindow(const std::string& title, std::chrono::milliseconds tim
 }
 
 unsigned long FindWindowStartingWith(const std::string& prefix, std::chrono::milliseconds timeout) {
-    Display* d = OpenDisplay();
+    Display* d = OpenDisplayWithin(timeout);
     if (!d) return 0;
     unsigned long found = 0;
     WaitFor([&] {

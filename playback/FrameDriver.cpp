@@ -60,12 +60,6 @@ glm::mat4 ShadowView(const glm::vec3& eye, glm::vec3 target) {
 // Clip space -1..1 to texture space 0..1.
 const glm::mat4 kBiasMatrix{0.5f, 0, 0, 0, 0, 0.5f, 0, 0, 0, 0, 0.5f, 0, 0.5f, 0.5f, 0.5f, 1.0f};
 
-// A mesh whose file changed is read again before the frame draws it; its
-// buffers follow at the draw.
-void Refresh(Mesh* mesh) {
-    if (mesh) mesh->ReloadIfRequested();
-}
-
 PreparedFrame::Range AddInstances(PreparedFrame& frame, const std::vector<ArrayInstance>& copies) {
     PreparedFrame::Range range{static_cast<uint32_t>(frame.instances.size()), static_cast<uint32_t>(copies.size())};
     for (const ArrayInstance& copy : copies) frame.instances.push_back({copy.matrix, copy.modelScale});
@@ -88,7 +82,9 @@ void AddObject(PreparedFrame& frame, const Scene& scene, Object& object, int dep
     // copy source is missing.
     ObjectRenderState& state = object.renderState;
     state.mesh = object.model.Evaluate();
-    Refresh(state.mesh);
+    // A mesh whose file changed is read again before the frame draws it; its
+    // buffers follow at the draw.
+    if (state.mesh) state.mesh->ReloadIfRequested();
     object.appliedMaterial = object.materialProperty.Evaluate();
     if (object.appliedMaterial) ApplyMaterial(state, *object.appliedMaterial, object.color.Evaluate());
     d.glass = object.appliedMaterial && object.appliedMaterial->glass;
@@ -112,21 +108,19 @@ void AddObject(PreparedFrame& frame, const Scene& scene, Object& object, int dep
     d.state = state;
 
     // Particle copies follow the object's own place, not its copy source.
-    if (object.particles && object.particles->drawMode == DrawModeModel && object.particles->count != 0) {
-        if (Mesh* mesh = object.model.Evaluate()) {
-            d.particleModels = true;
-            ObjectRenderState& copyState = d.particleState;
-            copyState = state;
-            copyState.mesh = mesh;
-            copyState.position = placed;
-            copyState.modelMatrix = DrawMatrix(copyState.position, copyState.rotation);
-            d.particleCopies.first = static_cast<uint32_t>(frame.instances.size());
-            object.particles->ForEachModelInstance(copyState.position, copyState.rotation, copyState.scale,
-                                                   [&](const ParticleModelInstance& instance) {
-                                                       frame.instances.push_back({instance.matrix, instance.modelScale});
-                                                   });
-            d.particleCopies.count = static_cast<uint32_t>(frame.instances.size()) - d.particleCopies.first;
-        }
+    if (state.mesh && object.particles && object.particles->drawMode == DrawModeModel &&
+        object.particles->count != 0) {
+        d.particleModels = true;
+        ObjectRenderState& copyState = d.particleState;
+        copyState = state;
+        copyState.position = placed;
+        copyState.modelMatrix = DrawMatrix(copyState.position, copyState.rotation);
+        d.particleCopies.first = static_cast<uint32_t>(frame.instances.size());
+        object.particles->ForEachModelInstance(copyState.position, copyState.rotation, copyState.scale,
+                                               [&](const ParticleModelInstance& instance) {
+                                                   frame.instances.push_back({instance.matrix, instance.modelScale});
+                                               });
+        d.particleCopies.count = static_cast<uint32_t>(frame.instances.size()) - d.particleCopies.first;
     }
     if (!object.arrays.empty()) {
         d.arrays = true;

@@ -93,10 +93,12 @@ void AuthorControls::JumpToShot(const Timeline::EntryList& entries, int index) {
     loopShot = index;
 }
 
-bool AuthorControls::OnKey(Key key) {
+bool AuthorControls::OnKey(const WindowEvent& event) {
+    const Key key = event.key;
     const double t = music.PositionSeconds();
     switch (key) {
     case Key::Space: {
+        if (event.repeat) return true;  // a held Space toggles once
         const bool pause = !music.Paused();
         music.SetPaused(pause);
         frameClock.SetPaused(pause);

@@ -33,7 +33,7 @@ public:
     void BeforeMusicStarts();
     // Space, Left, Right, Up and Down; true when the key was one of them.
     // Render thread.
-    bool OnKey(Key key);
+    bool OnKey(const WindowEvent& event);
     // Once per pass of the render loop: the --loop jump back and the title
     // "<title> 1:05.3 shot 2 room front frame 126 60 fps". Render thread.
     void AfterFrame(Window& window);

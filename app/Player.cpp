@@ -60,7 +60,7 @@ bool HandleEvent(const WindowEvent& event, Window& window) {
     case EventType::KeyDown:
         if (event.key == Key::Escape) return false;
         if (event.key == Key::Enter) Show::Instance().shaderWatch = true;
-        if (authorControls) authorControls->OnKey(event.key);
+        if (authorControls) authorControls->OnKey(event);
         break;
     case EventType::ButtonDown:
         if (event.button == MouseButton::Left || event.button == MouseButton::Right) {
@@ -92,6 +92,7 @@ bool HandleEvent(const WindowEvent& event, Window& window) {
         if (!event.middleHeld) input.middleDown = false;
         break;
     }
+    case EventType::Wheel:
     case EventType::Other:
         break;
     }

@@ -53,6 +53,28 @@ void KeepLibrariesForSanitizerReports() {
     for (const std::string& name : names) dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
 #endif
 }
+
+struct KeyName {
+    SDL_Keycode sym;
+    Key key;
+};
+constexpr KeyName kKeys[] = {
+    {SDLK_ESCAPE, Key::Escape}, {SDLK_RETURN, Key::Enter}, {SDLK_KP_ENTER, Key::Enter},
+    {SDLK_SPACE, Key::Space},   {SDLK_LEFT, Key::Left},    {SDLK_RIGHT, Key::Right},
+    {SDLK_UP, Key::Up},         {SDLK_DOWN, Key::Down},    {SDLK_COMMA, Key::Comma},
+    {SDLK_PERIOD, Key::Period}, {SDLK_TAB, Key::Tab},      {SDLK_F5, Key::F5},
+    {SDLK_a, Key::A},           {SDLK_d, Key::D},          {SDLK_e, Key::E},
+    {SDLK_f, Key::F},           {SDLK_i, Key::I},          {SDLK_l, Key::L},
+    {SDLK_o, Key::O},           {SDLK_p, Key::P},          {SDLK_q, Key::Q},
+    {SDLK_s, Key::S},           {SDLK_w, Key::W},
+};
+
+Key KeyOf(SDL_Keycode sym) {
+    for (const KeyName& k : kKeys)
+        if (k.sym == sym) return k.key;
+    return Key::Other;
+}
+
 }  // namespace
 
 Window::~Window() { Destroy(); }
@@ -195,13 +217,9 @@ bool Window::PollEvent(WindowEvent& event) {
         break;
     case SDL_KEYDOWN:
         event.type = EventType::KeyDown;
-        if (e.key.keysym.sym == SDLK_ESCAPE) event.key = Key::Escape;
-        else if (e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) event.key = Key::Enter;
-        else if (e.key.keysym.sym == SDLK_SPACE) event.key = Key::Space;
-        else if (e.key.keysym.sym == SDLK_LEFT) event.key = Key::Left;
-        else if (e.key.keysym.sym == SDLK_RIGHT) event.key = Key::Right;
-        else if (e.key.keysym.sym == SDLK_UP) event.key = Key::Up;
-        else if (e.key.keysym.sym == SDLK_DOWN) event.key = Key::Down;
+        event.key = KeyOf(e.key.keysym.sym);
+        event.shift = (e.key.keysym.mod & KMOD_SHIFT) != 0;
+        event.repeat = e.key.repeat != 0;
         break;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
@@ -216,6 +234,12 @@ bool Window::PollEvent(WindowEvent& event) {
         event.leftHeld = (e.motion.state & SDL_BUTTON_LMASK) != 0;
         event.rightHeld = (e.motion.state & SDL_BUTTON_RMASK) != 0;
         event.middleHeld = (e.motion.state & SDL_BUTTON_MMASK) != 0;
+        event.moveX = e.motion.xrel;
+        event.moveY = e.motion.yrel;
+        break;
+    case SDL_MOUSEWHEEL:
+        event.type = EventType::Wheel;
+        event.wheel = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
         break;
     default:
         break;
@@ -228,6 +252,19 @@ void Window::Swap() { SDL_GL_SwapWindow(static_cast<SDL_Window*>(sdlWindow)); }
 void Window::SetTitle(const std::string& title) {
     if (sdlWindow) SDL_SetWindowTitle(static_cast<SDL_Window*>(sdlWindow), title.c_str());
 }
+
+bool Window::KeyHeld(Key key) const {
+    int count = 0;
+    const Uint8* state = SDL_GetKeyboardState(&count);
+    for (const KeyName& k : kKeys) {
+        if (k.key != key) continue;
+        SDL_Scancode code = SDL_GetScancodeFromKey(k.sym);
+        if (code > SDL_SCANCODE_UNKNOWN && code < count && state[code]) return true;
+    }
+    return false;
+}
+
+bool Window::SetClipboard(const std::string& text) { return SDL_SetClipboardText(text.c_str()) == 0; }
 
 void Window::ReadCursor(int& x, int& y) const {
     int gx = 0, gy = 0, wx = 0, wy = 0;

@@ -15,19 +15,29 @@ struct WindowConfig {
     const char* windowClass = "GLRenderer";
 };
 
-enum class EventType { Quit, KeyDown, ButtonDown, ButtonUp, MouseMove, Other };
-// Space and the arrows act only in the player's author mode.
-enum class Key { Escape, Enter, Space, Left, Right, Up, Down, Other };
+enum class EventType { Quit, KeyDown, ButtonDown, ButtonUp, MouseMove, Wheel, Other };
+// Every key but Escape and Enter acts only in the player's author mode.
+enum class Key {
+    Escape, Enter, Space, Left, Right, Up, Down,
+    Comma, Period, Tab, F5,
+    A, D, E, F, I, L, O, P, Q, S, W,
+    Other
+};
 enum class MouseButton { Left, Right, Middle, Other };
 
 struct WindowEvent {
     EventType type = EventType::Other;
     Key key = Key::Other;
+    bool shift = false;    // Shift held with the key
+    bool repeat = false;   // the key's auto-repeat while held
     MouseButton button = MouseButton::Other;
-    // Buttons held during a mouse move.
+    // Buttons held during a mouse move, and the move in pixels (right and down).
     bool leftHeld = false;
     bool rightHeld = false;
     bool middleHeld = false;
+    int moveX = 0;
+    int moveY = 0;
+    int wheel = 0;  // notches, away from the user positive
 };
 
 class Window {
@@ -51,6 +61,10 @@ public:
     void Swap();
     // Replaces the window's title (UTF-8).
     void SetTitle(const std::string& title);
+    // Whether a key is held down now (the keyboard state of the last poll).
+    bool KeyHeld(Key key) const;
+    // Puts UTF-8 text on the system clipboard; false when there is none.
+    bool SetClipboard(const std::string& text);
 
     // Cursor in client pixels; may lie outside the window while captured.
     void ReadCursor(int& x, int& y) const;

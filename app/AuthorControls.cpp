@@ -1,5 +1,7 @@
 #include "app/AuthorControls.h"
 
+#include "app/FreeCamera.h"
+
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -182,10 +184,23 @@ void AuthorControls::AfterFrame(Window& window) {
     text += rate;
     if (music.Paused()) text += " paused";
     if (options.loop) text += " loop";
+    if (freeView) text += " free";
     if (text != shownTitle) {
         window.SetTitle(text);
         shownTitle = text;
     }
+}
+
+std::string AuthorControls::ViewXml(const CameraView& view) {
+    const double t = music.PositionSeconds();
+    std::shared_ptr<Timeline::EntryList> entries = Timeline::Instance().Current();
+    const int shot = ShotAt(*entries, t);
+    if (shot < 0) return {};
+    const TimelineEntry& entry = (*entries)[static_cast<size_t>(shot)];
+    const float frame = std::floor(KeyFrameAt(entry, t));
+    const long long keyFrame = std::isfinite(frame) && std::fabs(frame) < 1e15f ? static_cast<long long>(frame) : 0;
+    return CameraViewXml(view, entry.cameraName, keyFrame, t,
+                         "shot " + std::to_string(shot + 1) + " (" + entry.sceneName + " " + entry.cameraName + ")");
 }
 
 }  // namespace caldera

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/PlayerOptions.h"
+#include "playback/FrameDriver.h"
 #include "playback/Timeline.h"
 #include "platform/Window.h"
 #include "playback/FrameClock.h"
@@ -37,6 +38,16 @@ public:
     // Once per pass of the render loop: the --loop jump back and the title
     // "<title> 1:05.3 shot 2 room front frame 126 60 fps". Render thread.
     void AfterFrame(Window& window);
+
+    // `view` as camera XML to paste, keyed at the key frame of the shot the
+    // music is in now and named after its camera; empty when no shot covers
+    // the music's position. Render thread.
+    std::string ViewXml(const CameraView& view);
+    // The last status the title showed, without the production's title.
+    std::string Status() const { return shownTitle.size() > title.size() ? shownTitle.substr(title.size() + 1) : ""; }
+
+    // Set by the player while the free camera is on: the title says so.
+    bool freeView = false;
 
 private:
     // The index in `entries` of the entry shown at `t` (the first in file

@@ -4,13 +4,16 @@
 #include <GL/glu.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 #include <thread>
 
 #include "app/AuthorChecks.h"
 #include "app/AuthorControls.h"
+#include "app/FreeCamera.h"
 #include "platform/Input.h"
 #include "platform/Log.h"
 #include "app/Watcher.h"
@@ -20,6 +23,7 @@
 #include "playback/Show.h"
 #include "render/RenderFrame.h"
 #include "playback/Production.h"
+#include "render/Overlay.h"
 #include "render/Renderer.h"
 #include "resources/ResourceManager.h"
 
@@ -38,6 +42,93 @@ void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
 
 // Cursor bookkeeping of the window's mouse handling; render thread only.
 CursorTracker cursorTracker;
+
+// Author mode's free camera and overlay; render thread only.
+FreeCamera freeCamera;
+bool overlayShown = false;
+
+// The view of the frame last drawn: the shot camera's while the free camera is off.
+CameraView ShownView() {
+    const PreparedFrame& frame = FrameDriver::Instance().prepared;
+    CameraView view;
+    view.position = frame.cameraPosition;
+    view.rotation = frame.cameraRotation;
+    view.fov = frame.fov;
+    return view;
+}
+
+// The author keys of the free camera and the overlay; true when the key was one.
+bool OnViewKey(const WindowEvent& event, Window& window) {
+    if (event.repeat) return false;
+    switch (event.key) {
+    case Key::F:
+        // Nothing to start from before a shot was drawn.
+        if (!freeCamera.active && !FrameDriver::Instance().prepared.currentCamera) return true;
+        freeCamera.Toggle(ShownView());
+        authorControls->freeView = freeCamera.active;
+        return true;
+    case Key::P: {
+        const std::string xml = authorControls->ViewXml(freeCamera.active ? freeCamera.view : ShownView());
+        if (xml.empty()) {
+            Log(3, "Author mode: no shot is shown, so there is no view to print");
+            return true;
+        }
+        Log(3, "%s", xml.c_str());
+        if (!window.SetClipboard(xml)) Log(3, "Author mode: the view could not be put on the clipboard");
+        return true;
+    }
+    case Key::Tab:
+        overlayShown = !overlayShown;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// One pass of the free camera: the held keys move it by the real time since
+// the last pass, paused or not.
+void MoveFreeCamera(Window& window) {
+    static auto last = std::chrono::steady_clock::now();
+    const auto now = std::chrono::steady_clock::now();
+    // A long stall (a reload, a breakpoint) does not fling the camera away.
+    const float seconds = std::min(0.5f, std::chrono::duration<float>(now - last).count());
+    last = now;
+    if (!freeCamera.active) return;
+    FreeCamera::Motion motion;
+    motion.forward = (window.KeyHeld(Key::W) ? 1 : 0) - (window.KeyHeld(Key::S) ? 1 : 0);
+    motion.right = (window.KeyHeld(Key::D) ? 1 : 0) - (window.KeyHeld(Key::A) ? 1 : 0);
+    motion.up = (window.KeyHeld(Key::E) ? 1 : 0) - (window.KeyHeld(Key::Q) ? 1 : 0);
+    motion.fast = window.KeyHeld(Key::Shift);
+    freeCamera.Move(motion, seconds);
+}
+
+// What the overlay shows: the status, the view, the keys, then the last
+// lines of the log (the checks' problems among them).
+void OverlayLines(std::vector<std::string>& lines) {
+    lines.clear();
+    lines.push_back(authorControls->Status());
+    char text[160];
+    if (freeCamera.active) {
+        const CameraView& v = freeCamera.view;
+        std::snprintf(text, sizeof(text), "free camera at %.2f %.2f %.2f, pitch %.3f yaw %.3f, speed %.2f",
+                      static_cast<double>(v.position.x), static_cast<double>(v.position.y),
+                      static_cast<double>(v.position.z), static_cast<double>(v.rotation.x),
+                      static_cast<double>(v.rotation.y), static_cast<double>(freeCamera.speed));
+        lines.push_back(text);
+        lines.push_back("drag: look  WASD QE: move  Shift: faster  wheel: speed  P: print keys  F: shot camera");
+    } else {
+        lines.push_back("shot camera  F: free camera  P: print keys  Tab: hide");
+    }
+    for (std::string line : RecentLogLines()) {
+        // Indented lines are a loader's details, not news.
+        if (!line.empty() && (line[0] == '\t' || line[0] == ' ')) continue;
+        // One row a line: the log's own breaks and tabs become spaces.
+        for (char& c : line)
+            if (c == '\n' || c == '\t') c = ' ';
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+    }
+}
 
 CursorAccess CursorOf(Window& window) {
     return CursorAccess{
@@ -60,7 +151,7 @@ bool HandleEvent(const WindowEvent& event, Window& window) {
     case EventType::KeyDown:
         if (event.key == Key::Escape) return false;
         if (event.key == Key::Enter) Show::Instance().shaderWatch = true;
-        if (authorControls) authorControls->OnKey(event);
+        if (authorControls && !OnViewKey(event, window)) authorControls->OnKey(event);
         break;
     case EventType::ButtonDown:
         if (event.button == MouseButton::Left || event.button == MouseButton::Right) {
@@ -89,10 +180,18 @@ bool HandleEvent(const WindowEvent& event, Window& window) {
         else input.leftDown = false;
         if (event.rightHeld) DragUpdate(cursorTracker, input, cursor, renderer.screenWidth, renderer.screenHeight);
         else input.rightDown = false;
+        // The look follows each move as the system reports it: the drag's
+        // cursor reads lag behind when frames are slow. A move of half the
+        // window or more is the drag's own jump to the opposite edge.
+        if (freeCamera.active && event.leftHeld && std::abs(event.moveX) < renderer.screenWidth / 2 &&
+            std::abs(event.moveY) < renderer.screenHeight / 2)
+            freeCamera.Look(static_cast<float>(event.moveX), static_cast<float>(event.moveY));
         if (!event.middleHeld) input.middleDown = false;
         break;
     }
     case EventType::Wheel:
+        if (freeCamera.active) freeCamera.ChangeSpeed(event.wheel);
+        break;
     case EventType::Other:
         break;
     }
@@ -111,6 +210,9 @@ int RenderThread(const WindowConfig& config) {
     renderer.SetScreenSize(window.drawableWidth, window.drawableHeight);
     renderer.Init();
 
+    Overlay overlay;
+    std::vector<std::string> overlayLines;
+    if (authorControls) KeepRecentLogLines(4);
     GLenum previousError = GL_NO_ERROR;
     bool running = true;
     while (running) {
@@ -118,8 +220,16 @@ int RenderThread(const WindowConfig& config) {
         while (running && window.PollEvent(event)) running = HandleEvent(event, window);
         if (!running || musicEnded.load() || QuitSignalled()) break;
 
+        if (authorControls) {
+            MoveFreeCamera(window);
+            FrameDriver::Instance().viewOverride = freeCamera.active ? &freeCamera.view : nullptr;
+        }
         glDisable(GL_BLEND);
         RenderFrame(&window);
+        if (authorControls && overlayShown) {
+            OverlayLines(overlayLines);
+            overlay.Draw(overlayLines, renderer.screenWidth, renderer.screenHeight);
+        }
         SleepMs(1);
         // A persisting error is logged once, and again after a frame without it.
         GLenum glError = glGetError();
@@ -132,6 +242,8 @@ int RenderThread(const WindowConfig& config) {
         ResourceManager& resources = ResourceManager::Instance();
         if (!resources.ready.load()) resources.ready = true;
     }
+    FrameDriver::Instance().viewOverride = nullptr;
+    overlay.Release();
     window.Destroy();
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "platform/Log.h"
 
 #include <atomic>
+#include <deque>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -24,6 +25,9 @@ std::mutex logMutex;
 char lineBuffer[kLogLineSize];
 std::atomic<int> threshold{kLogThreshold};
 thread_local bool silenced = false;
+// The recent lines, under logMutex; keptCount 0 keeps none.
+std::atomic<size_t> keptCount{0};
+std::deque<std::string> recentLines;
 
 // Whether a line holds anything a terminal might obey (a file name with an
 // escape sequence in it) or that is not plain ASCII; line breaks and tabs
@@ -53,8 +57,22 @@ void SetLogThreshold(int value) { threshold.store(value); }
 LogSilence::LogSilence() : previous(silenced) { silenced = true; }
 LogSilence::~LogSilence() { silenced = previous; }
 
+void KeepRecentLogLines(size_t count) {
+    std::lock_guard<std::mutex> lock(logMutex);
+    keptCount = count;
+    while (recentLines.size() > count) recentLines.pop_front();
+}
+
+std::vector<std::string> RecentLogLines() {
+    std::lock_guard<std::mutex> lock(logMutex);
+    return {recentLines.begin(), recentLines.end()};
+}
+
 void Log(int level, const char* format, ...) {
-    if (level < threshold.load(std::memory_order_relaxed) || silenced) return;
+    if (silenced) return;
+    const bool written = level >= threshold.load(std::memory_order_relaxed);
+    const bool kept = keptCount.load(std::memory_order_relaxed) > 0 && (written || level == 0);
+    if (!written && !kept) return;
 
     std::lock_guard<std::mutex> lock(logMutex);
     va_list args;
@@ -69,6 +87,11 @@ void Log(int level, const char* format, ...) {
     const std::string_view line(lineBuffer, length);
     // Names from files anyone can make: rare, so the copy is made only then.
     const std::string escaped = NeedsEscaping(line) ? Escaped(line) : std::string();
+    if (kept) {
+        recentLines.emplace_back(escaped.empty() ? std::string(line) : escaped);
+        while (recentLines.size() > keptCount.load()) recentLines.pop_front();
+    }
+    if (!written) return;
     LockStdout();
     if (escaped.empty()) std::fwrite(lineBuffer, 1, length, stdout);
     else std::fwrite(escaped.data(), 1, escaped.size(), stdout);

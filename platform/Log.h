@@ -1,5 +1,9 @@
 #pragma once
 
+#include <cstddef>
+#include <string>
+#include <vector>
+
 namespace caldera {
 
 // The one diagnostic channel: printf-style, written to standard output as whole lines.
@@ -22,6 +26,13 @@ void Log(int level, const char* format, ...) __attribute__((format(DEMO_PRINTF_F
 // Changes the threshold for the whole process: the player's --verbose sets 0,
 // so that the error-level messages are written too. Any thread.
 void SetLogThreshold(int threshold);
+
+// The author mode's overlay shows the last few lines of the log. Once
+// KeepRecentLogLines() was called, the log keeps the last `count` lines it
+// wrote, and its error-level lines even when the threshold drops them.
+// RecentLogLines() copies them out, oldest first. Any thread.
+void KeepRecentLogLines(size_t count);
+std::vector<std::string> RecentLogLines();
 
 // While one of these lives, Log writes nothing from the thread that made it:
 // the content checker runs the player's loaders without their progress lines.

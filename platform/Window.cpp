@@ -66,7 +66,8 @@ constexpr KeyName kKeys[] = {
     {SDLK_a, Key::A},           {SDLK_d, Key::D},          {SDLK_e, Key::E},
     {SDLK_f, Key::F},           {SDLK_i, Key::I},          {SDLK_l, Key::L},
     {SDLK_o, Key::O},           {SDLK_p, Key::P},          {SDLK_q, Key::Q},
-    {SDLK_s, Key::S},           {SDLK_w, Key::W},
+    {SDLK_s, Key::S},           {SDLK_w, Key::W},          {SDLK_LSHIFT, Key::Shift},
+    {SDLK_RSHIFT, Key::Shift},
 };
 
 Key KeyOf(SDL_Keycode sym) {

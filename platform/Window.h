@@ -21,6 +21,7 @@ enum class Key {
     Escape, Enter, Space, Left, Right, Up, Down,
     Comma, Period, Tab, F5,
     A, D, E, F, I, L, O, P, Q, S, W,
+    Shift,  // either Shift key, for KeyHeld
     Other
 };
 enum class MouseButton { Left, Right, Middle, Other };

@@ -236,10 +236,17 @@ bool StepFrame(float seconds) {
 void SetUpView(PreparedFrame& frame, float aspect) {
     const Camera* camera = frame.currentCamera;
     if (!camera) return;
-    frame.cameraPosition = camera->position.Evaluate();
-    frame.cameraRotation = camera->rotation.Evaluate();
-    BuildCameraMatrices(frame.cameraRotation, frame.cameraPosition, camera->fov.Evaluate(), aspect, frame.projection,
-                        frame.view, frame.model);
+    if (const CameraView* view = FrameDriver::Instance().viewOverride) {
+        frame.cameraPosition = view->position;
+        frame.cameraRotation = view->rotation;
+        frame.fov = view->fov;
+    } else {
+        frame.cameraPosition = camera->position.Evaluate();
+        frame.cameraRotation = camera->rotation.Evaluate();
+        frame.fov = camera->fov.Evaluate();
+    }
+    BuildCameraMatrices(frame.cameraRotation, frame.cameraPosition, frame.fov, aspect, frame.projection, frame.view,
+                        frame.model);
     frame.model = glm::mat4(1.0f);
     frame.mvp = frame.projection * frame.view * frame.model;
 }

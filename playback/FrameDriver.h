@@ -10,6 +10,14 @@
 namespace caldera {
 
 class MusicClock;
+
+// A view that stands in for the shot camera's: the author's free camera. The
+// shot's post levels (fades, glow, filter) still come from its camera.
+struct CameraView {
+    glm::vec3 position{0.0f};
+    glm::vec3 rotation{0.0f};  // radians, as a camera keys them: pitch, yaw, roll
+    float fov = 50;            // degrees, vertical
+};
 struct TimelineEntry;
 class Texture;
 
@@ -30,6 +38,9 @@ public:
     SteadyFrameClock steadyClock;
     int64_t previousTicks = 0;  // tick clock at the previous played frame; 0 before the first
     static constexpr int64_t kNominalFrameMicroseconds = 16667;
+
+    // When set, frames are seen from this view instead of the shot camera's.
+    const CameraView* viewOverride = nullptr;
 
     // The frame value the players draw; refilled every frame, keeping its
     // memory.
@@ -75,9 +86,9 @@ float KeyFrameAt(const TimelineEntry& entry, double t);
 // Ends a frame: what a reload during it retired is freed.
 void EndFrame();
 
-// The current camera's view set-up at the current key frame: projection,
-// view, an identity model, mvp, cameraRotation and cameraPosition. Leaves
-// them as they were without a current camera.
+// The current camera's view set-up at the current key frame (or the view
+// override's): projection, view, an identity model, mvp, cameraRotation,
+// cameraPosition and fov. Leaves them as they were without a current camera.
 void SetUpView(PreparedFrame& frame, float aspect);
 
 }  // namespace caldera

@@ -37,6 +37,7 @@ struct PreparedFrame {
     glm::mat4 mvp{1.0f};
     glm::vec3 cameraRotation{0.0f};  // radians, as the camera keys them
     glm::vec3 cameraPosition{0.0f};
+    float fov = 0;  // degrees, vertical
 
     // The shadow camera at the scene's spot light, and the matrix that takes
     // a world position to the shadow map's texture space.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lint/Diagnostic.h"
+#include "lint/ShaderCompiler.h"
 #include "resources/FileBuffer.h"
 
 namespace caldera {
@@ -114,6 +115,11 @@ void CheckSceneXml(const FileBuffer& file, const std::string& sceneName, const I
 void CheckTimelineXml(const FileBuffer& file, const Inventory& inventory, Reporter& report);
 // Reads the material names of the library into the inventory.
 void CollectMaterialNames(const FileBuffer& file, Inventory& inventory);
+
+// Every program of render/ProgramFiles.h: its files read as the player reads
+// them from `root`, then compiled and linked by `compiler`. Returns why the
+// compiler could not run, or empty.
+std::string CheckShaderPrograms(const std::string& root, ShaderCompiler& compiler, std::vector<Diagnostic>& out);
 
 void CheckObjModel(const FileBuffer& file, Reporter& report);
 void CheckTextureImage(const FileBuffer& file, Reporter& report);

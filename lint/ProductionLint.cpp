@@ -15,6 +15,7 @@
 #include "platform/File.h"
 #include "platform/Log.h"
 #include "platform/Music.h"
+#include "platform/QuitSignal.h"
 #include "resources/AsciiCase.h"
 #include "resources/ByteSource.h"
 #include "resources/PackReader.h"
@@ -316,6 +317,7 @@ LintReport LintProduction(const std::string& folder, const LintOptions& options)
         Reporter(all, ResourceManager::timelineFile).Error(1, "no running order: nothing is shown");
     }
     for (const ContentFile& file : models.files) {
+        if (QuitSignalled()) break;
         if (!Wanted(options, file.display)) continue;
         Reporter r(all, file.display);
         LoadCheck check;
@@ -324,12 +326,15 @@ LintReport LintProduction(const std::string& folder, const LintOptions& options)
         else r.Error(1, CannotRead(check) + ": the object draws nothing");
     }
     for (const ContentFile& file : textures.files) {
+        if (QuitSignalled()) break;
         if (!Wanted(options, file.display)) continue;
         Reporter r(all, file.display);
         LoadCheck check;
         if (auto buffer = LoadFileIn(root, file.path, check)) CheckTextureImage(*buffer, r);
         else r.Error(1, CannotRead(check) + ": it binds as no texture");
     }
+    if (options.shaderCompiler && !QuitSignalled())
+        report.shadersNotCompiled = CheckShaderPrograms(root, *options.shaderCompiler, all);
 
     for (Diagnostic& d : all)
         if (Wanted(options, d.file)) report.diagnostics.push_back(std::move(d));

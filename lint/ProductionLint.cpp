@@ -269,6 +269,7 @@ LintReport LintProduction(const std::string& folder, const LintOptions& options)
     std::vector<LoadCheck> sceneChecks(scenes.files.size());
     for (const ContentFile& file : scenes.files) {
         sceneBuffers.push_back(LoadFileIn(root, file.path, sceneChecks[sceneBuffers.size()]));
+        inventory.sceneFiles[file.name.substr(0, file.name.size() - 4)] = file.display;
         if (sceneBuffers.back())
             CollectSceneNames(*sceneBuffers.back(), file.name.substr(0, file.name.size() - 4), inventory);
     }
@@ -313,6 +314,7 @@ LintReport LintProduction(const std::string& folder, const LintOptions& options)
     if (timeline) {
         Reporter r(all, Shown(*timeline, ResourceManager::timelineFile));
         CheckTimelineXml(*timeline, inventory, r);
+        CheckMixPass(*timeline, inventory, all);
     } else if (timelineCheck.problem.empty()) {
         Reporter(all, ResourceManager::timelineFile).Error(1, "no running order: nothing is shown");
     }

@@ -103,7 +103,9 @@ void ReadLog(const std::string& log, const std::vector<ShaderCompiler::Stage>& s
             while (digits < rest.size() && std::isdigit(static_cast<unsigned char>(rest[digits])) && number < 1000000)
                 number = number * 10 + (rest[digits++] - '0');
             if (digits == stage.file.size() + 1 || digits >= rest.size() || rest[digits] != ':') continue;
-            add(stage.file, number, severity, Tidy(rest.substr(digits + 1)));
+            const std::string text = Tidy(rest.substr(digits + 1));
+            // The compiler's closing word after the errors it gave.
+            if (text != "compilation terminated") add(stage.file, number, severity, text);
             if (severity == Severity::error) compileFailed = true;
             placed = true;
             break;

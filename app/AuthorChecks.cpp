@@ -1,11 +1,15 @@
 #include "app/AuthorChecks.h"
 
 #include <chrono>
+#include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "lint/ProductionLint.h"
 #include "platform/File.h"
 #include "platform/Log.h"
+#include "platform/Printable.h"
+#include "render/ShaderProgram.h"
 
 namespace caldera {
 
@@ -27,11 +31,27 @@ std::map<std::string, fs::file_time_type> Stamps() {
     return stamps;
 }
 
+// A program that fails to build says why once, with the driver's log by
+// file, whatever the log level: the checker does not compile shaders, the
+// driver does.
+void PrintShaderFailure(const ShaderProgram& program) {
+    // The log quotes the source, which anyone can write.
+    std::string text;
+    size_t start = 0;
+    for (size_t end; (end = program.failure.find('\n', start)) != std::string::npos; start = end + 1)
+        text += Printable(std::string_view(program.failure).substr(start, end - start)) + "\n";
+    text += Printable(std::string_view(program.failure).substr(start));
+    std::fprintf(stderr, "shader program '%s' failed to build:\n%s\n", Printable(program.name).c_str(), text.c_str());
+    std::fflush(stderr);
+}
+
 bool IsXml(const std::string& path) { return path.size() > 4 && path.compare(path.size() - 4, 4, ".xml") == 0; }
 
 }  // namespace
 
 void AuthorChecks::Start() {
+    // Before the renderer builds its programs.
+    ShaderProgram::onFailure = PrintShaderFailure;
     {
         std::lock_guard<std::mutex> lock(stopMutex);
         stopRequested = false;
@@ -46,6 +66,7 @@ void AuthorChecks::Stop() {
     }
     stopSignal.notify_all();
     if (thread.joinable()) thread.join();
+    ShaderProgram::onFailure = nullptr;
 }
 
 bool AuthorChecks::Sleep(int ms) {

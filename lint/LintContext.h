@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lint/Diagnostic.h"
+#include "lint/ShaderCompiler.h"
 #include "resources/FileBuffer.h"
 
 namespace caldera {
@@ -47,6 +48,16 @@ struct Inventory {
     std::map<std::string, std::vector<std::string>> cameras;
     std::map<std::string, std::vector<std::string>> topObjects;
     double musicSeconds = -1;  // negative: unknown
+    // Per scene name: the file its findings are filed under, and what each
+    // camera sets for the mix pass (in document order).
+    struct CameraMix {
+        std::string name;
+        int line = 1;
+        std::string lensDirt;             // the texture name as written, "lensdirt.jpg" when none
+        std::vector<std::string> keyed;  // fade, glow and colour-filter elements set to non-zero
+    };
+    std::map<std::string, std::string> sceneFiles;
+    std::map<std::string, std::vector<CameraMix>> cameraMix;
 };
 
 // An XML content file with its line table, parsed as the player parses it.
@@ -112,8 +123,17 @@ void CheckMaterialsXml(const FileBuffer& file, const Inventory& inventory, Repor
 void CollectSceneNames(const FileBuffer& file, const std::string& sceneName, Inventory& inventory);
 void CheckSceneXml(const FileBuffer& file, const std::string& sceneName, const Inventory& inventory, Reporter& report);
 void CheckTimelineXml(const FileBuffer& file, const Inventory& inventory, Reporter& report);
+// The shots whose camera keys what only the mix pass draws (fades, glow,
+// colour filter) while the mix pass is skipped: no lens-dirt texture, the
+// camera's own or the production's lensdirt.jpg. Filed at the camera.
+void CheckMixPass(const FileBuffer& timeline, const Inventory& inventory, std::vector<Diagnostic>& out);
 // Reads the material names of the library into the inventory.
 void CollectMaterialNames(const FileBuffer& file, Inventory& inventory);
+
+// Every program of render/ProgramFiles.h: its files read as the player reads
+// them from `root`, then compiled and linked by `compiler`. Returns why the
+// compiler could not run, or empty.
+std::string CheckShaderPrograms(const std::string& root, ShaderCompiler& compiler, std::vector<Diagnostic>& out);
 
 void CheckObjModel(const FileBuffer& file, Reporter& report);
 void CheckTextureImage(const FileBuffer& file, Reporter& report);

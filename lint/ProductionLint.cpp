@@ -15,6 +15,7 @@
 #include "platform/File.h"
 #include "platform/Log.h"
 #include "platform/Music.h"
+#include "platform/QuitSignal.h"
 #include "resources/AsciiCase.h"
 #include "resources/ByteSource.h"
 #include "resources/PackReader.h"
@@ -268,6 +269,7 @@ LintReport LintProduction(const std::string& folder, const LintOptions& options)
     std::vector<LoadCheck> sceneChecks(scenes.files.size());
     for (const ContentFile& file : scenes.files) {
         sceneBuffers.push_back(LoadFileIn(root, file.path, sceneChecks[sceneBuffers.size()]));
+        inventory.sceneFiles[file.name.substr(0, file.name.size() - 4)] = file.display;
         if (sceneBuffers.back())
             CollectSceneNames(*sceneBuffers.back(), file.name.substr(0, file.name.size() - 4), inventory);
     }
@@ -312,10 +314,12 @@ LintReport LintProduction(const std::string& folder, const LintOptions& options)
     if (timeline) {
         Reporter r(all, Shown(*timeline, ResourceManager::timelineFile));
         CheckTimelineXml(*timeline, inventory, r);
+        CheckMixPass(*timeline, inventory, all);
     } else if (timelineCheck.problem.empty()) {
         Reporter(all, ResourceManager::timelineFile).Error(1, "no running order: nothing is shown");
     }
     for (const ContentFile& file : models.files) {
+        if (QuitSignalled()) break;
         if (!Wanted(options, file.display)) continue;
         Reporter r(all, file.display);
         LoadCheck check;
@@ -324,12 +328,15 @@ LintReport LintProduction(const std::string& folder, const LintOptions& options)
         else r.Error(1, CannotRead(check) + ": the object draws nothing");
     }
     for (const ContentFile& file : textures.files) {
+        if (QuitSignalled()) break;
         if (!Wanted(options, file.display)) continue;
         Reporter r(all, file.display);
         LoadCheck check;
         if (auto buffer = LoadFileIn(root, file.path, check)) CheckTextureImage(*buffer, r);
         else r.Error(1, CannotRead(check) + ": it binds as no texture");
     }
+    if (options.shaderCompiler && !QuitSignalled())
+        report.shadersNotCompiled = CheckShaderPrograms(root, *options.shaderCompiler, all);
 
     for (Diagnostic& d : all)
         if (Wanted(options, d.file)) report.diagnostics.push_back(std::move(d));

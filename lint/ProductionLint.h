@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "lint/Diagnostic.h"
+#include "lint/ShaderCompiler.h"
 
 namespace caldera {
 
@@ -15,7 +16,8 @@ namespace caldera {
 // mixed with key frames, objects without Scale or Color and cameras without
 // FOV, gaps, hidden entries and entries past the music in the running order,
 // OBJ faces dropped or fanned wrong, textures that do not decode, and pack
-// entries the player cannot reach. No window, no GL; nothing is written.
+// entries the player cannot reach, and shaders that do not build. No window,
+// no GL; nothing is written.
 // Any thread; it keeps no state between calls and logs nothing.
 
 struct LintOptions {
@@ -26,6 +28,10 @@ struct LintOptions {
     std::vector<std::string> onlyFiles;
     // Whether to measure music.mp3 for the running-order checks.
     bool measureMusic = true;
+    // When set, every shader program the renderer builds is read as the
+    // player reads it (a file that is not there is named), and compiled and
+    // linked with this compiler. Null: shaders are not looked at.
+    ShaderCompiler* shaderCompiler = nullptr;
 };
 
 struct LintReport {
@@ -33,6 +39,9 @@ struct LintReport {
     // data.pack); nothing else was checked then.
     bool isProduction = false;
     std::vector<Diagnostic> diagnostics;  // by file, then line
+    // Why the shaders were read but not compiled (no compiler); empty when
+    // they were compiled or not asked for.
+    std::string shadersNotCompiled;
 
     int Count(Severity severity) const;
 };

@@ -1,6 +1,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -161,6 +162,43 @@ void CheckTimelineXml(const FileBuffer& file, const Inventory& inventory, Report
                                              " s to the end of the music (" +
                                              FormatNumber(static_cast<float>(inventory.musicSeconds)) + " s)");
     if (entries.empty()) report.Warning(xml.LineOf(root), "the running order is empty: nothing is shown");
+}
+
+void CheckMixPass(const FileBuffer& timeline, const Inventory& inventory, std::vector<Diagnostic>& out) {
+    // The production's default lens dirt serves every camera: the mix runs.
+    if (Contains(inventory.textures, "lensdirt.jpg")) return;
+    Timeline::EntryList entries;
+    Timeline::Parse(timeline.data.data(), timeline.size, entries);
+    // Per scene and camera, the shots (1-based, as --shot counts them) that show it.
+    std::map<std::pair<std::string, std::string>, std::vector<size_t>> shots;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].duration > 0) shots[{entries[i].sceneName, entries[i].cameraName}].push_back(i + 1);
+    for (const auto& [names, numbers] : shots) {
+        const auto& [sceneName, cameraName] = names;
+        auto cameras = inventory.cameraMix.find(sceneName);
+        auto file = inventory.sceneFiles.find(sceneName);
+        if (cameras == inventory.cameraMix.end() || file == inventory.sceneFiles.end()) continue;
+        // The frame driver finds the first camera of that name.
+        const Inventory::CameraMix* camera = nullptr;
+        for (const Inventory::CameraMix& c : cameras->second)
+            if (c.name == cameraName) {
+                camera = &c;
+                break;
+            }
+        if (!camera || camera->keyed.empty() || Contains(inventory.textures, camera->lensDirt)) continue;
+        std::string what, shotList;
+        for (size_t k = 0; k < camera->keyed.size(); ++k)
+            what += (k == 0 ? "" : k + 1 == camera->keyed.size() ? " and " : ", ") + camera->keyed[k];
+        for (size_t k = 0; k < numbers.size(); ++k) shotList += (k ? ", " : "") + std::to_string(numbers[k]);
+        const std::string dirt = camera->lensDirt == "lensdirt.jpg"
+                                     ? "the camera no lens dirt texture"
+                                     : "the camera's lensDirt '" + camera->lensDirt + "' is no texture of it";
+        Reporter(out, file->second)
+            .Warning(camera->line, "camera '" + camera->name + "' keys " + what + ", which will not show (shot" +
+                                       (numbers.size() == 1 ? " " : "s ") + shotList +
+                                       "): the production has no data/textures/lensdirt.jpg and " + dirt +
+                                       ", so the mix pass is skipped");
+    }
 }
 
 }  // namespace caldera

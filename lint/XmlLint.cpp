@@ -797,7 +797,33 @@ void CollectSceneNames(const FileBuffer& file, const std::string& sceneName, Inv
     Names& cameras = inventory.cameras[sceneName];
     Names& objects = inventory.topObjects[sceneName];
     if (!xml.result || !root) return;
-    for (pugi::xml_node camera : root.children("Camera")) cameras.push_back(camera.attribute("name").value());
+    std::vector<Inventory::CameraMix>& mix = inventory.cameraMix[sceneName];
+    for (pugi::xml_node camera : root.children("Camera")) {
+        cameras.push_back(camera.attribute("name").value());
+        Inventory::CameraMix levels{camera.attribute("name").value(), xml.LineOf(camera), "lensdirt.jpg", {}};
+        if (pugi::xml_attribute dirt = camera.attribute("lensDirt")) levels.lensDirt = dirt.value();
+        // Values read as the camera reads them: without 'value' the default.
+        for (const char* element : {"FadeToBlack", "FadeToWhite", "Anamorphic", "LensFlare", "LensReflect",
+                                    "ColorFilterIntensity"}) {
+            pugi::xml_node node = camera.child(element);
+            if (!node) continue;
+            float fallback = 0;
+            for (const Parameter<Camera>& p : Camera::Parameters())
+                if (std::string_view(p.element) == element) {
+                    fallback = p.defaultValue;
+                    break;
+                }
+            auto nonZero = [&](const pugi::xml_node& n) {
+                pugi::xml_attribute value = n.attribute("value");
+                return (value ? ParseFloat(value.value()) : fallback) != 0.0f;
+            };
+            // With keys the base value is not used.
+            bool keyed = !node.child("Key") && nonZero(node);
+            for (pugi::xml_node key : node.children("Key")) keyed = keyed || nonZero(key);
+            if (keyed) levels.keyed.push_back(element);
+        }
+        mix.push_back(std::move(levels));
+    }
     for (pugi::xml_node object : root.children("Object")) objects.push_back(object.attribute("name").value());
 }
 

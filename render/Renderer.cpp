@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <glm/gtc/matrix_transform.hpp>
@@ -14,6 +15,7 @@
 #include "render/FullScreenQuad.h"
 #include "render/ParticleDraw.h"
 #include "render/PassProfiler.h"
+#include "render/ProgramFiles.h"
 #include "render/RenderTarget.h"
 #include "render/SceneDraw.h"
 #include "render/ShadowMask.h"
@@ -30,9 +32,14 @@ namespace {
 const GLenum kFiveBuffers[5] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1, GL_COLOR_ATTACHMENT2,
                                 GL_COLOR_ATTACHMENT3, GL_COLOR_ATTACHMENT4};
 
-std::unique_ptr<ShaderProgram> BuildProgram(const char* vertexFile, const char* fragmentFile) {
+// The program of that name in kProgramFiles, built.
+std::unique_ptr<ShaderProgram> BuildProgram(std::string_view name) {
     auto program = std::make_unique<ShaderProgram>();
-    program->Load(std::string("data/shaders/") + vertexFile, std::string("data/shaders/") + fragmentFile);
+    for (const ProgramFiles& files : kProgramFiles)
+        if (files.name == name) {
+            program->name = files.name;
+            program->Load(std::string(kShadersFolder) + files.vertex, std::string(kShadersFolder) + files.fragment);
+        }
     return program;
 }
 
@@ -171,22 +178,22 @@ void Renderer::Init() {
     frame.currentScene = scenes.empty() ? nullptr : scenes.front();
 
     // Programs, in the order the rebuild sweep visits them.
-    programs.ssaoProgram = BuildProgram("Passthrough.vs", "ssao.fs");
-    programs.copyProgram = BuildProgram("Passthrough.vs", "copyframebuffer.fs");
-    programs.deferredProgram = BuildProgram("deferred.vs", "deferred.fs");
-    programs.ssaoBlurProgram = BuildProgram("Passthrough.vs", "ssao_blur.fs");
-    programs.reflectProgram = BuildProgram("Passthrough.vs", "ss_reflect.fs");
-    programs.cubeBlurProgram = BuildProgram("Passthrough.vs", "blurCubeMap.fs");
-    programs.geometryProgram = BuildProgram("TransformVertexShader.vs", "ColorFragmentShader.fs");
-    programs.particleProgram = BuildProgram("TransparentParticle2.vs", "TransparentParticle2.fs");
-    programs.debugProgram = BuildProgram("TransformVertexShader.vs", "Debug.fs");
-    programs.simpleProgram = BuildProgram("Passthrough.vs", "simple.fs");
-    programs.refractionProgram = BuildProgram("TransformVertexShader.vs", "refraction.fs");
-    programs.lensDirtThresholdProgram = BuildProgram("Passthrough.vs", "pp_lens_dirt_threshold.fs");
-    programs.lensDirtBlurProgram = BuildProgram("Passthrough.vs", "pp_lens_dirt_blur.fs");
-    programs.lensDirtMixProgram = BuildProgram("Passthrough.vs", "pp_lens_dirt_mix.fs");
-    programs.shadowProgram = BuildProgram("shadowmap_depth.vs", "shadowmap_depth.fs");
-    programs.glowBlurProgram = BuildProgram("Passthrough.vs", "glow_blur.fs");
+    programs.ssaoProgram = BuildProgram("ssao");
+    programs.copyProgram = BuildProgram("copy");
+    programs.deferredProgram = BuildProgram("lighting");
+    programs.ssaoBlurProgram = BuildProgram("ssao blur");
+    programs.reflectProgram = BuildProgram("reflection");
+    programs.cubeBlurProgram = BuildProgram("cube blur");
+    programs.geometryProgram = BuildProgram("geometry");
+    programs.particleProgram = BuildProgram("particles");
+    programs.debugProgram = BuildProgram("debug");
+    programs.simpleProgram = BuildProgram("simple");
+    programs.refractionProgram = BuildProgram("glass");
+    programs.lensDirtThresholdProgram = BuildProgram("lens dirt threshold");
+    programs.lensDirtBlurProgram = BuildProgram("lens dirt blur");
+    programs.lensDirtMixProgram = BuildProgram("lens dirt mix");
+    programs.shadowProgram = BuildProgram("shadow");
+    programs.glowBlurProgram = BuildProgram("glow blur");
 
     // Environment cubes: the rendered scene and its blur chain.
     cubes.cube256 = CreateCubeMap(cubes.cubeSize);

@@ -17,6 +17,20 @@ namespace caldera {
 
 namespace {
 
+// Every non-empty line of `log`, led by `who` and ended by a newline.
+std::string Attributed(const std::string& who, const char* log) {
+    std::string out;
+    for (const char* line = log; *line;) {
+        const char* end = std::strchr(line, '\n');
+        const size_t length = end ? static_cast<size_t>(end - line) : std::strlen(line);
+        std::string text(line, length);
+        while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
+        if (!text.empty()) out += who + ": " + text + "\n";
+        line += length + (end ? 1 : 0);
+    }
+    return out;
+}
+
 // The source as lines, each ended by '\n' (a '\r' before it stays), so that a
 // last line without a newline still ends in one. The text ends at its first
 // zero byte.
@@ -28,19 +42,24 @@ std::optional<std::string> ReadSource(const std::string& path) {
     return source;
 }
 
-// Compiles one shader object from `source` and prints the driver's log. A
-// failed compile shows in the link that follows.
-void Compile(GLuint shader, const std::string& source) {
+// Compiles one shader object from `source` and prints the driver's log.
+// A failed compile shows in the link that follows; its log, each line led by
+// `path`, is added to `failure`.
+void Compile(GLuint shader, const std::string& source, const std::string& path, std::string& failure) {
     const char* text = source.c_str();
     glShaderSource(shader, 1, &text, nullptr);
     glCompileShader(shader);
-    GLint length = 0;
+    GLint status = 0, length = 0;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
     glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
     if (length > 0) {
         std::string log(static_cast<size_t>(length), '\0');
         glGetShaderInfoLog(shader, length, nullptr, log.data());
         std::printf("%s\n", log.c_str());
         std::fflush(stdout);
+        if (status != GL_TRUE) failure += Attributed(path, log.c_str());
+    } else if (status != GL_TRUE) {
+        failure += path + ": does not compile (the driver gives no log)\n";
     }
 }
 
@@ -73,19 +92,23 @@ unsigned int ShaderProgram::Build(const std::string& vertex, const std::string& 
     // leaks nothing.
     std::optional<std::string> vertexSource = ReadSource(vertex);
     std::optional<std::string> fragmentSource = vertexSource ? ReadSource(fragment) : std::nullopt;
+    failure.clear();
     if (!vertexSource || !fragmentSource) {
-        Log(0, "Error: can't load shader file: %s", (vertexSource ? fragment : vertex).c_str());
+        const std::string& missing = vertexSource ? fragment : vertex;
+        Log(0, "Error: can't load shader file: %s", missing.c_str());
         if (program) glDeleteProgram(program);
         program = 0;
+        Failed(missing + ": cannot be read: the program draws nothing");
         return program;
     }
 
     GLuint vertexShader = glCreateShader(GL_VERTEX_SHADER);
     GLuint fragmentShader = glCreateShader(GL_FRAGMENT_SHADER);
     Log(3, " Compiling shader : %s", vertex.c_str());
-    Compile(vertexShader, *vertexSource);
+    std::string compileLog;
+    Compile(vertexShader, *vertexSource, vertex, compileLog);
     Log(3, " Compiling shader : %s\n", fragment.c_str());
-    Compile(fragmentShader, *fragmentSource);
+    Compile(fragmentShader, *fragmentSource, fragment, compileLog);
 
     std::printf("Linking program\n");
     std::fflush(stdout);
@@ -101,6 +124,9 @@ unsigned int ShaderProgram::Build(const std::string& vertex, const std::string& 
         glGetProgramInfoLog(linked, length, nullptr, log.data());
         std::printf("Failed to link %s with %s, error: %s\n", vertex.c_str(), fragment.c_str(), log.c_str());
         std::fflush(stdout);
+        // A stage that did not compile is the reason; the link's own words
+        // only repeat it.
+        if (status != GL_TRUE && compileLog.empty()) compileLog = Attributed(vertex + " + " + fragment, log.c_str());
     }
     glDeleteShader(vertexShader);
     glDeleteShader(fragmentShader);
@@ -109,11 +135,19 @@ unsigned int ShaderProgram::Build(const std::string& vertex, const std::string& 
     // linked keeps drawing until the files change again.
     if (status != GL_TRUE) {
         glDeleteProgram(linked);
+        if (compileLog.empty()) compileLog = vertex + " + " + fragment + ": does not link (the driver gives no log)\n";
+        compileLog.pop_back();
+        Failed(compileLog + (program ? "\n(the last program that built keeps drawing)" : ""));
         return program;
     }
     if (program) glDeleteProgram(program);
     program = linked;
     return program;
+}
+
+void ShaderProgram::Failed(std::string why) {
+    failure = std::move(why);
+    if (onFailure) onFailure(*this);
 }
 
 int ShaderProgram::UniformLocation(const char* name) {

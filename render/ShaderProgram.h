@@ -27,6 +27,7 @@ public:
     // Every live program in creation order, for the rebuild sweep.
     static inline std::vector<ShaderProgram*> allPrograms;
 
+    std::string name;          // as messages name it ("lighting"); empty for a program made elsewhere
     unsigned int program = 0;  // the program in use; 0 when a source file could not be read
     std::string fragmentPath;
     std::string vertexPath;
@@ -37,6 +38,17 @@ public:
     FileTime fragmentStamp = 0;  // file times at the last build; 0 for a missing file
     FileTime vertexStamp = 0;
     bool built = false;  // whether Build ran once, so the first build compiles whatever the times
+    // Why the last build failed: a file that cannot be read, or the driver's
+    // compile and link log with every line led by the file it is about
+    // ("data/shaders/deferred.fs: 0:12(3): error: ..."). Empty after a build
+    // that linked.
+    std::string failure;
+
+    // Called once for every build that fails, with the program and its
+    // failure, on the render thread. Author mode prints it, democapture
+    // stops on it; null (the plain player): the log alone shows it.
+    using FailureHook = void (*)(const ShaderProgram& program);
+    static inline FailureHook onFailure = nullptr;
 
     // Stores both paths and builds; returns `program`.
     unsigned int Load(const std::string& vertexPath, const std::string& fragmentPath);
@@ -47,6 +59,9 @@ public:
     // source that cannot be read makes `program` 0 until the files change.
     // The replaced GL program is released.
     unsigned int Build(const std::string& vertexPath, const std::string& fragmentPath);
+
+    // Keeps `why` as the failure and tells the hook.
+    void Failed(std::string why);
 
     // glGetUniformLocation, cached; -1 (cached too) for an unknown uniform.
     int UniformLocation(const char* name);

@@ -133,6 +133,29 @@ TEST_F(Capture, QuitSignalsEndStillsAndFramesPromptly) {
 // A full disk, made by a limit on the size of a file the tool may write:
 // the still and the frames fail with a message, the previous still stays,
 // and no empty or partial file is left.
+TEST_F(Capture, AShaderProgramThatFailsToBuildFailsTheRunWithTheDriversLogAndWritesNothing) {
+    CopyProduction();
+    ASSERT_TRUE(harness::MakeMp3(folder / "music.mp3", 3.0));
+    harness::WriteFile(folder / "data/shaders/deferred.fs",
+                       "#version 330 compatibility\nout vec4 color;\nvoid main() { color = vec4(undeclaredThing); }\n");
+    EXPECT_EQ(Run({"--at", "1", "--size", "160x90", "--out", "shots"}), 2) << Stderr();
+    EXPECT_NE(Stderr().find("democapture: shader program 'lighting' failed to build: data/shaders/deferred.fs: "),
+              std::string::npos) << Stderr();
+    EXPECT_NE(Stderr().find("undeclaredThing"), std::string::npos) << Stderr();
+    // A file that is not there is named too; no frame of a sequence is written.
+    fs::copy_file(fs::path(DEMO_SOURCE_DIR) / "demo/data/shaders/deferred.fs", folder / "data/shaders/deferred.fs",
+                  fs::copy_options::overwrite_existing);
+    fs::remove(folder / "data/shaders/simple.fs");
+    EXPECT_EQ(Run({"--frames", "seq", "--to", "0.2", "--fps", "10", "--size", "160x90"}), 2) << Stderr();
+    EXPECT_NE(Stderr().find("shader program 'simple' failed to build: data/shaders/simple.fs: cannot be read"),
+              std::string::npos) << Stderr();
+    for (const char* name : {"shots", "seq"}) {
+        if (fs::exists(folder / name)) {
+            EXPECT_TRUE(fs::is_empty(folder / name)) << name;
+        }
+    }
+}
+
 TEST_F(Capture, AFullDiskFailsAndKeepsThePreviousStill) {
     CopyProduction();
     ASSERT_TRUE(harness::MakeMp3(folder / "music.mp3", 3.0));

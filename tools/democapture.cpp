@@ -87,6 +87,16 @@ int Fail(const std::string& message) {
     return 2;
 }
 
+// The first shader program that failed to build, with the driver's log: a
+// picture drawn without it is not the production's, at start or after a
+// reload during a long run, so the run fails.
+std::string shaderFailure;
+
+void NoteShaderFailure(const ShaderProgram& program) {
+    if (shaderFailure.empty())
+        shaderFailure = "shader program '" + program.name + "' failed to build: " + program.failure;
+}
+
 // The end of a run that a quit signal stopped: what was half written is
 // gone, the previous outputs are as they were; a shell's status for it.
 int Quit() {
@@ -387,6 +397,7 @@ int Stills(const Options& options, Simulation& simulation, Window& window) {
         simulation.AdvanceTo(t);
         if (QuitSignalled()) return Quit();
         simulation.Draw(t, window);
+        if (!shaderFailure.empty()) return Fail(shaderFailure);
         std::string path = CaptureName(options.outFolder, t);
         std::string error;
         if (!WritePng(path, renderer.screenWidth, renderer.screenHeight, error)) return Fail(error);
@@ -454,6 +465,7 @@ int Sequence(const Options& options, double to, const std::string& music, VideoE
         simulation.AdvanceTo(t);
         if (QuitSignalled()) return Quit();
         simulation.Draw(t, window);
+        if (!shaderFailure.empty()) return Fail(shaderFailure);
         std::string error;
         if (!options.framesFolder.empty()) {
             const std::string path = FrameName(options.framesFolder, j);
@@ -571,7 +583,13 @@ int main(int argc, char** argv) {
     // Rendering never waits for the display here.
     Renderer& renderer = Renderer::Instance();
     renderer.SetScreenSize(window.drawableWidth, window.drawableHeight);
+    ShaderProgram::onFailure = NoteShaderFailure;
     renderer.Init();
+    if (!shaderFailure.empty()) {
+        encoder.Abandon();
+        window.Destroy();
+        return Fail(shaderFailure);
+    }
 
     SteppedMusicClock music;
     FixedStepClock frames;

@@ -44,8 +44,10 @@ void AppendClock(std::string& out, double t) {
         out += "-:--.-";
         return;
     }
-    // Tenths, rounded down so that the title never runs ahead of the music.
-    const double tenthsAll = std::floor(std::min(t, 1e12) * 10.0);
+    // Tenths, rounded down so that the title never runs ahead of the music;
+    // a seek lands on the music's sample grid, up to a sample short of the
+    // time asked for, which still reads as that time.
+    const double tenthsAll = std::floor(std::min(t, 1e12) * 10.0 + 1e-3);
     const long long tenths = static_cast<long long>(tenthsAll);
     Append(out, "%lld:%02lld.%lld", tenths / 600, (tenths / 10) % 60, tenths % 10);
 }

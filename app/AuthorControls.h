@@ -13,9 +13,11 @@
 namespace caldera {
 
 class Music;
+class Watcher;
 
 // The player's author mode (PlayerOptions::author): start position, shot
-// loop, pause and seek keys and the status title. Exists only when an author
+// and range loops, pause, seek, key frame step and reload keys and the
+// status title. Exists only when an author
 // option was given; the player without options never makes one.
 class AuthorControls {
 public:
@@ -32,11 +34,15 @@ public:
     // In StartMusic, before the music plays: --shot, which needs the running
     // order (loaded by then). Watcher thread.
     void BeforeMusicStarts();
-    // Space, Left, Right, Up and Down; true when the key was one of them.
-    // Render thread.
+    // The watcher F5 asks for a full reload; set before the render loop.
+    void SetWatcher(Watcher* watcher) { this->watcher = watcher; }
+    // Space (pause), Left/Right (seek 5 s, 1 s with Shift), Up/Down (shot),
+    // Comma/Period (key frame step), I/O/L (loop range), F5 (reload all);
+    // true when the key was one of them. Render thread.
     bool OnKey(const WindowEvent& event);
-    // Once per pass of the render loop: the --loop jump back and the title
-    // "<title> 1:05.3 shot 2 room front frame 126 60 fps". Render thread.
+    // Once per pass of the render loop: the loops' jumps back and the title
+    // "<title> 1:05.3 shot 2 room front frame 126 60 fps paused loop
+    // 1:02.0-1:05.0". Render thread.
     void AfterFrame(Window& window);
 
     // `view` as camera XML to paste, keyed at the key frame of the shot the
@@ -56,6 +62,16 @@ private:
     static int ShotAt(const Timeline::EntryList& entries, double t);
     void SeekTo(double seconds);
     void JumpToShot(const Timeline::EntryList& entries, int index);
+    void SetPaused(bool pause);
+    // One key frame on (+1) or back (-1) from the music time; see the .cpp.
+    void StepKeyFrame(int direction);
+    // I, O and L: a point at the music time, or none.
+    void SetLoopIn(double t);
+    void SetLoopOut(double t);
+    bool LoopRangeSet() const { return loopIn >= 0 && loopOut > loopIn; }
+    // The music holds its end while a loop may still take it back.
+    void UpdateHoldAtEnd();
+    void ReloadEverything();
 
     // The frame time particles move by: steady time that stands still while
     // the production is paused, so the picture stops with the music.
@@ -63,6 +79,9 @@ private:
     public:
         int64_t NowMicroseconds() override;
         void SetPaused(bool paused);
+        // While paused: moves the standing time on, so that the next frame
+        // moves particles by `microseconds` (a key frame step).
+        void Advance(int64_t microseconds);
 
     private:
         SteadyFrameClock steady;
@@ -75,6 +94,7 @@ private:
     PausableClock frameClock;  // render thread only
     Music& music;
     const std::string title;
+    Watcher* watcher = nullptr;
 
     // The shot --shot started at, handed from the watcher thread (which
     // starts the music) to the render thread; -1 when none is waiting.
@@ -82,10 +102,15 @@ private:
 
     // Render thread only.
     int loopShot = -1;  // the shot --loop repeats; -1 until one is shown
+    // The loop range's points in music seconds, negative when unset; with
+    // both set, in < out (setting one past the other drops the other).
+    double loopIn = -1;
+    double loopOut = -1;
     int frames = 0;
     std::chrono::steady_clock::time_point fpsSince = std::chrono::steady_clock::now();
     double fps = 0;
     std::string shownTitle;
+    std::string text;  // the title being built, reused so a frame allocates nothing
 };
 
 }  // namespace caldera

@@ -32,5 +32,14 @@ int main(int argc, char** argv) {
     config.width = DEMO_WINDOW_WIDTH;
     config.height = DEMO_WINDOW_HEIGHT;
     config.maximised = DEMO_WINDOW_MAXIMISED != 0;
+    // A preview: the asked size, in a window with a frame to move it by.
+    if (options.width > 0) {
+        config.width = options.width;
+        config.height = options.height;
+    }
+    if (options.windowed) {
+        config.maximised = false;
+        config.framed = true;
+    }
     return RunPlayer(config, options);
 }

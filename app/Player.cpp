@@ -274,12 +274,18 @@ int RunPlayer(const WindowConfig& config, const PlayerOptions& options) {
     Music music;
     // A missing or broken file leaves a negative position: nothing plays.
     music.Open("music.mp3", show.audioDevice, show.audioFrequency);
-    if (options.start > 0 && music.IsOpen()) {
+    if ((options.start > 0 || options.loopOut > 0) && music.IsOpen()) {
         // Past the end the player would end before its first frame, silently.
         const double length = MusicLengthSeconds("music.mp3");
         if (length > 0 && options.start >= length) {
             std::fprintf(stderr, "demoplayer: --start %g is past the end of the music (%.1f s)\n", options.start,
                          length);
+            return 2;
+        }
+        // A range past the end would never reach its out point.
+        if (length > 0 && options.loopOut > length) {
+            std::fprintf(stderr, "demoplayer: --loop-range %g %g is past the end of the music (%.1f s)\n",
+                         options.loopIn, options.loopOut, length);
             return 2;
         }
     }
@@ -301,6 +307,7 @@ int RunPlayer(const WindowConfig& config, const PlayerOptions& options) {
     resources.hooks.startMusic = StartMusic;
 
     Watcher watcher;
+    if (author) author->SetWatcher(&watcher);
     watcher.Start();
     int status = RenderThread(config);
 

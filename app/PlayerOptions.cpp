@@ -13,20 +13,30 @@ namespace {
 
 void Usage(std::FILE* to, const std::string& program) {
     std::fprintf(to,
-                 "usage: %s [--start SECONDS | --shot N] [--loop] [--author] [--verbose] [--help] [--version]\n"
+                 "usage: %s [--start SECONDS | --shot N] [--loop | --loop-range A B] [--author]\n"
+                 "       [--size WxH] [--windowed] [--verbose] [--help] [--version]\n"
                  "Plays the production in the current folder from start to end; Escape ends it.\n"
                  "Author options (author mode):\n"
-                 "  --start SECONDS  start at this music time\n"
-                 "  --shot N         start at the N-th entry of the running order (1: the first)\n"
-                 "  --loop           repeat the shot being shown\n"
-                 "  --author         author mode from the start of the music\n"
-                 "  In author mode Space pauses and resumes, Left/Right seek 5 s, Up/Down jump to the\n"
-                 "  previous/next shot, the window title shows the music time, the shot, the key frame\n"
-                 "  and the frame rate, and the content checks of demolint run on every file saved.\n"
+                 "  --start SECONDS   start at this music time\n"
+                 "  --shot N          start at the N-th entry of the running order (1: the first)\n"
+                 "  --loop            repeat the shot being shown\n"
+                 "  --loop-range A B  repeat music time A to B seconds (starts at A without --start)\n"
+                 "  --author          author mode from the start of the music\n"
+                 "  In author mode Space pauses and resumes, Left/Right seek 5 s (with Shift 1 s),\n"
+                 "  Up/Down jump to the previous/next shot, Comma/Period step one key frame back/on\n"
+                 "  (pausing first), I and O set the loop's in and out points at the music time, L\n"
+                 "  clears them, F5 reloads every file and shader now, Tab shows the overlay, F takes\n"
+                 "  a free camera (left button held: look; W/A/S/D/Q/E: move; Shift: faster; wheel:\n"
+                 "  speed) and P prints the view as camera keys to paste; the window title shows the\n"
+                 "  music time, the shot, the key frame, the frame rate and the loop, and the content\n"
+                 "  checks of demolint run on every file saved.\n"
+                 "Preview options:\n"
+                 "  --size WxH        open the window and draw the picture at W x H pixels (16 to 16384)\n"
+                 "  --windowed        a normal window instead of a maximised one\n"
                  "Other options:\n"
-                 "  --verbose        also print the error-level messages of the log\n"
-                 "  --help           print this help\n"
-                 "  --version        print the version\n",
+                 "  --verbose         also print the error-level messages of the log\n"
+                 "  --help            print this help\n"
+                 "  --version         print the version\n",
                  program.c_str());
 }
 
@@ -42,6 +52,18 @@ bool ParseNumber(const std::string& text, double& out) {
     errno = 0;
     out = std::strtod(text.c_str(), &end);
     return errno == 0 && *end == '\0' && std::isfinite(out);
+}
+
+// One side of WxH: digits only, 16 to 16384.
+bool ParseSide(const std::string& text, int& out) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    out = std::atoi(text.c_str());
+    return out >= 16 && out <= 16384;
+}
+
+bool ParseSize(const std::string& text, int& width, int& height) {
+    const size_t x = text.find_first_of("xX");
+    return x != std::string::npos && ParseSide(text.substr(0, x), width) && ParseSide(text.substr(x + 1), height);
 }
 
 }  // namespace
@@ -71,6 +93,21 @@ int ParsePlayerArguments(const std::string& program, const std::vector<std::stri
         } else if (arg == "--loop") {
             options.loop = true;
             options.author = true;
+        } else if (arg == "--loop-range") {
+            double in = 0, out = 0;
+            if (i + 2 >= args.size() || !ParseNumber(args[i + 1], in) || !ParseNumber(args[i + 2], out) || in < 0 ||
+                out <= in)
+                return Fail(program, "--loop-range needs two times in seconds, A and B, with 0 <= A < B");
+            i += 2;
+            options.loopIn = in;
+            options.loopOut = out;
+            options.author = true;
+        } else if (arg == "--size") {
+            if (!hasValue || !ParseSize(args[++i], options.width, options.height))
+                return Fail(program, "--size needs WIDTHxHEIGHT, each 16 to 16384 pixels (as 640x360)");
+            options.windowed = true;
+        } else if (arg == "--windowed") {
+            options.windowed = true;
         } else if (arg == "--author") {
             options.author = true;
         } else if (arg == "--verbose") {
@@ -80,6 +117,9 @@ int ParsePlayerArguments(const std::string& program, const std::vector<std::stri
         }
     }
     if (options.start >= 0 && options.shot > 0) return Fail(program, "--start and --shot cannot go together");
+    // A range loop and a shot loop would fight over the music position.
+    if (options.loopOut > 0 && (options.loop || options.shot > 0))
+        return Fail(program, "--loop-range cannot go with --loop or --shot");
     return -1;
 }
 

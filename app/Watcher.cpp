@@ -26,15 +26,33 @@ void Watcher::Stop() {
     if (thread.joinable()) thread.join();
 }
 
+void Watcher::RequestFullReload() {
+    {
+        std::lock_guard<std::mutex> lock(stopMutex);
+        fullReloadRequested = true;
+    }
+    stopSignal.notify_all();
+}
+
 bool Watcher::Sleep(int ms) {
     std::unique_lock<std::mutex> lock(stopMutex);
-    return !stopSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopRequested; });
+    stopSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopRequested || fullReloadRequested; });
+    return !stopRequested;
 }
 
 void Watcher::Run() {
+    ResourceManager& resources = ResourceManager::Instance();
     for (;;) {
+        // A full reload cuts the sleeps short, so its poll comes at once.
         if (!Sleep(25)) return;
-        ResourceManager::Instance().Update(stopping);
+        bool reloadAll = false;
+        {
+            std::lock_guard<std::mutex> lock(stopMutex);
+            reloadAll = fullReloadRequested;
+            fullReloadRequested = false;
+        }
+        if (reloadAll) resources.ForgetFileTimes();
+        resources.Update(stopping);
         if (!Sleep(1000)) return;
         Show::Instance().shaderWatch = true;
         if (!Sleep(500)) return;

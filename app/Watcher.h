@@ -20,16 +20,21 @@ public:
 
     void Start();
     void Stop();
+    // Asks for a poll at once that reads every content file again, as if
+    // each had been saved (ResourceManager::ForgetFileTimes). Any thread.
+    void RequestFullReload();
 
 private:
     void Run();
-    // Sleeps for `ms`; returns false when asked to stop.
+    // Sleeps for `ms`, less when a full reload is asked for; returns false
+    // when asked to stop.
     bool Sleep(int ms);
 
     std::thread thread;
-    std::mutex stopMutex;  // guards stopRequested
+    std::mutex stopMutex;  // guards stopRequested and fullReloadRequested
     std::condition_variable stopSignal;
     bool stopRequested = false;
+    bool fullReloadRequested = false;
     // The same request for Update, which looks at it between items without
     // the lock: written by the thread that calls Stop, read by the watcher.
     std::atomic<bool> stopping{false};

@@ -127,7 +127,8 @@ bool Window::Create(const WindowConfig& config, std::string& error) {
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 
-    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN;
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN;
+    if (!config.framed) flags |= SDL_WINDOW_BORDERLESS;
     int width = config.width, height = config.height;
     if (config.maximised) {
         flags |= SDL_WINDOW_MAXIMIZED;
@@ -141,7 +142,8 @@ bool Window::Create(const WindowConfig& config, std::string& error) {
             height = usable.h;
         }
     }
-    SDL_Window* window = SDL_CreateWindow(config.title, 0, 0, width, height, flags);
+    const int at = config.framed ? SDL_WINDOWPOS_CENTERED : 0;
+    SDL_Window* window = SDL_CreateWindow(config.title, at, at, width, height, flags);
     if (!window) {
         error = std::string("cannot create the window: ") + SDL_GetError();
         return false;

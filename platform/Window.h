@@ -11,6 +11,9 @@ struct WindowConfig {
     int width = 1280;
     int height = 720;
     bool maximised = false;
+    // A normal window with the system's frame, centred; the show's own is
+    // borderless at the screen's corner.
+    bool framed = false;
     const char* title = "Caldera @ Lanternfall2018";
     const char* windowClass = "GLRenderer";
 };

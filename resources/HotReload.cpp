@@ -123,6 +123,16 @@ void ResourceManager::ReloadResource(const FileRecord& record) {
     }
 }
 
+void ResourceManager::ForgetFileTimes() {
+    // No file has this time: every comparison reads as a change.
+    constexpr FileTime kForgotten = ~FileTime{0};
+    materialsStamp = kForgotten;
+    timelineStamp = kForgotten;
+    for (std::vector<FileRecord>* records : {&textureRecords, &modelRecords, &sceneRecords})
+        for (FileRecord& record : *records) record.writeTime = kForgotten;
+    fullReloads.fetch_add(1, std::memory_order_release);
+}
+
 std::optional<FileTime> ResourceManager::GetFileStamp(const std::string& path) const {
     // The same order as a load: a loose file, whatever the case of its
     // name, wins over the pack, or an edit to "Timeline.xml" beside a pack

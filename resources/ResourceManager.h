@@ -86,6 +86,14 @@ public:
     FileTime materialsStamp = 0;
     FileTime timelineStamp = 0;
 
+    // A full reload: every known file's time is forgotten, so the next
+    // Update reads each again as if it had been saved, and the reload count
+    // goes up, which every scene (polling its own file on the render thread)
+    // takes as a save of its file. Watcher thread.
+    void ForgetFileTimes();
+    // How many full reloads were asked for; any thread.
+    std::atomic<uint32_t> fullReloads{0};
+
     // One poll: the material library, the timeline, then the texture, model
     // and scene folders, then the music is started (through `hooks`). Does nothing while `ready`
     // is false. Watcher thread.

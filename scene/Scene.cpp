@@ -39,6 +39,7 @@ Scene::Scene(const std::string& fileName)
     : path(ResourceManager::scenesFolder + fileName),
       name(fileName.substr(0, fileName.size() >= kExtensionLength ? fileName.size() - kExtensionLength : 0)) {
     properties = SetUpParameters<Scene>(*this, {kShadowMapParameters, kPostEffectsParameters});
+    seenFullReloads = ResourceManager::Instance().fullReloads.load(std::memory_order_acquire);
     LoadXml();
 }
 
@@ -102,6 +103,15 @@ bool Scene::CheckReload() {
 
 bool Scene::PollFile() {
     const auto now = std::chrono::steady_clock::now();
+    const uint32_t fullReloads = ResourceManager::Instance().fullReloads.load(std::memory_order_acquire);
+    if (fullReloads != seenFullReloads) {
+        seenFullReloads = fullReloads;
+        lastPoll = now;
+        Log(3, "Reloading scene : %s", path.c_str());
+        Clear();
+        LoadXml();
+        return true;
+    }
     if (now - lastPoll < kPollInterval) return false;
     lastPoll = now;
     return CheckReload();

@@ -64,7 +64,8 @@ public:
     // valid until ReleaseRetired.
     bool CheckReload();
     // CheckReload at most once every kPollInterval, counted from the scene's
-    // construction and then from its previous poll; true when it reloaded.
+    // construction and then from its previous poll, or a reload at once after
+    // a full reload was asked for; true when it reloaded.
     // Render thread: the frame driver, for the scene it draws and for the
     // scene the running order asks for when it cannot be drawn.
     bool PollFile();
@@ -88,6 +89,9 @@ private:
     // Set at construction (watcher thread, before the scene is registered),
     // then render thread only.
     std::chrono::steady_clock::time_point lastPoll = std::chrono::steady_clock::now();
+    // ResourceManager::fullReloads as of the last load: a newer count reloads
+    // the scene at its next poll, whatever its file's time.
+    uint32_t seenFullReloads = 0;
     std::vector<std::unique_ptr<Object>> retiredObjects;
     std::vector<std::unique_ptr<Camera>> retiredCameras;
 };

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "tests/PlayerFixture.h"
 
@@ -26,6 +28,12 @@ double TitleTime(const std::string& title) {
     int minutes = 0, seconds = 0, tenths = 0;
     if (std::sscanf(title.c_str() + prefix.size(), "%d:%d.%d", &minutes, &seconds, &tenths) != 3) return -1;
     return minutes * 60 + seconds + tenths / 10.0;
+}
+
+// The key frame of an author-mode title "... frame 126 ...", or -1.
+long TitleFrame(const std::string& title) {
+    const size_t at = title.find(" frame ");
+    return at == std::string::npos ? -1 : std::atol(title.c_str() + at + 7);
 }
 
 TEST_F(AuthorMode, StartsAtTheGivenTimeAndSpaceStopsAndRestartsTheClock) {
@@ -81,9 +89,10 @@ protected:
         fs::copy_file(fs::path(DEMO_SOURCE_DIR) / "tests/fixtures/piece-8000-1-10.0.mp3", folder / "music.mp3");
     }
 
-    // Watches the title for `span`: every title names `shot` and the key
-    // frame the shot's window maps the music time to (`frameAt`), and the
-    // music time goes back at least once (the loop) while the player runs on.
+    // Watches the title for `span`: every title holds `shot` (a shot, or the
+    // loop range) and the key frame the shot's window maps the music time to
+    // (`frameAt`), and the music time goes back at least once (the loop)
+    // while the player runs on.
     void ExpectLoops(Process& player, const std::string& shot, std::chrono::seconds span,
                      double (*frameAt)(double t)) {
         unsigned long window = harness::FindWindowStartingWith(std::string(kPlayerTitle) + " ", 20s);
@@ -131,6 +140,97 @@ TEST_F(LoopedShot, RepeatsTheLastShotPastTheEndOfTheMusic) {
     Process player(DEMOPLAYER_PATH, {"--shot", "3", "--loop"}, Options());
     // Frames 200 to 300 over 9 s to 12 s; the loop holds the music at its end.
     ExpectLoops(player, " shot 3 ", 5s, [](double t) { return 200 + 100 * (t - 9) / 3; });
+}
+
+// Paused, Period and Comma move the title's key frame by exactly one each;
+// Shift+Right seeks one second; I and O set a range that playback repeats
+// until L clears it.
+TEST_F(LoopedShot, StepsKeyFramesSeeksASecondAndLoopsARangeByKeys) {
+    Process player(DEMOPLAYER_PATH, {"--start", "1", "--size", "320x180"}, Options());
+    unsigned long window = harness::FindWindowStartingWith(std::string(kPlayerTitle) + " ", 20s);
+    ASSERT_NE(window, 0u) << Stderr();
+    auto title = [&] { return harness::WindowTitle(window); };
+    auto shows = [&](const std::string& part) { return title().find(part) != std::string::npos; };
+    ASSERT_TRUE(harness::WaitFor([&] { return TitleFrame(title()) >= 25; }, 20s)) << title();
+
+    harness::PressKey("space");
+    ASSERT_TRUE(harness::WaitFor([&] { return shows(" paused"); }, 5s)) << title();
+    std::this_thread::sleep_for(300ms);
+    const long first = TitleFrame(title());
+    // Shot 1 plays frames 0 to 100 over 0 to 4 s: a key frame lasts 40 ms.
+    for (const auto& [key, frame] : {std::pair{"period", first + 1}, {"period", first + 2}, {"comma", first + 1}}) {
+        harness::PressKey(key);
+        EXPECT_TRUE(harness::WaitFor([&] { return TitleFrame(title()) == frame; }, 5s))
+            << key << " from frame " << first << ": " << title();
+    }
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(TitleFrame(title()), first + 1) << "the paused frame moved";
+    const double stepped = TitleTime(title());
+    EXPECT_NEAR(stepped, (first + 1) * 0.04, 0.11) << title();
+
+    harness::PressKey("shift+Right");
+    ASSERT_TRUE(harness::WaitFor([&] { return TitleTime(title()) >= stepped + 0.95; }, 5s)) << title();
+    EXPECT_LT(TitleTime(title()), stepped + 1.15) << "Shift+Right seeks 1 s: " << title();
+
+    // In at about 2 s, out a second later: playback goes back to the in point.
+    harness::PressKey("Left");  // back to the start: the range below is short of shot 2
+    ASSERT_TRUE(harness::WaitFor([&] { return TitleTime(title()) < 0.5; }, 5s)) << title();
+    harness::PressKey("shift+Right");
+    harness::PressKey("shift+Right");
+    ASSERT_TRUE(harness::WaitFor([&] { return TitleTime(title()) >= 1.9; }, 5s)) << title();
+    const double in = TitleTime(title());
+    harness::PressKey("i");
+    ASSERT_TRUE(harness::WaitFor([&] { return shows(" loop in "); }, 5s)) << "one point loops nothing yet: " << title();
+    harness::PressKey("shift+Right");
+    ASSERT_TRUE(harness::WaitFor([&] { return TitleTime(title()) >= in + 0.95; }, 5s)) << title();
+    harness::PressKey("o");
+    ASSERT_TRUE(harness::WaitFor([&] { return shows(" loop 0:0"); }, 5s)) << title();
+    harness::PressKey("space");
+    bool wentBack = false;
+    double last = TitleTime(title());
+    const auto until = std::chrono::steady_clock::now() + 4s;
+    while (std::chrono::steady_clock::now() < until) {
+        const double t = TitleTime(title());
+        EXPECT_GE(t, in - 0.05) << title();
+        EXPECT_LT(t, in + 1.2) << title();
+        if (t < last - 0.5) wentBack = true;
+        last = t;
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(wentBack) << "the range never went back to its in point";
+
+    harness::PressKey("l");
+    EXPECT_TRUE(harness::WaitFor([&] { return TitleTime(title()) >= in + 1.5; }, 5s)) << title();
+    EXPECT_FALSE(shows(" loop")) << title();
+
+    harness::PressKey("Escape");
+    ASSERT_TRUE(player.Wait(5s));
+    EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
+}
+
+// --loop-range starts at its in point and repeats the range; ranges and sizes
+// that cannot work are refused before a window opens.
+TEST_F(LoopedShot, RepeatsTheRangeGivenOnTheCommandLineAndRefusesBadOnes) {
+    const std::vector<std::vector<std::string>> refused = {
+        {"--loop-range", "2", "1"},        {"--loop-range", "1"},         {"--loop-range", "-1", "2"},
+        {"--loop-range", "1", "2", "--loop"}, {"--shot", "1", "--loop-range", "1", "2"},
+        {"--loop-range", "5", "20"},       {"--size", "15x100"},          {"--size", "320"},
+        {"--size", "320x180x2"},           {"--size", "16385x200"},
+    };
+    for (const auto& args : refused) {
+        Process player(DEMOPLAYER_PATH, args, Options());
+        ASSERT_TRUE(player.Wait(10s));
+        EXPECT_EQ(player.ExitStatus(), 2) << args[0] << " " << args[1];
+        EXPECT_NE(Stderr().find(args[0] == "--size" ? "--size" : "--loop-range"), std::string::npos) << Stderr();
+    }
+
+    Process player(DEMOPLAYER_PATH, {"--loop-range", "5", "6.5", "--size", "320x180"}, Options());
+    // Frames 100 to 200 over 4 s to 8 s.
+    ExpectLoops(player, " loop 0:05.0-0:06.5", 5s, [](double t) {
+        EXPECT_GE(t, 4.95);
+        EXPECT_LT(t, 6.6);
+        return 100 + 25 * (t - 4);
+    });
 }
 
 TEST_F(AuthorMode, AStartPastTheEndOfTheMusicIsRefused) {

@@ -201,4 +201,59 @@ TEST_F(HotReload, AnEmptiedSceneComesBackInPicturesWithinASecondOfItsFix) {
     EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
 }
 
+// F5 in author mode reads every file again, also one whose time did not
+// change; here a scene emptied behind the poll's back. The preview size is
+// the window's and the picture's.
+TEST_F(HotReload, F5ReadsEveryFileAgainWhateverItsTime) {
+    fs::copy(fs::path(DEMO_SOURCE_DIR) / "tests/production", folder.Path(), fs::copy_options::recursive);
+    fs::create_directories(folder / "data/shaders");
+    fs::copy(fs::path(DEMO_SOURCE_DIR) / "demo/data/shaders", folder / "data/shaders", fs::copy_options::recursive);
+    harness::WriteFile(folder / "data/timeline.xml",
+                       R"(<TimeLine><TimeLineObject scene="room" camera="front">)"
+                       R"(<TimeStart value="0"/><Duration value="1000"/><FrameStart value="0"/><FrameEnd value="0"/>)"
+                       R"(</TimeLineObject></TimeLine>)");
+    fs::copy_file(harness::Fixture("piece-8000-1-60.0.mp3"), folder / "music.mp3");
+    const char* slowdownText = std::getenv("DEMO_TEST_SLOWDOWN");
+    const double slowdown = slowdownText ? std::max(1.0, std::atof(slowdownText)) : 1.0;
+    auto scaled = [slowdown](double seconds) {
+        return std::chrono::milliseconds(static_cast<long long>(seconds * slowdown * 1000));
+    };
+
+    Process player(DEMOPLAYER_PATH, {"--author", "--size", "320x180"}, Options());
+    unsigned long window = harness::FindWindowStartingWith(std::string(kPlayerTitle) + " ", 10s);
+    ASSERT_NE(window, 0u) << Stderr();
+    int width = 0, height = 0;
+    ASSERT_TRUE(harness::WindowSize(window, width, height));
+    EXPECT_EQ(width, 320);
+    EXPECT_EQ(height, 180);
+    Picture shown;
+    if (!harness::CaptureWindow(window, shown.width, shown.height, shown.rgb)) GTEST_SKIP() << "no window capture";
+    ASSERT_TRUE(WaitForPicture(window, shown, [](const Picture& p) { return p.MeanBrightness() > 8 * kBlack; }, scaled(20)))
+        << "the show never appeared\n" << Log();
+    EXPECT_EQ(shown.width, 320);
+    EXPECT_EQ(shown.height, 180);
+
+    // The scene emptied, its time put back: no poll sees a change.
+    const std::string scene = folder / "data/scenes/room.xml";
+    const fs::file_time_type savedAt = fs::last_write_time(scene);
+    harness::WriteFile(scene, "");
+    fs::last_write_time(scene, savedAt);
+    std::this_thread::sleep_for(scaled(2));
+    shown = Capture(window);
+    ASSERT_GT(shown.MeanBrightness(), 8 * kBlack) << "the scene reloaded without a change of time\n" << Log();
+
+    const size_t mark = Log().size();
+    harness::PressKey("F5");
+    Picture black;
+    EXPECT_TRUE(WaitForPicture(window, black, [](const Picture& p) { return p.MeanBrightness() < kBlack; }, scaled(5)))
+        << "the emptied scene still shows after F5\n" << Log();
+    // The rest of the content is read again too, on the watcher's side.
+    EXPECT_TRUE(LogShows({"Reloading model : cube.obj"}, mark, 5s)) << Log().substr(mark);
+    EXPECT_TRUE(LogShows({"Reloading scene : data/scenes/room.xml"}, mark, 5s)) << Log().substr(mark);
+
+    harness::PressKey("Escape");
+    ASSERT_TRUE(player.Wait(3s)) << "still running 3 s after Escape";
+    EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "tests/PackBytes.h"
 #include "tests/PlayerFixture.h"
@@ -152,6 +153,32 @@ TEST_F(Player, TheOtherVariantsOpenMaximisedAndAt1080p) {
         ASSERT_TRUE(harness::WindowSize(window, width, height));
         EXPECT_EQ(width, variant.width);
         EXPECT_EQ(height, variant.height);
+        harness::RequestClose(window);
+        ASSERT_TRUE(player.Wait(5s));
+        EXPECT_EQ(player.ExitStatus(), 0) << Stderr();
+        ASSERT_TRUE(harness::WaitFor([&] { return harness::FindWindow(kPlayerTitle, 0ms) == 0; }, 2s));
+    }
+}
+
+// --windowed takes the maximised variant's window down to its own size;
+// --size gives any variant the size asked for.
+TEST_F(Player, WindowedAndSizedOpenAtTheAskedSize) {
+    const struct {
+        const char* path;
+        std::vector<std::string> args;
+        int width, height;
+    } cases[] = {{DEMOPLAYER_MAXIMISED_PATH, {"--windowed"}, 1280, 720},
+                 {DEMOPLAYER_1080P_PATH, {"--size", "640x360"}, 640, 360}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        Process player(c.path, c.args, Options());
+        unsigned long window = harness::FindWindow(kPlayerTitle, 20s);
+        ASSERT_NE(window, 0u) << Stderr();
+        std::this_thread::sleep_for(300ms);
+        int width = 0, height = 0;
+        ASSERT_TRUE(harness::WindowSize(window, width, height));
+        EXPECT_EQ(width, c.width);
+        EXPECT_EQ(height, c.height);
         harness::RequestClose(window);
         ASSERT_TRUE(player.Wait(5s));
         EXPECT_EQ(player.ExitStatus(), 0) << Stderr();

@@ -56,3 +56,9 @@ target_link_options(demoplayer PRIVATE
   "-sEXPORTED_RUNTIME_METHODS=['callMain','FS']"
   -sENVIRONMENT=web
   -sDISABLE_EXCEPTION_CATCHING=1)
+
+# The OBJ loader's numbers, run under node and compared with the desktop's
+# (tests/CMakeLists.txt, web_obj_numbers).
+add_executable(obj_numbers EXCLUDE_FROM_ALL tests/web/ObjNumbers.cpp)
+target_link_libraries(obj_numbers PRIVATE demo_resources)
+target_link_options(obj_numbers PRIVATE -sENVIRONMENT=node -sALLOW_MEMORY_GROWTH=1)

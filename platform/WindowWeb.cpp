@@ -99,6 +99,8 @@ bool Window::Create(const WindowConfig& config, std::string& error) {
         return false;
     }
     glContext = reinterpret_cast<void*>(static_cast<intptr_t>(context));
+    // The canvas stands where the desktop keeps its window.
+    sdlWindow = const_cast<char*>(kCanvas);
     int width = 0, height = 0;
     emscripten_get_canvas_element_size(kCanvas, &width, &height);
     drawableWidth = width;
@@ -119,6 +121,7 @@ void Window::Destroy() {
     if (glContext)
         emscripten_webgl_destroy_context(static_cast<EMSCRIPTEN_WEBGL_CONTEXT_HANDLE>(reinterpret_cast<intptr_t>(glContext)));
     glContext = nullptr;
+    sdlWindow = nullptr;
     pending.clear();
     held.clear();
     videoStarted = false;

@@ -172,6 +172,11 @@ class Browser:
         for kind in ("mousePressed", "mouseReleased"):
             self.call("Input.dispatchMouseEvent", type=kind, x=x, y=y, button="left", clickCount=1)
 
+    def press(self, code, key):
+        for kind in ("keyDown", "keyUp"):
+            self.call("Input.dispatchKeyEvent", type=kind, code=code, key=key,
+                      windowsVirtualKeyCode={"Space": 32, "Escape": 27}[code])
+
     def close(self):
         if self.socket:
             try:
@@ -275,6 +280,22 @@ def check(browser, base, out):
     if not (first["frameTime"] <= last["frameTime"] and abs(last["frameTime"] - last["clock"]) < 0.5):
         raise Failure(f"the frames do not follow the music: frame at {last['frameTime']:.3f} s, clock at"
                       f" {last['clock']:.3f} s")
+
+    # Space pauses the sound and its clock together; Escape ends the show.
+    browser.press("Space", " ")
+    time.sleep(0.3)
+    paused = browser.evaluate("Module.demoState")
+    time.sleep(1)
+    still = browser.evaluate("Module.demoState")
+    if still["clock"] != paused["clock"]:
+        raise Failure(f"paused, the music clock still moved from {paused['clock']:.3f} to {still['clock']:.3f} s")
+    browser.press("Space", " ")
+    time.sleep(0.5)
+    if browser.evaluate("Module.demoState")["clock"] <= still["clock"]:
+        raise Failure("after a second Space the music clock stands")
+    browser.press("Escape", "Escape")
+    browser.wait_for("document.title === 'stopped'", 10, "the end of the show after Escape")
+    print("Space paused and resumed the music clock; Escape ended the show")
 
 
 def main(argv):

@@ -49,7 +49,6 @@ inline uint64_t SortEntry(float key, int index) {
     bits ^= (bits >> 31) ? 0xFFFFFFFFu : 0x80000000u;
     return (static_cast<uint64_t>(bits) << 32) | static_cast<uint32_t>(index);
 }
-inline uint32_t KeyBits(uint64_t entry) { return static_cast<uint32_t>(entry >> 32); }
 
 // Sorts entries[0..n) ascending by key, stably, in three passes of 11, 11
 // and 10 bits through scratch[0..n); a pass whose digit is the same in every

@@ -128,6 +128,14 @@ bool ParseFloatGeneral(const char*& p, const char* s, const char* end, bool nega
         return (c == 'i' || c == 'n') && ParseFloatSlow(p, end, out);
     }
     if (*s == '0' && s + 1 < end && (s[1] == 'x' || s[1] == 'X')) return ParseFloatSlow(p, end, out);
+#ifdef DEMO_WEB
+    // The web's C++ library has no floating-point from_chars. strtof on a
+    // terminated copy reads the same number: both round correctly, and the
+    // sign, hex, inf and nan are settled above.
+    (void)s;
+    (void)negative;
+    return ParseFloatSlow(p, end, out);
+#else
     float value = 0.0f;
     auto [stop, error] = std::from_chars(s, end, value, std::chars_format::general);
     if (error == std::errc::invalid_argument) return false;  // a lone '.'
@@ -135,6 +143,7 @@ bool ParseFloatGeneral(const char*& p, const char* s, const char* end, bool nega
     out = negative ? -value : value;
     p = stop;
     return true;
+#endif
 }
 
 // Reads one number at p (white space already skipped), giving the float strtof
@@ -655,6 +664,11 @@ constexpr size_t kMinChunk = size_t{256} << 10;
 // Threads worth starting: the cores this thread may run on (a process pinned
 // to one core gains nothing from more), at most `most`.
 unsigned UsableCores(unsigned most) {
+#ifdef DEMO_WEB
+    // The web build is single-threaded (no cross-origin isolation needed).
+    (void)most;
+    return 1;
+#endif
 #ifdef __linux__
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) == 0) return std::min(static_cast<unsigned>(CPU_COUNT(&set)), most);

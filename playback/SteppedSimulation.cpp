@@ -1,0 +1,23 @@
+#include "playback/SteppedSimulation.h"
+
+#include <cmath>
+
+#include "playback/FrameDriver.h"
+
+namespace caldera {
+
+void SteppedSimulation::AdvanceTo(double t) {
+    const long last = static_cast<long>(std::floor(t * rate + 1e-6));
+    while (done <= last) {
+        music.seconds = static_cast<double>(done) / rate;
+        if (StepFrame(static_cast<float>(1.0 / rate))) sceneShown = true;
+        ++done;
+    }
+}
+
+void SteppedSimulation::SetUpFrame(double t) {
+    music.seconds = t;
+    frames.Advance(0);
+}
+
+}  // namespace caldera

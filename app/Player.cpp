@@ -1,7 +1,6 @@
 #include "app/Player.h"
 
-#include <GL/glew.h>
-#include <GL/glu.h>
+#include "platform/Gl.h"
 
 #include <atomic>
 #include <algorithm>
@@ -234,7 +233,7 @@ int RenderThread(const WindowConfig& config) {
         // A persisting error is logged once, and again after a frame without it.
         GLenum glError = glGetError();
         if (glError != GL_NO_ERROR && glError != previousError)
-            Log(0, "OpenGL Error : %s\n", reinterpret_cast<const char*>(gluErrorString(glError)));
+            Log(0, "OpenGL Error : %s\n", GlErrorName(glError));
         previousError = glError;
         window.Swap();
         if (authorControls) authorControls->AfterFrame(window);

@@ -1,6 +1,6 @@
 #include "platform/Window.h"
 
-#include <GL/glew.h>
+#include "platform/Gl.h"
 #include <SDL2/SDL.h>
 
 #include <cstdio>
@@ -29,9 +29,10 @@
 namespace caldera {
 
 namespace {
-// The renderer needs framebuffer objects, float targets and GLSL 3.30.
+// The renderer needs framebuffer objects, float targets and GLSL 3.30, or
+// on OpenGL ES 3.0 the same with float targets through an extension.
 constexpr int kMinGlMajor = 3;
-constexpr int kMinGlMinor = 3;
+constexpr int kMinGlMinor = kGlEs ? 0 : 3;
 
 // Sanitizer builds only. Closing the display unloads the GL driver (Mesa's
 // gallium, LLVM) before the leak check runs at exit; the driver's blocks
@@ -69,6 +70,23 @@ constexpr KeyName kKeys[] = {
     {SDLK_s, Key::S},           {SDLK_w, Key::W},          {SDLK_LSHIFT, Key::Shift},
     {SDLK_RSHIFT, Key::Shift},
 };
+
+// Whether the context renders to half-float textures: always on desktop
+// OpenGL 3.3; OpenGL ES 3.0 and 3.1 only with EXT_color_buffer_float (ES 3.2
+// has it built in).
+bool FloatTargets() {
+    if (!kGlEs) return true;
+    GLint major = 0, minor = 0, count = 0;
+    glGetIntegerv(GL_MAJOR_VERSION, &major);
+    glGetIntegerv(GL_MINOR_VERSION, &minor);
+    if (major > 3 || (major == 3 && minor >= 2)) return true;
+    glGetIntegerv(GL_NUM_EXTENSIONS, &count);
+    for (GLint i = 0; i < count; ++i) {
+        const GLubyte* name = glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
+        if (name && std::strcmp(reinterpret_cast<const char*>(name), "GL_EXT_color_buffer_float") == 0) return true;
+    }
+    return false;
+}
 
 Key KeyOf(SDL_Keycode sym) {
     for (const KeyName& k : kKeys)
@@ -118,7 +136,13 @@ bool Window::Create(const WindowConfig& config, std::string& error) {
         return false;
     }
 
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    if (kGlEs) {
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
+    } else {
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    }
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
@@ -161,6 +185,7 @@ bool Window::Create(const WindowConfig& config, std::string& error) {
     // Vsync where the driver allows it; the loop runs unthrottled otherwise.
     SDL_GL_SetSwapInterval(1);
 
+#ifndef DEMO_GLES
     glewExperimental = GL_TRUE;
     GLenum glewError = glewInit();
     // GLEW reports a missing GLX display on EGL-only drivers; the entry points
@@ -170,6 +195,7 @@ bool Window::Create(const WindowConfig& config, std::string& error) {
         return false;
     }
     glGetError();  // glewInit may leave an error behind
+#endif
     KeepLibrariesForSanitizerReports();
 
     GLint major = 0, minor = 0;
@@ -181,6 +207,12 @@ bool Window::Create(const WindowConfig& config, std::string& error) {
                       major, minor, kMinGlMajor, kMinGlMinor,
                       reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
         error = text;
+        return false;
+    }
+
+    if (!FloatTargets()) {
+        error = std::string("this OpenGL ES driver cannot render to float textures: it lacks EXT_color_buffer_float (") +
+                reinterpret_cast<const char*>(glGetString(GL_RENDERER)) + ")";
         return false;
     }
 

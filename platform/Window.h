@@ -51,9 +51,11 @@ public:
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
 
-    // Opens the window at (0, 0) with a compatibility-profile context (24-bit
-    // colour, 16-bit depth, double buffered), loads the GL entry points and
-    // checks the GL version. On failure returns false with a one-line reason.
+    // Opens the window at (0, 0) with a compatibility-profile context, or an
+    // OpenGL ES 3.0 one in the ES build (24-bit colour, 16-bit depth, double
+    // buffered), loads the GL entry points and checks the GL version (and on
+    // ES, float render targets). On failure returns false with a one-line
+    // reason.
     bool Create(const WindowConfig& config, std::string& error);
     void Destroy();
 

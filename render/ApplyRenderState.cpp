@@ -1,6 +1,6 @@
 #include "render/ApplyRenderState.h"
 
-#include <GL/glew.h>
+#include "platform/Gl.h"
 
 #include <glm/gtc/type_ptr.hpp>
 

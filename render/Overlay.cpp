@@ -1,11 +1,13 @@
 #include "render/Overlay.h"
 
-#include <GL/glew.h>
+#include "platform/Gl.h"
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "platform/Log.h"
+#include "render/ShaderDialect.h"
 
 // The font's functions are all static; this file is their one user.
 #if defined(__GNUC__)
@@ -45,9 +47,11 @@ constexpr int kFloatsPerVertex = 6;  // x, y, r, g, b, a
 constexpr int kFontVertexBytes = 16; // the font's x, y, z and four colour bytes
 constexpr size_t kMaxCharacters = 160;  // per line; longer lines are cut
 
-GLuint Compile(GLenum stage, const char* source) {
+GLuint Compile(GLenum stage, const char* desktopSource) {
+    const std::string source = kGlEs ? ToGlslEs(desktopSource, stage == GL_FRAGMENT_SHADER) : desktopSource;
+    const char* text = source.c_str();
     GLuint shader = glCreateShader(stage);
-    glShaderSource(shader, 1, &source, nullptr);
+    glShaderSource(shader, 1, &text, nullptr);
     glCompileShader(shader);
     GLint ok = GL_FALSE;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);

@@ -1,8 +1,11 @@
 #include "render/ParticleDraw.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "particles/ObjectParticles.h"
 #include "platform/Log.h"
@@ -16,7 +19,8 @@ namespace {
 // Gives the buffers back with the system, which a scene reload retires on
 // the render thread.
 void FreeBuffers(ParticleBuffers* buffers) {
-    for (GLuint* buffer : {&buffers->quadPositionBuffer, &buffers->quadUvBuffer, &buffers->quadColorBuffer})
+    for (GLuint* buffer :
+         {&buffers->quadPositionBuffer, &buffers->quadUvBuffer, &buffers->quadColorBuffer, &buffers->quadIndexBuffer})
         if (*buffer) glDeleteBuffers(1, buffer);
     delete buffers;
 }
@@ -38,6 +42,25 @@ void InitGLBuffers(ObjectParticles& system) {
         glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(bytes), nullptr, GL_STREAM_DRAW);
     }
     glBindBuffer(GL_ARRAY_BUFFER, 0);
+    // OpenGL ES has no quad primitive: there each quad's corners 0 1 2 3
+    // are drawn as the triangles 0 1 2 and 0 2 3. Desktop GL keeps quads,
+    // whose split into triangles is the driver's and differs from any fixed
+    // split in the last bit of a few pixels.
+    if (!kGlEs) {
+        b.glBufferCount = system.count;
+        return;
+    }
+    std::vector<GLuint> indices(n * 6);
+    for (size_t quad = 0; quad < n; ++quad) {
+        const GLuint first = static_cast<GLuint>(quad * 4);
+        const GLuint corners[6] = {first, first + 1, first + 2, first, first + 2, first + 3};
+        std::copy(corners, corners + 6, indices.begin() + static_cast<std::ptrdiff_t>(quad * 6));
+    }
+    glGenBuffers(1, &b.quadIndexBuffer);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.quadIndexBuffer);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * sizeof(GLuint)), indices.data(),
+                 GL_STATIC_DRAW);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
     b.glBufferCount = system.count;
 }
 
@@ -77,7 +100,6 @@ void DrawQuads(const PreparedFrame::ParticleQuads& quads, ShaderProgram* program
     glEnable(GL_BLEND);
     glBlendEquation(GL_FUNC_ADD);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glColor4f(1, 1, 1, 0.25f);
     const std::pair<GLuint, GLint> attributes[] = {
         {b.quadPositionBuffer, 3}, {b.quadUvBuffer, 2}, {b.quadColorBuffer, 4}};
     for (GLuint location = 0; location < 3; ++location) {
@@ -85,7 +107,13 @@ void DrawQuads(const PreparedFrame::ParticleQuads& quads, ShaderProgram* program
         glBindBuffer(GL_ARRAY_BUFFER, attributes[location].first);
         glVertexAttribPointer(location, attributes[location].second, GL_FLOAT, GL_FALSE, 0, nullptr);
     }
+#ifdef DEMO_GLES
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.quadIndexBuffer);
+    glDrawElements(GL_TRIANGLES, 6 * n, GL_UNSIGNED_INT, nullptr);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+#else
     glDrawArrays(GL_QUADS, 0, 4 * n);
+#endif
     for (GLuint location = 0; location < 3; ++location) glDisableVertexAttribArray(location);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     glDisable(GL_BLEND);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <GL/glew.h>
+#include "platform/Gl.h"
 
 #include <glm/mat4x4.hpp>
 
@@ -11,15 +11,17 @@ namespace caldera {
 class ObjectParticles;
 class ShaderProgram;
 
-// The GPU side of a particle system: three stream buffers sized to its pool,
-// made and remade by the draw, kept with the system so that they go with it.
+// The GPU side of a particle system: three stream buffers sized to its pool
+// and, on OpenGL ES, the indices that draw each quad as two triangles; made
+// and remade by the draw, kept with the system so that they go with it.
 struct ParticleBuffers {
-    GLuint quadPositionBuffer = 0, quadUvBuffer = 0, quadColorBuffer = 0;
+    GLuint quadPositionBuffer = 0, quadUvBuffer = 0, quadColorBuffer = 0, quadIndexBuffer = 0;
     int glBufferCount = -1;  // pool size the buffers were made for; -1: none
 };
 
 // Render thread with the context current.
-// The three stream buffers for the current pool size, without data.
+// The three stream buffers for the current pool size, without data, and on
+// OpenGL ES the index buffer.
 void InitGLBuffers(ObjectParticles& system);
 // Deletes the buffers, then makes new ones for the current pool size.
 void DeleteGLBuffers(ObjectParticles& system);

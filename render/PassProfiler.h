@@ -1,6 +1,6 @@
 #pragma once
 
-#include <GL/glew.h>
+#include "platform/Gl.h"
 
 #include <array>
 #include <chrono>
@@ -13,9 +13,13 @@ namespace caldera {
 // and the CPU time the render thread spent in it (the front end's
 // preparation shows there alone: it issues no GL work). The pipeline brackets
 // each pass with Begin/End; without a profiler set on the Renderer nothing is
-// measured and nothing is allocated. Render thread.
+// measured and nothing is allocated. OpenGL ES has no timestamp queries:
+// there the GPU times stay 0 and the CPU times alone are measured. Render
+// thread.
 class PassProfiler {
 public:
+    static constexpr bool kMeasuresGpu = !kGlEs;
+
     struct Pass {
         std::string name;
         double totalMs = 0;     // GPU
@@ -43,8 +47,14 @@ private:
         GLuint end;
         Clock::time_point cpuBegin;
         Clock::time_point cpuEnd;
+        bool ended;
     };
     GLuint NewQuery();
+    // A query holding the GPU's time now; 0 where there are no timestamps.
+    GLuint Stamp();
+    // Milliseconds between two stamps, waiting for the GPU; 0 without them.
+    double ElapsedMs(GLuint begin, GLuint end);
+    void Recycle(GLuint query);
     std::vector<Mark> marks;
     std::vector<GLuint> freeQueries;
     GLuint frameBegin = 0;

@@ -14,12 +14,15 @@ struct FormatTriple {
 
 FormatTriple Triple(TargetFormat format) {
     switch (format) {
-    case TargetFormat::RGB16F: return {GL_RGB16F, GL_RGB, GL_FLOAT};
+    // OpenGL ES renders to no three-channel float format: the fourth channel
+    // is there and unused.
+    case TargetFormat::RGB16F: return kGlEs ? FormatTriple{GL_RGBA16F, GL_RGBA, GL_FLOAT} : FormatTriple{GL_RGB16F, GL_RGB, GL_FLOAT};
     case TargetFormat::RGBA16F: return {GL_RGBA16F, GL_RGBA, GL_FLOAT};
     case TargetFormat::RGB8: return {GL_RGB, GL_RGB, GL_UNSIGNED_BYTE};
     case TargetFormat::Depth24: break;
     }
-    return {GL_DEPTH_COMPONENT24, GL_DEPTH_COMPONENT, GL_UNSIGNED_BYTE};
+    // OpenGL ES takes 24-bit depth as unsigned ints only.
+    return {GL_DEPTH_COMPONENT24, GL_DEPTH_COMPONENT, GL_UNSIGNED_INT};
 }
 
 }  // namespace
@@ -31,8 +34,11 @@ GLuint CreateTargetTexture(TargetFormat format, int width, int height) {
     glBindTexture(GL_TEXTURE_2D, texture);
     glTexImage2D(GL_TEXTURE_2D, 0, triple.internalFormat, width, height, 0, triple.format, triple.type, nullptr);
     if (format == TargetFormat::Depth24) {
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        // OpenGL ES filters no depth texture that is read without a
+        // comparison: sampled through a linear filter it reads as incomplete.
+        const GLint filter = kGlEs ? GL_NEAREST : GL_LINEAR;
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
     } else {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
@@ -46,7 +52,7 @@ GLuint CreateShadowDepthTexture(int edge) {
     GLuint texture = 0;
     glGenTextures(1, &texture);
     glBindTexture(GL_TEXTURE_2D, texture);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT24, edge, edge, 0, GL_DEPTH_COMPONENT, GL_FLOAT, nullptr);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT24, edge, edge, 0, GL_DEPTH_COMPONENT, GL_UNSIGNED_INT, nullptr);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);

@@ -207,7 +207,6 @@ void Renderer::Init() {
     whiteTex = CreateSolidTexture(255, 255, 255);
 
     glHint(GL_GENERATE_MIPMAP_HINT, GL_NICEST);
-    glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
     glClearColor(1.1f, 0.9f, 0.81f, 0.0f);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LESS);
@@ -238,7 +237,7 @@ void Renderer::Init() {
     glBindFramebuffer(GL_FRAMEBUFFER, gbuffer.gBuffer);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, gbuffer.depthTex, 0);
     const GLuint gBufferColors[5] = {gbuffer.colorTex, gbuffer.normalTex, gbuffer.tangentTex, gbuffer.positionTex, gbuffer.propertiesTex};
-    for (int i = 0; i < 5; ++i) glFramebufferTexture(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0 + i, gBufferColors[i], 0);
+    for (int i = 0; i < 5; ++i) AttachColor(i, gBufferColors[i]);
     CheckTarget(5, kFiveBuffers, "DrawBuffers");
 
     quadBuffer = CreateFullScreenQuad();
@@ -277,8 +276,9 @@ void Renderer::Init() {
     // Depth only, seen from the scene's spot light.
     targets.shadowDepthTex = CreateShadowDepthTexture(targets.shadowSize);
     targets.shadowTarget = NewFramebuffer();
-    glFramebufferTexture(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, targets.shadowDepthTex, 0);
-    glDrawBuffer(GL_NONE);
+    AttachDepth(targets.shadowDepthTex);
+    const GLenum noColor = GL_NONE;
+    glDrawBuffers(1, &noColor);
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
         Log(0, " Error: glCheckFramebufferStatus / _ShadowFramebufferDepth");
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -350,7 +350,6 @@ void Renderer::DrawFrame(const PreparedFrame& frame) {
         ShadowPass(frame, targets.shadowTarget);
     }
     glDisable(GL_CULL_FACE);
-    glColor4f(1, 1, 1, 1);
     UpdateCubeMaps(frame);
     glUseProgram(0);
     glBindFramebuffer(GL_FRAMEBUFFER, gbuffer.gBuffer);
@@ -420,7 +419,6 @@ void Renderer::DrawFrame(const PreparedFrame& frame) {
     glUseProgram(0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     glClear(GL_DEPTH_BUFFER_BIT);
-    glColor3f(1, 1, 1);
 }
 
 void Renderer::SetViewport(int width, int height) {
@@ -459,7 +457,6 @@ void Renderer::UpdateCubeMaps(const PreparedFrame& frame) {
         ProfileScope scope(profiler, "cube render");
         RenderCubeMap(frame, cubes.cube256);
     }
-    glColor4f(1, 1, 1, 1);
     glUseProgram(0);
     glActiveTexture(GL_TEXTURE0);
     ProfileScope scope(profiler, "cube blur");

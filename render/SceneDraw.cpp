@@ -1,6 +1,6 @@
 #include "render/SceneDraw.h"
 
-#include <GL/glew.h>
+#include "platform/Gl.h"
 
 #include "render/ApplyRenderState.h"
 #include "render/MeshDraw.h"

@@ -1,15 +1,17 @@
 #include "render/ShaderProgram.h"
 
-#include <GL/glew.h>
+#include "platform/Gl.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "platform/Log.h"
 #include "resources/FileBuffer.h"
 #include "resources/ResourceManager.h"
+#include "render/ShaderDialect.h"
 #include "render/TextureBind.h"
 #include "resources/Texture.h"
 
@@ -63,6 +65,21 @@ void Compile(GLuint shader, const std::string& source, const std::string& path, 
     }
 }
 
+// Points the samplers of `program` at the units their declarations name.
+// The driver does so itself for desktop sources; the GLSL ES rewrite drops
+// the qualifiers, and setting the same units here keeps one path.
+void SetSamplerUnits(GLuint program, const std::vector<SamplerUnit>& units) {
+    if (units.empty()) return;
+    GLint previous = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &previous);
+    glUseProgram(program);
+    for (const SamplerUnit& unit : units) {
+        const std::string name = kGlEs ? EsUniformName(unit.name.c_str()) : unit.name;
+        glUniform1i(glGetUniformLocation(program, name.c_str()), unit.unit);
+    }
+    glUseProgram(static_cast<GLuint>(previous));
+}
+
 }  // namespace
 
 ShaderProgram::ShaderProgram() { allPrograms.push_back(this); }
@@ -100,6 +117,15 @@ unsigned int ShaderProgram::Build(const std::string& vertex, const std::string& 
         program = 0;
         Failed(missing + ": cannot be read: the program draws nothing");
         return program;
+    }
+
+    std::vector<SamplerUnit> units = SamplerBindings(*vertexSource);
+    for (SamplerUnit& unit : SamplerBindings(*fragmentSource)) units.push_back(std::move(unit));
+    if (kGlEs) {
+        // Authors write one desktop source; ES drivers get it rewritten, line
+        // for line, so their messages still point at the author's file.
+        vertexSource = ToGlslEs(*vertexSource, false);
+        fragmentSource = ToGlslEs(*fragmentSource, true);
     }
 
     GLuint vertexShader = glCreateShader(GL_VERTEX_SHADER);
@@ -140,6 +166,7 @@ unsigned int ShaderProgram::Build(const std::string& vertex, const std::string& 
         Failed(compileLog + (program ? "\n(the last program that built keeps drawing)" : ""));
         return program;
     }
+    SetSamplerUnits(linked, units);
     if (program) glDeleteProgram(program);
     program = linked;
     return program;
@@ -152,7 +179,7 @@ void ShaderProgram::Failed(std::string why) {
 
 int ShaderProgram::UniformLocation(const char* name) {
     auto [it, added] = uniformCache.try_emplace(name, -1);
-    if (added) it->second = glGetUniformLocation(program, name);
+    if (added) it->second = glGetUniformLocation(program, kGlEs ? EsUniformName(name) : name);
     return it->second;
 }
 

@@ -1,6 +1,6 @@
 #include "render/ShadowMask.h"
 
-#include <GL/glew.h>
+#include "platform/Gl.h"
 
 #include "render/Renderer.h"
 #include "render/ShaderProgram.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <GL/glew.h>
+#include "platform/Gl.h"
 
 #include <cstdint>
 

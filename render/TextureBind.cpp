@@ -1,6 +1,6 @@
 #include "render/TextureBind.h"
 
-#include <GL/glew.h>
+#include "platform/Gl.h"
 
 #include <mutex>
 

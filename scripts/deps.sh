@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   cmake ninja-build pkg-config g++ clang
   libsdl2-dev libglew-dev libglm-dev libpugixml-dev libstb-dev zlib1g-dev libdeflate-dev libmpg123-dev
-  libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
+  libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libgles-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev libtinyobjloader-dev
   xvfb xauth xdotool lame ffmpeg glslang-tools
 )

@@ -13,7 +13,7 @@
 // still at T, the frame at T of a sequence and the frame at T of any video
 // segment are the same pixels.
 
-#include <GL/glew.h>
+#include "platform/Gl.h"
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -419,7 +419,10 @@ int Stills(const Options& options, Simulation& simulation, Window& window) {
             std::printf("  %-24s %12s %12s\n", "pass", "GPU", "CPU");
             auto row = [](const char* name, const PassProfiler::Pass& pass) {
                 const double frames = pass.frames ? pass.frames : 1;
-                std::printf("  %-24s %9.3f ms %9.3f ms\n", name, pass.totalMs / frames, pass.cpuTotalMs / frames);
+                if (PassProfiler::kMeasuresGpu)
+                    std::printf("  %-24s %9.3f ms %9.3f ms\n", name, pass.totalMs / frames, pass.cpuTotalMs / frames);
+                else  // OpenGL ES has no GPU timestamps
+                    std::printf("  %-24s %12s %9.3f ms\n", name, "-", pass.cpuTotalMs / frames);
             };
             for (const PassProfiler::Pass& pass : profiler.passes) row(pass.name.c_str(), pass);
             row("whole frame", profiler.frame);

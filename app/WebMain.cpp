@@ -14,13 +14,15 @@
 #include <cstdio>
 #include <string>
 
-#include "app/WebFrame.h"
 #include "platform/Music.h"
 #include "platform/Window.h"
 #include "playback/FrameDriver.h"
 #include "playback/Production.h"
 #include "playback/Show.h"
 #include "playback/SteppedSimulation.h"
+#include "platform/Gl.h"
+#include "render/RenderFrame.h"
+#include "render/Renderer.h"
 #include "resources/ResourceManager.h"
 #include "scene/Camera.h"
 
@@ -65,24 +67,16 @@ void EndShow(const char* why) {
     Report(why, "");
 }
 
-// The front end's frame (playback/FrameDriver.h), then the back end's draw.
-// Nothing is drawn before the music plays. Returns the music time drawn, or
-// a negative number for none.
+// The frame as the desktop players draw it (render/RenderFrame.h): the
+// front end, then the renderer on WebGL 2. Nothing is drawn before the music
+// plays. Returns the music time drawn, or a negative number for none.
 double DrawFrame() {
     Show& show = Show::Instance();
     if (!show.playing.load()) return -1;
-    show.hwnd = &web->window;
     // What BeginFrame reads a moment later.
     MusicClock* clock = FrameDriver::Instance().musicClock;
     const double drawn = clock ? clock->PositionSeconds() : -1;
-    if (BeginFrame()) {
-        PreparedFrame& frame = FrameDriver::Instance().prepared;
-        PrepareFrame(frame, ScreenAspect(web->width, web->height));
-        DrawPreparedFrame(frame, web->width, web->height);
-    } else {
-        ClearUncoveredFrame(web->width, web->height);
-    }
-    EndFrame();
+    RenderFrame(&web->window);
     return drawn;
 }
 
@@ -134,6 +128,12 @@ void CaptureStill(double at) {
     SteppedSimulation simulation(music, frames);
     simulation.AdvanceTo(at);
     simulation.SetUpFrame(at);
+    // As the capture tool draws a still: the clear colour a show's earlier
+    // frames would have left, and black where no shot covers the moment.
+    if (simulation.SceneShown()) glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    const float black[4] = {0, 0, 0, 1};
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glClearBufferfv(GL_COLOR, 0, black);
     const double drawn = DrawFrame();
     web->frames = 1;
     Publish(at, drawn);
@@ -180,6 +180,9 @@ int main() {
     }
     show.width = show.window.drawableWidth;
     show.height = show.window.drawableHeight;
+    Renderer& renderer = Renderer::Instance();
+    renderer.SetScreenSize(show.width, show.height);
+    renderer.Init();
 
     if (capture) {
         CaptureStill(at);

@@ -15,7 +15,8 @@ if(NOT DEMO_WEB_PREFIX)
   message(FATAL_ERROR "DEMO_WEB_PREFIX is not set: configure through scripts/build-web.sh")
 endif()
 
-add_compile_definitions(DEMO_WEB)
+# The renderer draws through OpenGL ES 3.0, WebGL 2's API (platform/Gl.h).
+add_compile_definitions(DEMO_WEB DEMO_GLES)
 configure_file(cmake/Version.h.in ${CMAKE_BINARY_DIR}/generated/platform/Version.h @ONLY)
 
 add_library(demo_web_pugixml STATIC IMPORTED)
@@ -30,10 +31,9 @@ target_include_directories(demo_deps SYSTEM INTERFACE ${DEMO_WEB_PREFIX}/include
 target_compile_definitions(demo_deps INTERFACE GLM_FORCE_CTOR_INIT)
 target_link_libraries(demo_deps INTERFACE demo_web_pugixml demo_web_deflate)
 
-# The layers the player's front end needs, one static library each as on the
-# desktop. The desktop's window and music (SDL, mpg123) give way to their
+# The layers the player needs, one static library each as on the desktop. The desktop's window and music (SDL, mpg123) give way to their
 # web versions; the pack writer (zlib) is the tools' only.
-set(DEMO_WEB_LAYERS platform resources scene particles playback)
+set(DEMO_WEB_LAYERS platform resources scene particles playback render)
 set(below demo_deps)
 foreach(layer IN LISTS DEMO_WEB_LAYERS)
   file(GLOB layer_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${layer}/*.cpp)
@@ -47,8 +47,8 @@ endforeach()
 
 # The page loads demoplayer.js, which loads demoplayer.wasm; the page starts
 # main itself once data.pack is in the in-memory file system.
-add_executable(demoplayer app/WebMain.cpp app/WebFrame.cpp)
-target_link_libraries(demoplayer PRIVATE demo_playback)
+add_executable(demoplayer app/WebMain.cpp)
+target_link_libraries(demoplayer PRIVATE demo_render)
 target_link_options(demoplayer PRIVATE
   -sMIN_WEBGL_VERSION=2 -sMAX_WEBGL_VERSION=2
   -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=64MB

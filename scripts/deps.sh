@@ -11,6 +11,12 @@ PACKAGES=(
   xvfb xauth xdotool lame ffmpeg glslang-tools
 )
 
+# --web-test: the browser the web build's tests drive instead (the test
+# command's web stage), kept apart so that playing never installs it.
+if [ "${1:-}" = "--web-test" ]; then
+  PACKAGES=(chromium python3-websocket python3)
+fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

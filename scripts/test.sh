@@ -4,7 +4,9 @@
 # (scripts/package-test.sh, in build-package/), then AddressSanitizer
 # + UndefinedBehaviorSanitizer with a one-minute soak of the whole player
 # (scripts/soak.sh), then the threaded tests under ThreadSanitizer, then the
-# Windows build (scripts/build-windows.sh) and its tests under Wine.
+# Windows build (scripts/build-windows.sh) and its tests under Wine. Between
+# the package and the sanitizers, the web build (scripts/build-web.sh) in
+# headless chromium.
 #   --quick       the plain build only
 #   --no-windows  everything but the Windows stage (for quick local runs)
 #   --windows-only  the Windows stage alone
@@ -72,6 +74,11 @@ if [ "$LINUX" -eq 1 ]; then
 
   echo "== package"
   bash "$ROOT/scripts/package-test.sh" --build "$ROOT/build"
+
+  echo "== web: the player built with emscripten, in headless chromium"
+  "$ROOT/scripts/deps.sh" --web-test
+  bash "$ROOT/scripts/build-web.sh"
+  DEMO_WEB_REQUIRED=1 run_ctest "$ROOT/build" -L web
 
   echo "== set-up order: scripts/play.sh, then the quick tests, in a fresh clone"
   bash "$ROOT/scripts/setup-order-test.sh"

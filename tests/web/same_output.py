@@ -4,7 +4,8 @@ standard outputs differ, showing the first lines that do.
 
     same_output.py PROGRAM PROGRAM.js
 
-Exits 77 (a skip) when there is no web build of it or no node.
+Exits 77 (a skip; 1 under DEMO_WEB_REQUIRED=1) when there is no web build of it
+or no node.
 """
 import difflib
 import os
@@ -21,7 +22,7 @@ def main(argv):
     node = shutil.which("node") or shutil.which("nodejs")
     if not os.path.isfile(web) or not node:
         print(f"same_output: skipped: no {web} (bash scripts/build-web.sh makes it) or no node")
-        return 77
+        return 1 if os.environ.get("DEMO_WEB_REQUIRED") == "1" else 77
     try:
         want = subprocess.run([native], capture_output=True, text=True, timeout=120, check=True).stdout
         # Debian's node 20 would fetch the wasm through its own fetch and fail.

@@ -13,7 +13,8 @@
 
 DIST is served from a local server on a free port (pages need one: the wasm
 does not load from file://); chromium is driven over its DevTools protocol.
-Exits 77 (a skip) when DIST or chromium is missing, 1 on a failed check, 2 on
+Exits 77 (a skip; 1 under DEMO_WEB_REQUIRED=1) when DIST or chromium is
+missing, 1 on a failed check, 2 on
 bad use. Ends promptly on SIGINT, SIGTERM and SIGHUP, taking chromium and the
 server with it.
 """
@@ -38,7 +39,9 @@ except ImportError:  # Debian's module under another interpreter
     sys.path.append("/usr/lib/python3/dist-packages")
     import websocket
 
-SKIP = 77
+# A skip, unless the test command asks for the web stage to be there
+# (DEMO_WEB_REQUIRED=1): then a missing build or browser fails.
+SKIP = 1 if os.environ.get("DEMO_WEB_REQUIRED") == "1" else 77
 CHROMIUM_FLAGS = [
     "--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
     "--use-angle=swiftshader", "--enable-unsafe-swiftshader",

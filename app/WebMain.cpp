@@ -127,14 +127,8 @@ void CaptureStill(double at) {
     Show::Instance().playing = true;
     SteppedSimulation simulation(music, frames);
     simulation.AdvanceTo(at);
-    simulation.SetUpFrame(at);
-    // As the capture tool draws a still: the clear colour a show's earlier
-    // frames would have left, and black where no shot covers the moment.
-    if (simulation.SceneShown()) glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    const float black[4] = {0, 0, 0, 1};
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    glClearBufferfv(GL_COLOR, 0, black);
-    const double drawn = DrawFrame();
+    RenderStill(simulation, at, &web->window);
+    const double drawn = at;
     web->frames = 1;
     Publish(at, drawn);
     // The browser shows the frame after this task; a frame later it is on

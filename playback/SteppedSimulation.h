@@ -23,7 +23,8 @@ public:
         : music(music), frames(frames), rate(rate) {}
 
     // Steps every grid point up to and including `t`: the front end's update
-    // step, without drawing.
+    // step, without drawing. Stops early once a quit signal came
+    // (platform/QuitSignal.h).
     void AdvanceTo(double t);
 
     // Sets the clocks for the frame at `t` (after AdvanceTo(t)): the frame's

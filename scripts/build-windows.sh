@@ -208,7 +208,8 @@ cmake --build "$BUILD" -j "$JOBS"
 
 # --- the zip -----------------------------------------------------------------
 DIST="$ROOT/dist/demoplayer-windows"
-rm -rf "$ROOT/dist" && mkdir -p "$DIST"
+# Its own outputs only: dist/ also holds the web build.
+rm -rf "$DIST" "$ROOT/dist/demoplayer-windows.zip" && mkdir -p "$DIST"
 for exe in demoplayer.exe demoplayer-maximised.exe demoplayer-1080p.exe \
            tools/demopack.exe tools/democapture.exe tools/demolint.exe; do
   "$HOST-strip" -o "$DIST/$(basename "$exe")" "$BUILD/$exe"

@@ -34,6 +34,7 @@
 #include "platform/Version.h"
 #include "playback/FrameDriver.h"
 #include "playback/Show.h"
+#include "playback/SteppedSimulation.h"
 #include "render/RenderFrame.h"
 #include "playback/Production.h"
 #include "playback/FrameClock.h"
@@ -73,13 +74,6 @@ struct Options {
     // Joining videos.
     std::string concatOut;
     std::vector<std::string> concatParts;
-};
-
-// The music position the tool sets.
-class SteppedMusicClock : public MusicClock {
-public:
-    double seconds = 0;
-    double PositionSeconds() const override { return seconds; }
 };
 
 int Fail(const std::string& message) {
@@ -347,56 +341,13 @@ private:
     std::chrono::steady_clock::time_point start, shown{};
 };
 
-// The one simulation clock: the scene advances on a fixed grid of steps from
-// time 0, without drawing, and a frame at T draws the grid's state at T.
-class Simulation {
-public:
-    Simulation(SteppedMusicClock& music, FixedStepClock& frames, double rate)
-        : music(music), frames(frames), rate(rate) {}
-
-    // Steps every grid point up to and including `t`: the front end's
-    // update step, without drawing.
-    void AdvanceTo(double t) {
-        const long last = static_cast<long>(std::floor(t * rate + 1e-6));
-        while (done <= last && !QuitSignalled()) {
-            music.seconds = static_cast<double>(done) / rate;
-            if (StepFrame(static_cast<float>(1.0 / rate))) sceneShown = true;
-            ++done;
-        }
-    }
-
-    // Draws the frame at `t` (after AdvanceTo(t)): the frame's own update
-    // step is empty, so drawing never moves the simulation.
-    void Draw(double t, Window& window) {
-        music.seconds = t;
-        // The clear colour is GL state that frames hand on: a player that
-        // drew a scene before this moment left the glow chain's black,
-        // which the next environment cube clears to. Only a show's first
-        // drawn frame sees the set-up colour.
-        if (sceneShown) glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-        // A moment that no shot covers shows a cleared picture.
-        const float black[4] = {0, 0, 0, 1};
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        glClearBufferfv(GL_COLOR, 0, black);
-        frames.Advance(0);
-        RenderFrame(&window);
-    }
-
-private:
-    SteppedMusicClock& music;
-    FixedStepClock& frames;
-    double rate;
-    long done = 0;  // grid points stepped
-    bool sceneShown = false;
-};
-
-int Stills(const Options& options, Simulation& simulation, Window& window) {
+int Stills(const Options& options, SteppedSimulation& simulation, Window& window) {
     Renderer& renderer = Renderer::Instance();
     int written = 0;
     for (double t : options.times) {
         simulation.AdvanceTo(t);
         if (QuitSignalled()) return Quit();
-        simulation.Draw(t, window);
+        RenderStill(simulation, t, &window);
         if (!shaderFailure.empty()) return Fail(shaderFailure);
         std::string path = CaptureName(options.outFolder, t);
         std::string error;
@@ -409,7 +360,7 @@ int Stills(const Options& options, Simulation& simulation, Window& window) {
             PassProfiler profiler;
             renderer.profiler = &profiler;
             for (int i = 0; i < options.profileFrames && !QuitSignalled(); ++i) {
-                simulation.Draw(t, window);
+                RenderStill(simulation, t, &window);
                 window.Swap();
             }
             renderer.profiler = nullptr;
@@ -437,7 +388,7 @@ int Stills(const Options& options, Simulation& simulation, Window& window) {
 // fps): numbered from time 0, so consecutive ranges share no frame and miss
 // none.
 int Sequence(const Options& options, double to, const std::string& music, VideoEncoder& encoder,
-             Simulation& simulation, Window& window) {
+             SteppedSimulation& simulation, Window& window) {
     Renderer& renderer = Renderer::Instance();
     const long first = static_cast<long>(std::ceil(options.from * options.fps - 1e-6));
     const long end = static_cast<long>(std::ceil(to * options.fps - 1e-6));
@@ -467,7 +418,7 @@ int Sequence(const Options& options, double to, const std::string& music, VideoE
         const double t = static_cast<double>(j) / options.fps;
         simulation.AdvanceTo(t);
         if (QuitSignalled()) return Quit();
-        simulation.Draw(t, window);
+        RenderStill(simulation, t, &window);
         if (!shaderFailure.empty()) return Fail(shaderFailure);
         std::string error;
         if (!options.framesFolder.empty()) {
@@ -607,7 +558,7 @@ int main(int argc, char** argv) {
     if (QuitSignalled()) return Quit();
 
 
-    Simulation simulation(music, frames, options.simRate);
+    SteppedSimulation simulation(music, frames, options.simRate);
     const int status = sequence ? Sequence(options, to, musicFile, encoder, simulation, window) : Stills(options, simulation, window);
     window.Destroy();
     return status;

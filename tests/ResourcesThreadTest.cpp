@@ -48,9 +48,11 @@ TEST_F(ResourceThreads, LookUpsRunSafelyWhileTheWatcherAdds) {
 
     // The render thread's side: look-ups, the loading flag, walks.
     size_t found = 0;
-    int rounds = 0;
-    while (!done.load() || rounds == 0) {
-        ++rounds;
+    // Rounds run while the watcher adds, and one more after it is done: a
+    // machine that runs the whole watcher between two rounds still sees what
+    // it added.
+    for (bool last = false; !last;) {
+        last = done.load();
         for (int i = 0; i < kCount; i += 7) {
             std::string stem = "r" + std::to_string(i);
             if (Texture* t = manager.FindTexture(NameHash(stem + ".png"))) found += !t->loading.load() ? 1 : 0;

@@ -64,7 +64,8 @@ export MESA_SHADER_CACHE_DISABLE=true
 export LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="suppressions=$ROOT/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
-export ASAN_OPTIONS="detect_leaks=1"
+# intercept_tls_get_addr=0: see scripts/test.sh.
+export ASAN_OPTIONS="detect_leaks=1:intercept_tls_get_addr=0"
 
 LOG="$OUT/soak.log"
 : > "$LOG"

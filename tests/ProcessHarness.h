@@ -79,8 +79,9 @@ bool ScreenSize(int& width, int& height);
 bool CaptureWindow(unsigned long window, int& width, int& height, std::vector<unsigned char>& rgb);
 // Sends the close request a user's click on the close button sends.
 void RequestClose(unsigned long window);
-// Types a key ("Escape", "Return", "space", "Left", "Right", "Up", "Down")
-// to the focused window.
+// Types a key to the focused window, named as xdotool names it: "Escape",
+// "Return", "space", the arrows ("Left"...), "comma", "period", "Tab", "F5",
+// a lower-case letter, and any of them as "shift+NAME".
 void PressKey(const std::string& keyName);
 
 // Copies the committed sine tone of `seconds` (tests/fixtures/) to `path`.

@@ -195,23 +195,47 @@ void RequestClose(unsigned long window) {
     PostMessageW(reinterpret_cast<HWND>(static_cast<uintptr_t>(window)), WM_CLOSE, 0, 0);
 }
 
-void PressKey(const std::string& keyName) {
-    UINT key = keyName == "Escape"   ? VK_ESCAPE
-               : keyName == "Return" ? VK_RETURN
-               : keyName == "space"  ? VK_SPACE
-               : keyName == "Left"   ? VK_LEFT
-               : keyName == "Right"  ? VK_RIGHT
-               : keyName == "Up"     ? VK_UP
-               : keyName == "Down"   ? VK_DOWN
-                                     : 0;
-    HWND window = lastWindow && IsWindow(lastWindow) ? lastWindow : GetForegroundWindow();
-    if (!key || !window) return;
+namespace {
+
+// The virtual key of one of xdotool's key names, 0 for one not known here.
+UINT VirtualKey(const std::string& name) {
+    if (name.size() == 1 && name[0] >= 'a' && name[0] <= 'z') return static_cast<UINT>('A' + (name[0] - 'a'));
+    return name == "Escape"   ? VK_ESCAPE
+           : name == "Return" ? VK_RETURN
+           : name == "space"  ? VK_SPACE
+           : name == "Left"   ? VK_LEFT
+           : name == "Right"  ? VK_RIGHT
+           : name == "Up"     ? VK_UP
+           : name == "Down"   ? VK_DOWN
+           : name == "comma"  ? VK_OEM_COMMA
+           : name == "period" ? VK_OEM_PERIOD
+           : name == "Tab"    ? VK_TAB
+           : name == "F5"     ? VK_F5
+           : name == "shift"  ? VK_SHIFT
+                              : 0;
+}
+
+void PostKey(HWND window, UINT key, bool down) {
     LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
     // The arrow keys are extended keys; without the flag their scan codes
     // are the keypad's.
     if (key == VK_LEFT || key == VK_RIGHT || key == VK_UP || key == VK_DOWN) scan |= LPARAM(1) << 24;
-    PostMessageW(window, WM_KEYDOWN, key, 1 | scan);
-    PostMessageW(window, WM_KEYUP, key, 1 | scan | (LPARAM(1) << 30) | (LPARAM(1) << 31));
+    if (down) PostMessageW(window, WM_KEYDOWN, key, 1 | scan);
+    else PostMessageW(window, WM_KEYUP, key, 1 | scan | (LPARAM(1) << 30) | (LPARAM(1) << 31));
+}
+
+}  // namespace
+
+void PressKey(const std::string& keyName) {
+    // "shift+Right": Shift held around the key, as xdotool does it.
+    const bool shift = keyName.rfind("shift+", 0) == 0;
+    const UINT key = VirtualKey(shift ? keyName.substr(6) : keyName);
+    HWND window = lastWindow && IsWindow(lastWindow) ? lastWindow : GetForegroundWindow();
+    if (!key || !window) return;
+    if (shift) PostKey(window, VK_SHIFT, true);
+    PostKey(window, key, true);
+    PostKey(window, key, false);
+    if (shift) PostKey(window, VK_SHIFT, false);
 }
 
 }  // namespace harness

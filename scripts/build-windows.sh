@@ -16,8 +16,7 @@ HOST=x86_64-w64-mingw32
 DEPS_ONLY=0
 if [ "${1:-}" = "--deps-only" ]; then DEPS_ONLY=1; fi
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+. "$ROOT/scripts/debian-sources.sh"
 
 # --- packages ---------------------------------------------------------------
 PACKAGES=(
@@ -25,50 +24,14 @@ PACKAGES=(
   wine wine64 dpkg-dev cmake ninja-build pkg-config make zip
   libgtest-dev libglm-dev libstb-dev xvfb xauth
 )
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_missing "${PACKAGES[@]}"
 
-# Source packages come from the same archive as the binary ones: add deb-src
-# entries mirroring the deb ones when there are none.
-if ! apt-cache showsrc mpg123 >/dev/null 2>&1 || [ -z "$(apt-cache showsrc mpg123 2>/dev/null)" ]; then
-  SRC_LIST=/etc/apt/sources.list.d/demoplayer-src.sources
-  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $SUDO tee "$SRC_LIST" >/dev/null
-  else
-    grep -h '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' | $SUDO tee /etc/apt/sources.list.d/demoplayer-src.list >/dev/null
-  fi
-  $SUDO apt-get update -qq
-fi
+enable_sources mpg123
 
 # --- dependencies from Debian sources ----------------------------------------
 mkdir -p "$CACHE/src" "$PREFIX/lib/pkgconfig" "$PREFIX/include"
 TOOLCHAIN="$ROOT/cmake/mingw-w64.cmake"
 export DEMO_MINGW_PREFIX="$PREFIX"
-
-# Fetches and unpacks source package $1 once per version; prints its folder.
-unpack() {
-  local pkg="$1" ver dir
-  ver="$(apt-cache showsrc "$pkg" | awk '/^Version:/ {print $2; exit}')"
-  dir="$CACHE/src/$pkg-$ver"
-  if [ ! -d "$dir" ]; then
-    local tmp="$CACHE/src/tmp-$pkg"
-    rm -rf "$tmp" && mkdir -p "$tmp"
-    # The archive may lack an upstream signature file (.asc): apt-get then
-    # fails after fetching everything else, and the unpacking goes on
-    # without checking signatures.
-    (cd "$tmp" && apt-get source --download-only -qq "$pkg=$ver" >&2) || true
-    (cd "$tmp" && dpkg-source --no-check -x ./*.dsc "$dir" >&2) || { rm -rf "$dir"; return 1; }
-    rm -rf "$tmp"
-  fi
-  echo "$dir"
-}
 
 # Runs "build_$1 SRCDIR" unless the cache holds that version already.
 dep() {

@@ -46,9 +46,7 @@ TEST_F(AuthorMode, StartsAtTheGivenTimeAndSpaceStopsAndRestartsTheClock) {
 
     // Within two seconds on an idle machine; a sanitizer build or a busy
     // machine (tests run side by side) draws its first frames slower.
-    const char* slowdownText = std::getenv("DEMO_TEST_SLOWDOWN");
-    const double slowdown = slowdownText ? std::max(1.0, std::atof(slowdownText)) : 1.0;
-    const auto soon = std::chrono::milliseconds(static_cast<long long>(3000 * slowdown));
+    const auto soon = harness::Scaled(3);
     EXPECT_TRUE(harness::WaitFor([&] { return now() >= 2.0; }, soon)) << harness::WindowTitle(window);
     // Once the music plays, the clock moves on from there.
     ASSERT_TRUE(harness::WaitFor([&] { return now() >= 2.3; }, 10s)) << harness::WindowTitle(window);

@@ -5,7 +5,6 @@
 // window and never in the still.
 
 #include <gtest/gtest.h>
-#include <stb/stb_image.h>
 
 #include <chrono>
 #include <cmath>
@@ -15,27 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/Picture.h"
 #include "tests/PlayerFixture.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgb;
-};
-
-double Psnr(const Picture& a, const Picture& b) {
-    if (a.rgb.empty() || a.rgb.size() != b.rgb.size()) return 0;
-    double sum = 0;
-    for (size_t i = 0; i < a.rgb.size(); ++i) {
-        const double d = double(a.rgb[i]) - double(b.rgb[i]);
-        sum += d * d;
-    }
-    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / (sum / double(a.rgb.size())));
-}
 
 // Mean absolute difference per channel over the top-left `w` x `h` pixels.
 double CornerDifference(const Picture& a, const Picture& b, int w, int h) {
@@ -63,9 +48,6 @@ TEST_F(FreeCamera, PrintedKeysCaptureTheViewTheAuthorSaw) {
     fs::copy(fs::path(DEMO_SOURCE_DIR) / "tests/production", folder.Path(), fs::copy_options::recursive);
     fs::copy(fs::path(DEMO_SOURCE_DIR) / "demo/data/shaders", folder / "data/shaders", fs::copy_options::recursive);
     fs::copy_file(fs::path(DEMO_SOURCE_DIR) / "tests/fixtures/piece-8000-1-10.0.mp3", folder / "music.mp3");
-    const char* slowdownText = std::getenv("DEMO_TEST_SLOWDOWN");
-    const double slowdown = slowdownText ? std::max(1.0, std::atof(slowdownText)) : 1.0;
-    auto scaled = [&](int ms) { return std::chrono::milliseconds(static_cast<long long>(ms * slowdown)); };
 
     harness::Process player(DEMOPLAYER_PATH, {"--start", "1"}, Options());
     const unsigned long window = harness::FindWindowStartingWith(std::string(kPlayerTitle) + " ", 20s);
@@ -80,11 +62,11 @@ TEST_F(FreeCamera, PrintedKeysCaptureTheViewTheAuthorSaw) {
     ASSERT_TRUE(harness::WaitFor([&] { return titleHas(" free"); }, 10s)) << harness::WindowTitle(window);
     Xdotool("keydown w sleep 0.4 keyup w");
     Xdotool("mousemove --window " + std::to_string(window) + " 640 360 mousedown 1 mousemove_relative -- -40 25");
-    std::this_thread::sleep_for(scaled(300));
+    std::this_thread::sleep_for(harness::Scaled(0.3));
     Xdotool("mouseup 1");
 
     // Two frames drawn after the last move is enough; four leaves margin.
-    auto settle = [&] { std::this_thread::sleep_for(scaled(2500)); };
+    auto settle = [&] { std::this_thread::sleep_for(harness::Scaled(2.5)); };
     harness::PressKey("Tab");
     settle();
     Picture withOverlay, picture;
@@ -125,11 +107,8 @@ TEST_F(FreeCamera, PrintedKeysCaptureTheViewTheAuthorSaw) {
         << harness::ReadText(folder / "stderr.txt");
     Picture still;
     for (const auto& entry : fs::directory_iterator(folder / "still")) {
-        int channels = 0;
-        unsigned char* data = stbi_load(entry.path().string().c_str(), &still.width, &still.height, &channels, 3);
-        ASSERT_NE(data, nullptr) << entry.path();
-        still.rgb.assign(data, data + static_cast<size_t>(still.width) * still.height * 3);
-        stbi_image_free(data);
+        still = LoadPicture(entry.path().string());
+        ASSERT_FALSE(still.rgb.empty()) << entry.path();
     }
     const double psnr = Psnr(picture, still);
     EXPECT_GE(psnr, 40.0) << "the printed keys show another view than the window did";

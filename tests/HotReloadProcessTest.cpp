@@ -123,12 +123,9 @@ bool WaitForPicture(unsigned long window, Picture& picture, Wanted wanted, std::
     }
 }
 
-// A picture that is all but black: nothing drawn.
-constexpr double kBlack = 1.0;
-
-TEST_F(HotReload, AnEmptiedSceneComesBackInPicturesWithinASecondOfItsFix) {
-    // The test production, held on one still shot (key frame 0 throughout),
-    // so that every frame of the show is the same picture.
+// The test production held on one still shot (key frame 0 throughout), so
+// that every frame of the show is the same picture; a minute of music.
+void StillRoomProduction(const harness::TempFolder& folder) {
     fs::copy(fs::path(DEMO_SOURCE_DIR) / "tests/production", folder.Path(), fs::copy_options::recursive);
     fs::create_directories(folder / "data/shaders");
     fs::copy(fs::path(DEMO_SOURCE_DIR) / "demo/data/shaders", folder / "data/shaders", fs::copy_options::recursive);
@@ -137,12 +134,13 @@ TEST_F(HotReload, AnEmptiedSceneComesBackInPicturesWithinASecondOfItsFix) {
                        R"(<TimeStart value="0"/><Duration value="1000"/><FrameStart value="0"/><FrameEnd value="0"/>)"
                        R"(</TimeLineObject></TimeLine>)");
     fs::copy_file(harness::Fixture("piece-8000-1-60.0.mp3"), folder / "music.mp3");
-    // Sanitizer builds draw several times slower; scripts/test.sh says how much.
-    const char* slowdownText = std::getenv("DEMO_TEST_SLOWDOWN");
-    const double slowdown = slowdownText ? std::max(1.0, std::atof(slowdownText)) : 1.0;
-    auto scaled = [slowdown](double seconds) {
-        return std::chrono::milliseconds(static_cast<long long>(seconds * slowdown * 1000));
-    };
+}
+
+// A picture that is all but black: nothing drawn.
+constexpr double kBlack = 1.0;
+
+TEST_F(HotReload, AnEmptiedSceneComesBackInPicturesWithinASecondOfItsFix) {
+    StillRoomProduction(folder);
     const std::string scene = folder / "data/scenes/room.xml";
     const std::string good = harness::ReadFile(scene);
 
@@ -153,14 +151,14 @@ TEST_F(HotReload, AnEmptiedSceneComesBackInPicturesWithinASecondOfItsFix) {
     if (!harness::CaptureWindow(window, shown.width, shown.height, shown.rgb)) GTEST_SKIP() << "no window capture";
     // The first frame builds every program and the cube map: seconds on a
     // software rasteriser.
-    ASSERT_TRUE(WaitForPicture(window, shown, [](const Picture& p) { return p.MeanBrightness() > 8 * kBlack; }, scaled(20)))
+    ASSERT_TRUE(WaitForPicture(window, shown, [](const Picture& p) { return p.MeanBrightness() > 8 * kBlack; }, harness::Scaled(20)))
         << "the show never appeared; brightness " << shown.MeanBrightness() << " of a " << shown.width << "x"
         << shown.height << " capture\n" << Log();
     // Frames apart: the still shot is steady from the second frame on (the
     // first frame's environment is cleared to the set-up colour).
-    std::this_thread::sleep_for(scaled(1.5));
+    std::this_thread::sleep_for(harness::Scaled(1.5));
     shown = Capture(window);
-    std::this_thread::sleep_for(scaled(1.5));
+    std::this_thread::sleep_for(harness::Scaled(1.5));
     ASSERT_LT(Capture(window).DistanceTo(shown), 2.0);
 
     // An editor's save of nothing: the scene empties, its camera is gone and
@@ -168,7 +166,7 @@ TEST_F(HotReload, AnEmptiedSceneComesBackInPicturesWithinASecondOfItsFix) {
     harness::WriteFile(scene, "");
     fs::last_write_time(scene, fs::file_time_type::clock::now() + 10s);
     Picture black;
-    ASSERT_TRUE(WaitForPicture(window, black, [](const Picture& p) { return p.MeanBrightness() < kBlack; }, scaled(5)))
+    ASSERT_TRUE(WaitForPicture(window, black, [](const Picture& p) { return p.MeanBrightness() < kBlack; }, harness::Scaled(5)))
         << "the emptied scene still shows\n" << Log();
     // Polls go on while nothing is drawn: the reload message every 500 ms.
     const size_t mark = Log().size();
@@ -186,14 +184,14 @@ TEST_F(HotReload, AnEmptiedSceneComesBackInPicturesWithinASecondOfItsFix) {
     fs::last_write_time(scene, fs::file_time_type::clock::now() + 20s);
     const auto fixed = std::chrono::steady_clock::now();
     Picture back;
-    const bool cameBack = WaitForPicture(window, back, [&](const Picture& p) { return p.DistanceTo(shown) < 2.0; }, scaled(10));
+    const bool cameBack = WaitForPicture(window, back, [&](const Picture& p) { return p.DistanceTo(shown) < 2.0; }, harness::Scaled(10));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - fixed).count();
     ASSERT_TRUE(cameBack) << "the show did not come back; distance " << back.DistanceTo(shown) << "\n" << Log();
     // About a second here is one poll interval (500 ms) and then one frame
     // of the full pipeline at 1280 x 720, which a software rasteriser on a
     // busy two-core machine can take seconds to draw: the bound keeps room
     // for that. Without the scheduled scene's own poll it never comes back.
-    EXPECT_LT(seconds, 5.0 * slowdown) << "the show came back after " << seconds << " s";
+    EXPECT_LT(seconds, 5.0 * harness::Slowdown()) << "the show came back after " << seconds << " s";
     std::printf("the show came back %.2f s after the fix\n", seconds);
 
     harness::PressKey("Escape");
@@ -205,19 +203,7 @@ TEST_F(HotReload, AnEmptiedSceneComesBackInPicturesWithinASecondOfItsFix) {
 // change; here a scene emptied behind the poll's back. The preview size is
 // the window's and the picture's.
 TEST_F(HotReload, F5ReadsEveryFileAgainWhateverItsTime) {
-    fs::copy(fs::path(DEMO_SOURCE_DIR) / "tests/production", folder.Path(), fs::copy_options::recursive);
-    fs::create_directories(folder / "data/shaders");
-    fs::copy(fs::path(DEMO_SOURCE_DIR) / "demo/data/shaders", folder / "data/shaders", fs::copy_options::recursive);
-    harness::WriteFile(folder / "data/timeline.xml",
-                       R"(<TimeLine><TimeLineObject scene="room" camera="front">)"
-                       R"(<TimeStart value="0"/><Duration value="1000"/><FrameStart value="0"/><FrameEnd value="0"/>)"
-                       R"(</TimeLineObject></TimeLine>)");
-    fs::copy_file(harness::Fixture("piece-8000-1-60.0.mp3"), folder / "music.mp3");
-    const char* slowdownText = std::getenv("DEMO_TEST_SLOWDOWN");
-    const double slowdown = slowdownText ? std::max(1.0, std::atof(slowdownText)) : 1.0;
-    auto scaled = [slowdown](double seconds) {
-        return std::chrono::milliseconds(static_cast<long long>(seconds * slowdown * 1000));
-    };
+    StillRoomProduction(folder);
 
     Process player(DEMOPLAYER_PATH, {"--author", "--size", "320x180"}, Options());
     unsigned long window = harness::FindWindowStartingWith(std::string(kPlayerTitle) + " ", 10s);
@@ -228,7 +214,7 @@ TEST_F(HotReload, F5ReadsEveryFileAgainWhateverItsTime) {
     EXPECT_EQ(height, 180);
     Picture shown;
     if (!harness::CaptureWindow(window, shown.width, shown.height, shown.rgb)) GTEST_SKIP() << "no window capture";
-    ASSERT_TRUE(WaitForPicture(window, shown, [](const Picture& p) { return p.MeanBrightness() > 8 * kBlack; }, scaled(20)))
+    ASSERT_TRUE(WaitForPicture(window, shown, [](const Picture& p) { return p.MeanBrightness() > 8 * kBlack; }, harness::Scaled(20)))
         << "the show never appeared\n" << Log();
     EXPECT_EQ(shown.width, 320);
     EXPECT_EQ(shown.height, 180);
@@ -238,14 +224,14 @@ TEST_F(HotReload, F5ReadsEveryFileAgainWhateverItsTime) {
     const fs::file_time_type savedAt = fs::last_write_time(scene);
     harness::WriteFile(scene, "");
     fs::last_write_time(scene, savedAt);
-    std::this_thread::sleep_for(scaled(2));
+    std::this_thread::sleep_for(harness::Scaled(2));
     shown = Capture(window);
     ASSERT_GT(shown.MeanBrightness(), 8 * kBlack) << "the scene reloaded without a change of time\n" << Log();
 
     const size_t mark = Log().size();
     harness::PressKey("F5");
     Picture black;
-    EXPECT_TRUE(WaitForPicture(window, black, [](const Picture& p) { return p.MeanBrightness() < kBlack; }, scaled(5)))
+    EXPECT_TRUE(WaitForPicture(window, black, [](const Picture& p) { return p.MeanBrightness() < kBlack; }, harness::Scaled(5)))
         << "the emptied scene still shows after F5\n" << Log();
     // The rest of the content is read again too, on the watcher's side.
     EXPECT_TRUE(LogShows({"Reloading model : cube.obj"}, mark, 5s)) << Log().substr(mark);

@@ -1,6 +1,8 @@
 #include "tests/ProcessHarness.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -45,6 +47,15 @@ std::string ReadWhole(const std::filesystem::path& path, std::ios::openmode mode
 }  // namespace
 
 std::string ReadFile(const std::filesystem::path& path) { return ReadWhole(path, std::ios::binary); }
+
+double Slowdown() {
+    const char* text = std::getenv("DEMO_TEST_SLOWDOWN");
+    return text ? std::max(1.0, std::atof(text)) : 1.0;
+}
+
+std::chrono::milliseconds Scaled(double seconds) {
+    return std::chrono::milliseconds(static_cast<long long>(seconds * Slowdown() * 1000));
+}
 
 std::string ReadText(const std::filesystem::path& path) { return ReadWhole(path, std::ios::in); }
 

@@ -92,6 +92,12 @@ std::string ReadFile(const std::filesystem::path& path);
 std::string ReadText(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
+// How many times slower than a plain build programs run here: the
+// DEMO_TEST_SLOWDOWN the test command sets for sanitizer builds, at least 1.
+double Slowdown();
+// `seconds` of a plain build, scaled by Slowdown().
+std::chrono::milliseconds Scaled(double seconds);
+
 // Polls `predicate` until it holds or the time-out passes.
 template <class F>
 bool WaitFor(F predicate, std::chrono::milliseconds timeout) {

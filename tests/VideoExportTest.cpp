@@ -2,7 +2,6 @@
 // frames and video segments, and the soundtrack cut to the range.
 
 #include <gtest/gtest.h>
-#include <stb/stb_image.h>
 
 #include <chrono>
 #include <cmath>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/Picture.h"
 #include "tests/ProcessHarness.h"
 
 #ifndef _WIN32
@@ -24,31 +24,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgb;
-};
-
-Picture Load(const std::string& path) {
-    Picture p;
-    int channels = 0;
-    unsigned char* data = stbi_load(path.c_str(), &p.width, &p.height, &channels, 3);
-    if (data) p.rgb.assign(data, data + static_cast<size_t>(p.width) * p.height * 3);
-    stbi_image_free(data);
-    return p;
-}
-
-double Psnr(const Picture& a, const Picture& b) {
-    if (a.rgb.empty() || a.rgb.size() != b.rgb.size()) return 0;
-    double sum = 0;
-    for (size_t i = 0; i < a.rgb.size(); ++i) {
-        const double d = double(a.rgb[i]) - double(b.rgb[i]);
-        sum += d * d;
-    }
-    if (sum == 0) return 99;
-    return 10 * std::log10(255.0 * 255.0 / (sum / double(a.rgb.size())));
-}
 
 // What a shell command prints.
 std::string Output(const std::string& command) {
@@ -163,7 +138,7 @@ TEST_F(VideoExport, AVideoHoldsEveryFrameAndTheSoundAndSegmentsJoinIntoTheSameFr
     ASSERT_EQ(Run({"--at", "1.5", "--size", "320x180", "--out", "still"}), 0) << Stderr();
     const std::vector<std::string> whole = Frames(folder / "whole.mp4", folder / "decoded-whole");
     ASSERT_EQ(whole.size(), 90u);
-    EXPECT_GE(Psnr(Load(whole[45]), Load(folder / "still/capture-00001.500.png")), 35.0);
+    EXPECT_GE(Psnr(LoadPicture(whole[45]), LoadPicture(folder / "still/capture-00001.500.png")), 35.0);
 
     // Two halves rendered apart and joined.
     ASSERT_EQ(run({"--video", "a.mp4", "--frames", "halves", "--to", "1.5"}), 0) << Stderr();
@@ -171,7 +146,7 @@ TEST_F(VideoExport, AVideoHoldsEveryFrameAndTheSoundAndSegmentsJoinIntoTheSameFr
     ASSERT_EQ(Run({"--concat", "joined.mp4", "a.mp4", "b.mp4"}), 0) << Stderr();
     const std::vector<std::string> joined = Frames(folder / "joined.mp4", folder / "decoded-joined");
     ASSERT_EQ(joined.size(), whole.size());
-    for (size_t i = 0; i < joined.size(); ++i) EXPECT_GE(Psnr(Load(joined[i]), Load(whole[i])), 35.0) << i;
+    for (size_t i = 0; i < joined.size(); ++i) EXPECT_GE(Psnr(LoadPicture(joined[i]), LoadPicture(whole[i])), 35.0) << i;
     for (int j = 0; j < 90; ++j) {
         char name[32];
         std::snprintf(name, sizeof name, "frame-%06d.png", j);
